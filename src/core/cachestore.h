@@ -1,0 +1,92 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "core/runningslots.h"
+
+namespace vantrel {
+
+// What an instance directory holds, tested in this order.
+enum InstanceState : int {
+    IS_WORK_UNIT = 0, // "work_unit.orv" exists
+    IS_RESULT = 1,    // "result.orv" exists
+    IS_PARTIAL = 2,   // "wtemp.orv" exists
+    IS_EMPTY = 3,     // the directory exists
+    IS_MISSING = 4
+};
+
+// How the client executable is asked for when the program directory does not settle it.
+class IClientChooser {
+public:
+    virtual ~IClientChooser() = default;
+    // Asks for a client executable (initial directory given); empty when the user cancels.
+    virtual std::string AskForClient(const std::string& programDir) = 0;
+    // Shows a message (caption "Vantrel"); error marks the exiting message.
+    virtual void ShowMessage(const std::string& text, bool error) = 0;
+};
+
+// The work-unit cache on disk: the run of numbered instance directories 1..N beneath the program
+// directory. Nothing is held in memory: every answer is a fresh look at the file system, so a
+// failed step is simply seen and retried by the next call.
+class CCacheStore {
+public:
+    // Program directory and own file name come from the caller so tests use temp directories.
+    // The client is chosen by SelectClientAtStartup, which the caller runs.
+    CCacheStore(std::string programDir, std::string ownFileName, const CRunningSlots& slots);
+
+    // Finds the client beside the program, else asks through the chooser. False when the user
+    // cancels: the caller shows nothing more and exits with code 1 (the message is already shown).
+    bool SelectClientAtStartup(IClientChooser& chooser);
+
+    const std::string& GetProgramDir() const { return m_strProgramDir; }
+    std::string GetInstancePath(std::uint32_t n) const;
+    InstanceState GetInstanceState(std::uint32_t n) const;
+
+    unsigned CountInstances() const;
+    unsigned CountStopAfterSend() const;
+    void CompactInstances();
+
+    void CreateInstance(std::uint32_t n) const;
+    void DeleteInstance(std::uint32_t n) const;
+    static void DeleteTree(const std::string& path);
+
+    bool HasStopAfterSend(std::uint32_t n) const;
+    void SetStopAfterSend(std::uint32_t n, bool on) const;
+    bool IsInstanceLocked(std::uint32_t n) const;
+    bool IsInstanceRunning(std::uint32_t n) const;
+    std::uint32_t FindNextToProcess() const;
+
+    std::string GetClientPath() const;
+    std::string GetClientForInstance(std::uint32_t n) const;
+    void SetClientPath(const std::string& path);
+    void InstallNewClient(const std::string& newPath);
+
+    bool CopyToProgramDir(std::uint32_t n, const std::string& name) const;
+    bool SupplyUserInfo(std::uint32_t n) const;
+    std::int32_t ReadResultCount(std::uint32_t n) const;
+
+private:
+    mutable std::recursive_mutex m_cs;
+    mutable std::mutex m_clientPathLock; // m_strClientPath is read by worker threads
+    std::string m_strClientPath;
+    const std::string m_strProgramDir;
+    const std::string m_strOwnFileName;
+    const CRunningSlots& m_slots;
+};
+
+// The dialog's counters, derived from the instance states and the slot table.
+struct CacheCounters {
+    unsigned CurrentCacheSize = 0;
+    unsigned DesiredCacheSize = 0;
+    unsigned ProcessingCount = 0;
+    unsigned WaitingToProcess = 0;
+    unsigned ReadyToTransmit = 0;
+    unsigned NeedToFill = 0;
+};
+
+CacheCounters CountCacheState(const CCacheStore& store, const CRunningSlots& slots);
+
+} // namespace vantrel

@@ -1,0 +1,76 @@
+#include "core/runningslots.h"
+
+#include <algorithm>
+
+namespace vantrel {
+
+void CRunningSlots::Resize(std::size_t size) {
+    size = std::min(size, kCapacity);
+    std::size_t old = Size();
+    // New entries are cleared before they become visible; dropped ones are cleared after, so a
+    // later growth starts them free.
+    for (std::size_t k = old; k < size; ++k)
+        m_entries[k].store(0, std::memory_order_relaxed);
+    m_size.store(size, std::memory_order_release);
+    for (std::size_t k = size; k < old; ++k)
+        m_entries[k].store(0, std::memory_order_relaxed);
+}
+
+std::uint32_t CRunningSlots::RemoveLast() {
+    std::size_t size = Size();
+    if (size == 0)
+        return 0;
+    std::uint32_t held = m_entries[size - 1].load(std::memory_order_acquire);
+    Resize(size - 1);
+    return held;
+}
+
+std::uint32_t CRunningSlots::Get(std::size_t k) const {
+    if (k >= kCapacity)
+        return 0;
+    return m_entries[k].load(std::memory_order_acquire);
+}
+
+std::optional<std::size_t> CRunningSlots::ClaimLowestFree(std::uint32_t n) {
+    std::size_t size = Size();
+    for (std::size_t k = 0; k < size; ++k) {
+        std::uint32_t expected = 0;
+        if (m_entries[k].compare_exchange_strong(expected, n, std::memory_order_acq_rel))
+            return k;
+    }
+    return std::nullopt;
+}
+
+void CRunningSlots::Free(std::size_t k, std::uint32_t n) {
+    if (k >= Size())
+        return;
+    std::uint32_t expected = n;
+    m_entries[k].compare_exchange_strong(expected, 0, std::memory_order_acq_rel);
+}
+
+void CRunningSlots::FreeAllOf(std::uint32_t n) {
+    std::size_t size = Size();
+    for (std::size_t k = 0; k < size; ++k) {
+        std::uint32_t expected = n;
+        m_entries[k].compare_exchange_strong(expected, 0, std::memory_order_acq_rel);
+    }
+}
+
+bool CRunningSlots::Contains(std::uint32_t n) const {
+    std::size_t size = Size();
+    for (std::size_t k = 0; k < size; ++k)
+        if (Get(k) == n)
+            return true;
+    return false;
+}
+
+unsigned CRunningSlots::CountBusy() const {
+    unsigned busy = 0;
+    std::size_t size = Size();
+    for (std::size_t k = 0; k < size; ++k)
+        if (Get(k) != 0)
+            ++busy;
+    return busy;
+}
+
+} // namespace vantrel

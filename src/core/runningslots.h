@@ -1,0 +1,49 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+namespace vantrel {
+
+// The table of processing slots: entry k holds the instance whose client runs in slot k, 0 when
+// the slot is free. Runners claim and free their own entry from their threads while others read
+// the table, so every entry is an atomic word in storage that never moves; only the dialog's
+// thread changes the size.
+class CRunningSlots {
+public:
+    // The most slots the table can hold; MaxProcesses is clamped to it.
+    static constexpr std::size_t kCapacity = 4096;
+
+    std::size_t Size() const { return m_size.load(std::memory_order_acquire); }
+
+    // Dialog's thread only. Growing appends free entries; shrinking drops entries from the top.
+    void Resize(std::size_t size);
+
+    // Removes the last slot and returns the instance it held (0 when free or when empty).
+    // Dialog's thread only.
+    std::uint32_t RemoveLast();
+
+    std::uint32_t Get(std::size_t k) const;
+
+    // Writes n into the lowest free slot below the size; the index, or none when all are busy.
+    std::optional<std::size_t> ClaimLowestFree(std::uint32_t n);
+
+    // Frees slot k if it still lies in the table and still holds n, so a runner whose slot was
+    // cut away and handed to another never frees the newcomer.
+    void Free(std::size_t k, std::uint32_t n);
+
+    // Frees every slot that holds n.
+    void FreeAllOf(std::uint32_t n);
+
+    bool Contains(std::uint32_t n) const;
+    unsigned CountBusy() const;
+
+private:
+    std::array<std::atomic<std::uint32_t>, kCapacity> m_entries{};
+    std::atomic<std::size_t> m_size{0};
+};
+
+} // namespace vantrel

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <chrono>
+
+namespace vantrel {
+
+// Every duration the engine waits for, in one value. The defaults are the real ones; tests pass
+// their own, and VANTREL_TIME_SCALE shrinks them all for demos and end-to-end runs.
+struct Timings {
+    std::chrono::milliseconds hangCheck{300'000};       // a client must write state.orv within this
+    std::chrono::milliseconds transmitPause{30'000};    // before a transmit client is re-prioritised
+    std::chrono::milliseconds retryInterval{21'600'000}; // the transmit retry timer
+    std::chrono::milliseconds runnerSpacing{100};       // between two runners started by a restart
+    std::chrono::milliseconds killPause{100};           // after each client terminated by title
+
+    // Every duration multiplied by factor (> 0), each at least 1 ms.
+    Timings Scaled(double factor) const;
+
+    // The defaults scaled by VANTREL_TIME_SCALE when it holds a positive number.
+    static Timings FromEnvironment();
+};
+
+} // namespace vantrel

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+
+namespace vantrel::platform {
+
+// A manual-reset event on an eventfd: created non-signalled, Set() keeps it signalled until
+// Reset(). Its descriptor can be polled together with a pidfd or an inotify descriptor, so a
+// thread can wait for "the child ended or we were told to stop" in one call. Thread-safe.
+class CEvent {
+public:
+    CEvent();
+    ~CEvent();
+    CEvent(const CEvent&) = delete;
+    CEvent& operator=(const CEvent&) = delete;
+
+    void Set();
+    void Reset();
+    bool IsSet() const;
+
+    // Waits until the event is set; no timeout waits forever. True when it is set.
+    bool Wait(std::optional<std::chrono::milliseconds> timeout = std::nullopt) const;
+
+    // Readable (POLLIN) exactly while the event is set.
+    int Fd() const { return m_fd; }
+
+private:
+    int m_fd = -1;
+};
+
+} // namespace vantrel::platform

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Plain file and directory operations on paths of any length. Failures come back as false or
+// an empty value; nothing here throws. Paths use "/" and never end with one (but "/").
+namespace vantrel::platform {
+
+// dir + "/" + name, without doubling a separator.
+std::string JoinPath(std::string_view dir, std::string_view name);
+
+// The part after the last "/" (the whole path when there is none).
+std::string FileNamePart(std::string_view path);
+
+// The part before the last "/" ("/" for a file in the root, "" when there is none).
+std::string DirectoryPart(std::string_view path);
+
+// Whether the name is present as a file or a directory (a dangling symbolic link counts).
+bool PathExists(const std::string& path);
+
+// Whether path names a directory; a symbolic link is not followed.
+bool IsDirectory(const std::string& path);
+
+// Whether path names a regular file (a symbolic link is followed).
+bool IsRegularFile(const std::string& path);
+
+struct DirEntry {
+    std::string name;
+    bool isDirectory = false; // a symbolic link is never a directory here
+};
+
+// Entries of dir whose names match the shell pattern, ignoring case (fnmatch FNM_CASEFOLD);
+// "." and ".." are never listed. An unreadable directory gives an empty list.
+std::vector<DirEntry> ListDirectory(const std::string& dir, const std::string& pattern = "*");
+
+// mkdir with mode 0777 (less the umask); false when it fails, also when the name exists.
+bool MakeDirectory(const std::string& path);
+
+// Removes an empty directory.
+bool RemoveDirectory(const std::string& path);
+
+// Removes a file or a symbolic link (never what a link points to).
+bool DeleteFile(const std::string& path);
+
+// Renames like MoveFileA: fails when the target exists, also an empty directory
+// (renameat2 RENAME_NOREPLACE).
+bool MoveFile(const std::string& from, const std::string& to);
+
+// Copies a regular file. With failIfExists the copy fails when the target exists; otherwise the
+// target is replaced. The copy is written to a temporary name beside the target and renamed into
+// place, so a reader never sees a half-written target and a failed copy leaves the old one.
+bool CopyFile(const std::string& from, const std::string& to, bool failIfExists);
+
+// Creates an empty file, truncating one that exists. Creates with mode 0666 (less the umask).
+bool CreateEmptyFile(const std::string& path);
+
+// Last-write time in whole seconds since the epoch; empty when the file cannot be examined.
+std::optional<std::int64_t> LastWriteTime(const std::string& path);
+
+// Size in bytes; empty when the file cannot be examined.
+std::optional<std::uint64_t> FileSize(const std::string& path);
+
+// Deletes a directory with all its contents. A symbolic link inside is removed as a link and what
+// it points to is untouched; a path that is itself a link is not followed either. Goes on past
+// anything it cannot delete, which then stays with its directories.
+void DeleteTree(const std::string& path);
+
+// Reads the whole file as bytes, up to maxBytes; empty when it cannot be read.
+std::optional<std::string> ReadFileText(const std::string& path, std::size_t maxBytes = 16u << 20);
+
+// Writes data to path by way of a temporary file beside it and a rename, so a crash or a full
+// disk never leaves a truncated file: the old file stays unless the new one is whole. mode is
+// used for a newly created file.
+bool WriteFileAtomically(const std::string& path, std::string_view data, unsigned mode = 0666);
+
+// Whether both paths name the same existing file (same device and inode).
+bool IsSameFile(const std::string& a, const std::string& b);
+
+} // namespace vantrel::platform

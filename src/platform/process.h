@@ -1,0 +1,118 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+#include "platform/event.h"
+
+// Client processes: started from an argv (never through a shell), found again by their console
+// title within one working directory, waited for, terminated, re-prioritised and pinned.
+// A process is only ever addressed through a pidfd, which cannot name a recycled pid.
+namespace vantrel::platform {
+
+// Show commands, with the values of the window-system constants the engine passes around.
+constexpr std::uint16_t SW_HIDE = 0;
+constexpr std::uint16_t SW_SHOWNORMAL = 1;
+constexpr std::uint16_t SW_SHOWMINIMIZED = 2;
+constexpr std::uint16_t SW_MINIMIZE = 6;
+constexpr std::uint16_t SW_SHOWMINNOACTIVE = 7;
+
+// Priority classes, with their window-system values.
+constexpr std::uint32_t IDLE_PRIORITY_CLASS = 0x40;
+constexpr std::uint32_t NORMAL_PRIORITY_CLASS = 0x20;
+constexpr std::uint32_t HIGH_PRIORITY_CLASS = 0x80;
+
+// The environment variable that carries a client's console title; a client is found by it.
+inline constexpr const char* kConsoleTitleVariable = "VANTREL_CONSOLE_TITLE";
+
+struct ProcessStartInfo {
+    std::vector<std::string> argv;   // argv[0] is the executable's path
+    std::string workingDirectory;    // the child's current directory
+    std::string consoleTitle;        // passed as VANTREL_CONSOLE_TITLE
+    std::uint16_t showCommand = SW_HIDE;
+};
+
+// One process, held through a pidfd. Move-only; closing it never signals the process.
+// When the process is our own child, the handle reaps it once it has ended (Wait* calls and the
+// destructor do so without blocking), so no child of ours is left a zombie.
+class ProcessHandle {
+public:
+    ProcessHandle() = default;
+    ~ProcessHandle();
+    ProcessHandle(ProcessHandle&& other) noexcept;
+    ProcessHandle& operator=(ProcessHandle&& other) noexcept;
+    ProcessHandle(const ProcessHandle&) = delete;
+    ProcessHandle& operator=(const ProcessHandle&) = delete;
+
+    bool IsValid() const { return m_pidfd >= 0; }
+    pid_t Pid() const { return m_pid; }
+    int PidFd() const { return m_pidfd; }
+
+    // Waits for the process to end; no timeout waits forever. True when it has ended.
+    bool WaitForExit(std::optional<std::chrono::milliseconds> timeout = std::nullopt);
+
+    enum class WaitResult { Exited, EventSet, Failed };
+    // Waits without timeout until the process ends or the event is set. When both hold, the
+    // process's end wins.
+    WaitResult WaitForExitOrEvent(const CEvent& event);
+
+    // Sends SIGKILL through the pidfd. False when it could not be sent (the process has ended).
+    bool Terminate();
+
+    bool IsAlive() const;
+
+    // Adopts an open pidfd. ownChild: we started it and must reap it.
+    static ProcessHandle Adopt(int pidfd, pid_t pid, bool ownChild);
+
+private:
+    void ReapIfEnded();
+
+    int m_pidfd = -1;
+    pid_t m_pid = 0;
+    bool m_ownChild = false;
+    bool m_reaped = false;
+};
+
+// Starts a process: fork/exec with setsid, cwd = workingDirectory, VANTREL_CONSOLE_TITLE =
+// consoleTitle in its environment. SW_HIDE: stdio on /dev/null, no window. Any other show command:
+// inside a terminal emulator window with that title (minimised for SW_MINIMIZE,
+// SW_SHOWMINIMIZED and SW_SHOWMINNOACTIVE) when a display and xterm are available, else hidden.
+// Returns an invalid handle when the process cannot be started (missing executable included).
+ProcessHandle StartProcess(const ProcessStartInfo& info);
+
+// Every live process whose environment holds VANTREL_CONSOLE_TITLE equal to title and whose
+// current directory is workingDirectory (compared after resolving both). The pidfd is opened
+// before the environment and cwd are read, and the process is confirmed alive afterwards, so a
+// recycled pid is never returned. Zombies have no readable environment and are never found.
+std::vector<ProcessHandle> FindProcessesByTitle(const std::string& title, const std::string& workingDirectory);
+
+// Priority class on every thread of the process (IDLE: SCHED_IDLE; NORMAL: SCHED_OTHER nice 0;
+// HIGH: SCHED_OTHER nice -10). A change the system refuses (no right to raise) is dropped.
+// Returns whether every thread took the change.
+bool SetPriorityClass(const ProcessHandle& process, std::uint32_t priorityClass);
+
+// The priority class the process's main thread shows now (for tests and diagnostics).
+std::optional<std::uint32_t> GetPriorityClass(pid_t pid);
+
+// The processors this program may run on, as a mask of the first 64 (sched_getaffinity).
+std::uint64_t GetOwnAffinityMask();
+
+// Processor mask on every thread of the process; false when the system refuses it (for
+// instance a mask with no allowed processor).
+bool SetProcessAffinity(const ProcessHandle& process, std::uint64_t mask);
+
+// The processor mask of one thread (pid = tid of the main thread), for tests.
+std::optional<std::uint64_t> GetAffinityMask(pid_t tid);
+
+// Shows, minimises or hides the window of a client started in a terminal, where the display
+// allows; false when there is no window to change (a hidden client has none).
+bool ShowProcessWindow(const ProcessHandle& process, std::uint16_t showCommand);
+
+// Lowers the calling thread's scheduling priority (a higher nice value for this thread only).
+void LowerCurrentThreadPriority();
+
+} // namespace vantrel::platform

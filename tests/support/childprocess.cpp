@@ -1,0 +1,97 @@
+#include "support/childprocess.h"
+
+#include <csignal>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace vantrel::test {
+
+TestChild::TestChild(const std::vector<std::string>& argv, const std::string& cwd,
+                     const std::vector<std::string>& extraEnv) {
+    int inPipe[2];
+    int outPipe[2];
+    if (pipe2(inPipe, O_CLOEXEC) != 0 || pipe2(outPipe, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe failed");
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e)
+        env.emplace_back(*e);
+    for (const auto& e : extraEnv)
+        env.push_back(e);
+    std::vector<char*> args;
+    for (const auto& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    std::vector<char*> envp;
+    for (auto& e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    m_pid = fork();
+    if (m_pid < 0)
+        throw std::runtime_error("fork failed");
+    if (m_pid == 0) {
+        dup2(inPipe[0], STDIN_FILENO);
+        dup2(outPipe[1], STDOUT_FILENO);
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0)
+            _exit(126);
+        execve(args[0], args.data(), envp.data());
+        _exit(127);
+    }
+    close(inPipe[0]);
+    close(outPipe[1]);
+    m_in = inPipe[1];
+    m_out = outPipe[0];
+}
+
+TestChild::~TestChild() {
+    Kill();
+    if (m_in >= 0)
+        close(m_in);
+    if (m_out >= 0)
+        close(m_out);
+}
+
+std::string TestChild::ReadLine() {
+    std::string line;
+    char c;
+    while (read(m_out, &c, 1) == 1) {
+        if (c == '\n')
+            break;
+        line += c;
+    }
+    return line;
+}
+
+void TestChild::CloseInput() {
+    if (m_in >= 0) {
+        close(m_in);
+        m_in = -1;
+    }
+}
+
+int TestChild::Kill() {
+    if (m_pid > 0 && !m_reaped)
+        ::kill(m_pid, SIGKILL);
+    return Wait();
+}
+
+int TestChild::Wait() {
+    if (m_pid > 0 && !m_reaped) {
+        while (waitpid(m_pid, &m_status, 0) < 0 && errno == EINTR) {
+        }
+        m_reaped = true;
+    }
+    return m_status;
+}
+
+std::vector<std::string> LockHolderArgs(const std::string& kind, const std::string& path) {
+    return {VANTREL_TEST_LOCK_HOLDER, kind, path};
+}
+
+} // namespace vantrel::test

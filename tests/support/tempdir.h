@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace vantrel::test {
+
+// A fresh directory under the system's temp directory, deleted with everything in it (links are
+// removed, never followed) when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& Path() const { return m_path; }
+    std::string operator/(std::string_view name) const;
+
+private:
+    std::string m_path;
+};
+
+// Small file helpers for arranging a scene.
+void WriteFile(const std::string& path, std::string_view content);
+std::string ReadFile(const std::string& path);
+void MakeDirs(const std::string& path);
+// Sets the file's last-write time to seconds since the epoch.
+void SetMTime(const std::string& path, long long seconds);
+
+} // namespace vantrel::test
