@@ -28,6 +28,8 @@ constexpr std::uint32_t HIGH_PRIORITY_CLASS = 0x80;
 
 // The environment variable that carries a client's console title; a client is found by it.
 inline constexpr const char* kConsoleTitleVariable = "VANTREL_CONSOLE_TITLE";
+// The show command a client was started with, in decimal, so a client (and a test) can see it.
+inline constexpr const char* kShowCommandVariable = "VANTREL_SHOW_COMMAND";
 
 struct ProcessStartInfo {
     std::vector<std::string> argv;   // argv[0] is the executable's path
@@ -78,7 +80,7 @@ private:
 };
 
 // Starts a process: fork/exec with setsid, cwd = workingDirectory, VANTREL_CONSOLE_TITLE =
-// consoleTitle in its environment. SW_HIDE: stdio on /dev/null, no window. Any other show command:
+// consoleTitle and VANTREL_SHOW_COMMAND = showCommand added to this program's environment. SW_HIDE: stdio on /dev/null, no window. Any other show command:
 // inside a terminal emulator window with that title (minimised for SW_MINIMIZE,
 // SW_SHOWMINIMIZED and SW_SHOWMINNOACTIVE) when a display and xterm are available, else hidden.
 // Returns an invalid handle when the process cannot be started (missing executable included).
