@@ -1,0 +1,290 @@
+#include "platform/fileops.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <memory>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vantrel::platform {
+
+namespace {
+
+// A descriptor closed when it goes out of scope.
+class Fd {
+public:
+    explicit Fd(int fd) : m_fd(fd) {}
+    ~Fd() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return m_fd; }
+    int release() {
+        int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
+
+private:
+    int m_fd;
+};
+
+struct DirCloser {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+};
+using DirPtr = std::unique_ptr<DIR, DirCloser>;
+
+bool WriteAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        ssize_t written = ::write(fd, data.data(), data.size());
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+// A name beside target that no one else uses: ".<name>.tmp-<random>".
+std::string TemporaryNameBeside(const std::string& target) {
+    static thread_local std::mt19937_64 random{std::random_device{}()};
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, ".tmp-%016llx", static_cast<unsigned long long>(random()));
+    return JoinPath(DirectoryPart(target), "." + FileNamePart(target) + suffix);
+}
+
+// Writes data into a fresh temporary file beside target and renames it into place. With
+// noReplace the rename fails when the target exists.
+bool ReplaceWith(const std::string& target, std::string_view data, unsigned mode, bool noReplace,
+                 int sourceFd = -1) {
+    std::string temp = TemporaryNameBeside(target);
+    Fd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+    if (out.get() < 0)
+        return false;
+    bool ok = true;
+    if (sourceFd >= 0) {
+        char buffer[65536];
+        for (;;) {
+            ssize_t got = ::read(sourceFd, buffer, sizeof buffer);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0) {
+                ok = false;
+                break;
+            }
+            if (got == 0)
+                break;
+            if (!WriteAll(out.get(), std::string_view(buffer, static_cast<std::size_t>(got)))) {
+                ok = false;
+                break;
+            }
+        }
+    } else {
+        ok = WriteAll(out.get(), data);
+    }
+    ok = ok && ::fsync(out.get()) == 0;
+    ok = ::close(out.release()) == 0 && ok;
+    if (ok) {
+        ok = noReplace ? ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0
+                       : ::rename(temp.c_str(), target.c_str()) == 0;
+    }
+    if (!ok)
+        ::unlink(temp.c_str());
+    return ok;
+}
+
+} // namespace
+
+std::string JoinPath(std::string_view dir, std::string_view name) {
+    std::string path(dir);
+    if (path.empty() || path.back() != '/')
+        path += '/';
+    path += name;
+    return path;
+}
+
+std::string FileNamePart(std::string_view path) {
+    auto slash = path.rfind('/');
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+std::string DirectoryPart(std::string_view path) {
+    auto slash = path.rfind('/');
+    if (slash == std::string_view::npos)
+        return {};
+    if (slash == 0)
+        return "/";
+    return std::string(path.substr(0, slash));
+}
+
+bool PathExists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool IsDirectory(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool IsRegularFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::vector<DirEntry> ListDirectory(const std::string& dir, const std::string& pattern) {
+    std::vector<DirEntry> entries;
+    DirPtr handle(::opendir(dir.c_str()));
+    if (!handle)
+        return entries;
+    while (struct dirent* entry = ::readdir(handle.get())) {
+        std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        if (::fnmatch(pattern.c_str(), name.c_str(), FNM_CASEFOLD) != 0)
+            continue;
+        bool isDirectory = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN)
+            isDirectory = IsDirectory(JoinPath(dir, name));
+        entries.push_back({std::move(name), isDirectory});
+    }
+    return entries;
+}
+
+bool MakeDirectory(const std::string& path) {
+    return ::mkdir(path.c_str(), 0777) == 0;
+}
+
+bool RemoveDirectory(const std::string& path) {
+    return ::rmdir(path.c_str()) == 0;
+}
+
+bool DeleteFile(const std::string& path) {
+    return ::unlink(path.c_str()) == 0;
+}
+
+bool MoveFile(const std::string& from, const std::string& to) {
+    return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
+}
+
+bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) {
+    Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.get() < 0)
+        return false;
+    struct stat st {};
+    if (::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    if (failIfExists && PathExists(to))
+        return false;
+    return ReplaceWith(to, {}, st.st_mode & 07777, failIfExists, in.get());
+}
+
+bool CreateEmptyFile(const std::string& path) {
+    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
+    return fd.get() >= 0;
+}
+
+std::optional<std::int64_t> LastWriteTime(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return std::nullopt;
+    return static_cast<std::int64_t>(st.st_mtim.tv_sec);
+}
+
+std::optional<std::uint64_t> FileSize(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return std::nullopt;
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+namespace {
+
+// Deletes the contents of the directory open as dirFd, relative to it, so no path grows without
+// bound and no link is followed: subdirectories are opened with O_NOFOLLOW.
+void DeleteContents(int dirFd) {
+    int listFd = ::dup(dirFd);
+    if (listFd < 0)
+        return;
+    DirPtr handle(::fdopendir(listFd));
+    if (!handle) {
+        ::close(listFd);
+        return;
+    }
+    std::vector<std::pair<std::string, bool>> children;
+    while (struct dirent* entry = ::readdir(handle.get())) {
+        std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        bool isDirectory = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN) {
+            struct stat st {};
+            isDirectory = ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+        }
+        children.emplace_back(std::move(name), isDirectory);
+    }
+    for (const auto& [name, isDirectory] : children) {
+        if (isDirectory) {
+            Fd child(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (child.get() >= 0)
+                DeleteContents(child.get());
+            ::unlinkat(dirFd, name.c_str(), AT_REMOVEDIR);
+        } else {
+            ::unlinkat(dirFd, name.c_str(), 0);
+        }
+    }
+}
+
+} // namespace
+
+void DeleteTree(const std::string& path) {
+    std::string trimmed = path;
+    while (trimmed.size() > 1 && trimmed.back() == '/')
+        trimmed.pop_back();
+    Fd dir(::open(trimmed.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (dir.get() < 0)
+        return;
+    DeleteContents(dir.get());
+    ::rmdir(trimmed.c_str());
+}
+
+std::optional<std::string> ReadFileText(const std::string& path, std::size_t maxBytes) {
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0)
+        return std::nullopt;
+    std::string text;
+    char buffer[65536];
+    while (text.size() < maxBytes) {
+        ssize_t got = ::read(fd.get(), buffer, std::min(sizeof buffer, maxBytes - text.size()));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return std::nullopt;
+        if (got == 0)
+            break;
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    return text;
+}
+
+bool WriteFileAtomically(const std::string& path, std::string_view data, unsigned mode) {
+    return ReplaceWith(path, data, mode, false);
+}
+
+bool IsSameFile(const std::string& a, const std::string& b) {
+    struct stat sa {};
+    struct stat sb {};
+    if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0)
+        return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+} // namespace vantrel::platform
