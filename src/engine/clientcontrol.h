@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/enginecontext.h"
+#include "platform/process.h"
+
+// Operations on the processing clients of this program directory, addressed by instance number
+// through their console title ("ORVA %u") and their working directory. A transmit client's title
+// ("ORVA %u - Transmit") never matches, nor does a client of another program directory.
+namespace vantrel {
+
+std::string FormatClientTitle(std::uint32_t n);
+
+// Every live processing client of instance n (possibly several, possibly none).
+std::vector<platform::ProcessHandle> OpenInstanceClient(const CEngineContext& ctx, std::uint32_t n);
+
+// Terminates every processing client of instance n, one after another with the kill pause
+// between them, then frees every slot holding n. False (and the slots untouched) when none ran.
+bool KillInstanceClients(CEngineContext& ctx, std::uint32_t n);
+
+// Gives the processing clients of instance n a priority class (IDLE/NORMAL/HIGH_PRIORITY_CLASS).
+void SetClientPriority(const CEngineContext& ctx, std::uint32_t n, std::uint32_t priorityClass);
+
+// Shows, minimises or hides the windows of every slot's client with the given show command.
+void ShowInstanceClients(const CEngineContext& ctx, std::uint16_t showCommand);
+
+} // namespace vantrel
