@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
@@ -257,8 +258,12 @@ void DeleteTree(const std::string& path) {
 }
 
 std::optional<std::string> ReadFileText(const std::string& path, std::size_t maxBytes) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking open and a regular-file check: a FIFO or device under the name never hangs us.
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (fd.get() < 0)
+        return std::nullopt;
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
         return std::nullopt;
     std::string text;
     char buffer[65536];
@@ -276,6 +281,14 @@ std::optional<std::string> ReadFileText(const std::string& path, std::size_t max
 }
 
 bool WriteFileAtomically(const std::string& path, std::string_view data, unsigned mode) {
+    // A file the user keeps behind a symbolic link is written where the link points, and the link
+    // stays.
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        std::unique_ptr<char, decltype(&std::free)> target(::realpath(path.c_str(), nullptr), &std::free);
+        if (target)
+            return ReplaceWith(target.get(), data, mode, false);
+    }
     return ReplaceWith(path, data, mode, false);
 }
 

@@ -97,3 +97,24 @@ TEST(FileOps, TimesSizesAndReading) {
 
 } // namespace
 } // namespace vantrel::test
+
+namespace vantrel::test {
+namespace {
+
+TEST(FileOps, SpecialFilesAreNotReadAndLinkedFilesAreWrittenThroughTheLink) {
+    TempDir dir;
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+    EXPECT_FALSE(platform::ReadFileText(dir / "fifo")); // returns at once instead of waiting for a writer
+
+    TempDir elsewhere;
+    WriteFile(elsewhere / "real.cfg", "old");
+    ASSERT_EQ(symlink((elsewhere / "real.cfg").c_str(), (dir / "vantrel.cfg").c_str()), 0);
+    ASSERT_TRUE(platform::WriteFileAtomically(dir / "vantrel.cfg", "new"));
+    struct stat st {};
+    ASSERT_EQ(lstat((dir / "vantrel.cfg").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(ReadFile(elsewhere / "real.cfg"), "new");
+}
+
+} // namespace
+} // namespace vantrel::test

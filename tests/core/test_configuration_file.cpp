@@ -1,0 +1,136 @@
+#include "core/configfile.h"
+#include "core/configuration.h"
+#include "platform/fileops.h"
+#include "support/tempdir.h"
+#include "test_options_view.h"
+
+#include <csignal>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace vantrel {
+namespace {
+
+TEST(ConfigurationFile, PathReplacesTheExtensionOfTheFileNameOnly) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"vantrel", "vantrel.cfg"},      {"/a.b/vantrel", "/a.b/vantrel.cfg"}, {"/x/Vantrel.exe", "/x/Vantrel.cfg"},
+        {"/x/v.tar.gz", "/x/v.tar.cfg"}, {"/x/.vantrel", "/x/.vantrel.cfg"},   {"", ""}};
+    for (const auto& [executable, config] : cases)
+        EXPECT_EQ(GetConfigurationPath(executable), config);
+}
+
+TEST(ConfigurationFile, WritesOnlyWhatDiffersFromTheDefaults) {
+    COptions options;
+    options.MaxProcesses = 2;
+    options.SetAffinity = true;
+    options.ClientPriority = CP_NORMAL;
+    // One processor: "-affinity" is never written, and 2 differs from the count.
+    EXPECT_EQ(FormatConfiguration(options, false, 1), "-cpu 2\r\n-runnormal\r\n");
+    EXPECT_EQ(FormatConfiguration(options, false, 2), "-affinity\r\n-runnormal\r\n");
+
+    options.SetAffinity = false;
+    options.ClientPriority = CP_LOW;
+    options.ServerMode = SM_SOCKS;
+    options.ServerHost = "  h  ";
+    options.ServerPort = 1080;
+    options.UseColon = true;
+    options.SocksUser = "   "; // blank: "-socks_passwd" would read back as the user name
+    options.SocksPassword = "pw";
+    EXPECT_EQ(FormatConfiguration(options, false, 2), "-socks_server h:1080\r\n-socks_passwd pw\r\n");
+    options.ServerMode = SM_PROXY;
+    EXPECT_EQ(FormatConfiguration(options, false, 2), "-proxy h:1080\r\n");
+    // A blank host writes no server lines at all: the file reads back as no server.
+    options.ServerHost = " \t";
+    EXPECT_EQ(FormatConfiguration(options, false, 2), "");
+    options.ServerMode = SM_SOCKS;
+    EXPECT_EQ(FormatConfiguration(options, false, 2), "");
+}
+
+TEST(ConfigurationFile, SavedFileIsForItsOwnerOnlyAndFailureKeepsTheOld) {
+    test::TempDir dir;
+    std::string path = dir / "vantrel.cfg";
+    test::WriteFile(path, "-auto\r\n");
+    ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+    COptions options;
+    options.MaxProcesses = 2;
+    options.CreateLog = true;
+    ASSERT_TRUE(SaveConfiguration(path, options, false, 2));
+    EXPECT_EQ(test::ReadFile(path), "-ORVALog\r\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    EXPECT_FALSE(SaveConfiguration("", options, false, 2));
+    EXPECT_FALSE(SaveConfiguration(dir / "missing/vantrel.cfg", options, false, 2));
+
+    // A full disk, made by a file-size limit in a child: the write fails part-way.
+    options.ServerMode = SM_SOCKS;
+    options.ServerHost = "H";
+    options.SocksPassword = std::string(100000, 'p');
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit {};
+        limit.rlim_cur = limit.rlim_max = 4096;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        ::_exit(SaveConfiguration(path, options, false, 2) ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the failed save reported success";
+    EXPECT_EQ(test::ReadFile(path), "-ORVALog\r\n");
+    EXPECT_EQ(platform::ListDirectory(dir.Path()).size(), 1u); // no temporary file left beside it
+}
+
+// Whatever is saved reads back to options that save to the same file.
+TEST(ConfigurationFile, RoundTripGivesBackTheSameOptions) {
+    test::TempDir dir;
+    std::string path = dir / "vantrel.cfg";
+    auto roundTrip = [&path](const COptions& saved, bool minimised, test::CRecordingView& view) {
+        EXPECT_TRUE(SaveConfiguration(path, saved, minimised, 8));
+        COptions read;
+        ReadConfiguration(read, view, {}, path, 8);
+        EXPECT_EQ(FormatConfiguration(read, minimised, 8), test::ReadFile(path));
+        return FormatConfiguration(read, minimised, 8);
+    };
+    COptions all;
+    all.HideProcessing = false;
+    all.AutoTransmit = all.DisplayTransmit = all.SetAffinity = true;
+    all.UseSpy = all.MonitorProgress = all.Use24HourClock = all.CreateLog = true;
+    all.MaxProcesses = 3;
+    all.ClientPriority = CP_HIGH;
+    all.ServerMode = SM_SOCKS;
+    all.ServerHost = "SOCKS.EXAMPLE";
+    all.ServerPort = 1080;
+    all.UseColon = true;
+    all.SocksUser = "MiXeD";
+    all.SocksPassword = "PaSs:w0rd";
+    test::CRecordingView view;
+    EXPECT_EQ(roundTrip(all, true, view),
+              "-min\r\n-nohide\r\n-auto\r\n-DisplayTransmit\r\n-cpu 3\r\n-affinity\r\n-runhigh\r\n"
+              "-socks_server SOCKS.EXAMPLE:1080\r\n-socks_user MiXeD\r\n-socks_passwd PaSs:w0rd\r\n"
+              "-ORVASpy\r\n-verbose\r\n-24hr\r\n-ORVALog\r\n");
+    EXPECT_EQ(view.m_nMinimiseRequests, 1);
+
+    COptions proxy; // a colon and no port; default count: no "-cpu"
+    proxy.MaxProcesses = 8;
+    proxy.ServerMode = SM_PROXY;
+    proxy.ServerHost = "PROXY";
+    proxy.UseColon = true;
+    EXPECT_EQ(roundTrip(proxy, false, view), "-proxy PROXY:\r\n");
+
+    // A lower-case host comes back in upper case.
+    test::WriteFile(path, "-proxy lower.example:8080\n");
+    COptions lower;
+    ReadConfiguration(lower, view, {}, path, 8);
+    ASSERT_TRUE(SaveConfiguration(path, lower, false, 8));
+    EXPECT_EQ(test::ReadFile(path), "-proxy LOWER.EXAMPLE:8080\r\n");
+}
+
+} // namespace
+} // namespace vantrel
