@@ -1,0 +1,74 @@
+#include "data/logformat.h"
+
+namespace vantrel {
+
+namespace {
+constexpr std::string_view kTrimmed = " \t\n\v\f\r";
+constexpr std::string_view kNeedsEscaping = ",\"\r\n";
+
+// Whether the integer at the start of text (optional sign, then digits; none counts as 0) is
+// not 0, whatever its size.
+bool StartsWithNonZeroInteger(std::string_view text) {
+    std::size_t i = 0;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        ++i;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+        if (text[i] != '0')
+            return true;
+    return false;
+}
+
+std::string Quoted(std::string_view text) {
+    std::string field;
+    field.reserve(text.size() + 2);
+    field += '"';
+    for (char c : text) {
+        if (c == '"')
+            field += '"';
+        field += c;
+    }
+    field += '"';
+    return field;
+}
+} // namespace
+
+const std::string& LogHeader() {
+    static const std::string header = [] {
+        std::string text;
+        for (std::string_view name : kLogColumnNames) {
+            if (!text.empty())
+                text += ',';
+            text += '"';
+            text += name;
+            text += '"';
+        }
+        return text;
+    }();
+    return header;
+}
+
+std::string QuoteField(std::string_view value) {
+    std::size_t first = value.find_first_not_of(kTrimmed);
+    if (first == std::string_view::npos)
+        return {};
+    std::string_view text = value.substr(first, value.find_last_not_of(kTrimmed) - first + 1);
+    if (text.find_first_of(kNeedsEscaping) != std::string_view::npos)
+        return Quoted(text);
+    if (StartsWithNonZeroInteger(text))
+        return std::string(text);
+    return Quoted(text);
+}
+
+std::size_t CountUnquotedCommas(std::string_view text) {
+    std::size_t commas = 0;
+    bool inQuotes = false;
+    for (char c : text) {
+        if (c == '"')
+            inQuotes = !inQuotes;
+        else if (c == ',' && !inQuotes)
+            ++commas;
+    }
+    return commas;
+}
+
+} // namespace vantrel

@@ -1,0 +1,202 @@
+#include "data/resultlog.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "data/datafile.h"
+#include "data/filehandle.h"
+#include "data/logformat.h"
+#include "platform/fileops.h"
+
+namespace vantrel {
+
+namespace {
+constexpr std::size_t kWriteChunk = 64 * 1024;
+
+// A file created beside the log under a unique name, removed again unless it was kept.
+class CTempFile {
+public:
+    explicit CTempFile(const std::string& nameTemplate) : m_strPath(nameTemplate) {
+        m_file = CFileHandle(mkostemp(m_strPath.data(), O_CLOEXEC));
+        if (!m_file.IsOpen())
+            m_strPath.clear();
+    }
+    ~CTempFile() {
+        m_file.Close();
+        if (!m_strPath.empty())
+            ::unlink(m_strPath.c_str());
+    }
+    CTempFile(const CTempFile&) = delete;
+    CTempFile& operator=(const CTempFile&) = delete;
+
+    bool IsOpen() const { return m_file.IsOpen(); }
+    int Fd() const { return m_file.Fd(); }
+    const std::string& Path() const { return m_strPath; }
+    // The file has been renamed away: nothing is left to remove.
+    void Keep() { m_strPath.clear(); }
+
+private:
+    std::string m_strPath;
+    CFileHandle m_file;
+};
+
+// Collects writes and passes them on in large pieces; remembers the first failure.
+class CBufferedWriter {
+public:
+    explicit CBufferedWriter(int fd) : m_fd(fd) {}
+
+    void Write(std::string_view text) {
+        m_buffer += text;
+        if (m_buffer.size() >= kWriteChunk)
+            Flush();
+    }
+    bool Flush() {
+        if (m_bOk && !m_buffer.empty())
+            m_bOk = WriteAll(m_fd, m_buffer);
+        m_buffer.clear();
+        return m_bOk;
+    }
+
+private:
+    int m_fd;
+    std::string m_buffer;
+    bool m_bOk = true;
+};
+
+bool HasOddQuotes(std::string_view text) {
+    std::size_t quotes = 0;
+    for (char c : text)
+        quotes += c == '"' ? 1 : 0;
+    return quotes % 2 != 0;
+}
+
+// One CSV record: a line that goes on, with its own line ends, while a double quote is open.
+CLineReader::ReadStatus ReadRecord(CLineReader& reader, std::string& record) {
+    CLineReader::ReadStatus status = reader.ReadLine(record);
+    bool open = status == CLineReader::ReadStatus::Line && HasOddQuotes(record);
+    std::string more;
+    while (open && !reader.LastLineEnd().empty()) {
+        std::string_view lineEnd = reader.LastLineEnd();
+        CLineReader::ReadStatus next = reader.ReadLine(more);
+        if (next == CLineReader::ReadStatus::Error)
+            return next;
+        if (next == CLineReader::ReadStatus::End)
+            break;
+        record += lineEnd;
+        record += more;
+        if (HasOddQuotes(more))
+            open = !open;
+    }
+    return status;
+}
+
+// Appends data at the end of the log; a write that fails part-way is cut off again, so the log
+// never holds half a row.
+bool AppendWhole(int fd, off_t oldSize, std::string_view data) {
+    if (WriteAll(fd, data))
+        return true;
+    while (::ftruncate(fd, oldSize) != 0 && errno == EINTR) {
+    }
+    return false;
+}
+
+// Writes the current header and every old row under it into out.
+bool RewriteRows(int oldLog, int out) {
+    CBufferedWriter writer(out);
+    writer.Write(LogHeader());
+    const std::size_t headerCommas = CountUnquotedCommas(LogHeader());
+
+    CLineReader reader(oldLog);
+    std::string record;
+    // The old header is one line, whatever quotes it holds.
+    CLineReader::ReadStatus status = reader.ReadLine(record);
+    while (status == CLineReader::ReadStatus::Line) {
+        status = ReadRecord(reader, record);
+        if (status != CLineReader::ReadStatus::Line)
+            break;
+        writer.Write(kLogLineEnd);
+        writer.Write(record);
+        std::size_t commas = CountUnquotedCommas(record);
+        if (commas < headerCommas)
+            writer.Write(std::string(headerCommas - commas, ','));
+    }
+    if (status == CLineReader::ReadStatus::Error)
+        return false;
+    return writer.Flush();
+}
+} // namespace
+
+bool UpgradeLog(const std::string& path) {
+    CFileHandle oldLog = OpenRegularFile(path, O_RDONLY, true);
+    struct stat st {};
+    if (!oldLog.IsOpen() || fstat(oldLog.Fd(), &st) != 0)
+        return false;
+
+    std::size_t slash = path.rfind('/');
+    std::string dirPart = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    std::string fileName = path.substr(dirPart.size());
+
+    // The new log is built aside, so a failure at any point leaves the old one untouched.
+    CTempFile newLog(dirPart + "." + fileName + ".upgrade-XXXXXX");
+    if (!newLog.IsOpen() || !RewriteRows(oldLog.Fd(), newLog.Fd()) || ::fchmod(newLog.Fd(), st.st_mode & 07777) != 0 ||
+        ::fsync(newLog.Fd()) != 0)
+        return false;
+
+    std::string backup = FreeBackupName(dirPart + std::string(kBackupPrefix) + fileName);
+    if (backup.empty() || !platform::MoveFile(path, backup))
+        return false;
+    if (!platform::MoveFile(newLog.Path(), path)) {
+        platform::MoveFile(backup, path);
+        return false;
+    }
+    newLog.Keep();
+    return true;
+}
+
+bool AppendToLog(const std::string& path, std::string_view row) {
+    // A second round follows an upgrade; a header that differs again after it is not fought over.
+    for (int round = 0; round < 2; ++round) {
+        CFileHandle log = OpenRegularFile(path, O_RDWR | O_CREAT | O_APPEND, true);
+        struct stat st {};
+        if (!log.IsOpen() || fstat(log.Fd(), &st) != 0)
+            return false;
+
+        // Only the first line is read, so an append costs the same however long the log is.
+        CLineReader reader(log.Fd());
+        std::string firstLine;
+        CLineReader::ReadStatus status = reader.ReadLine(firstLine);
+        if (status == CLineReader::ReadStatus::Error)
+            return false;
+        if (status == CLineReader::ReadStatus::End)
+            return AppendWhole(log.Fd(), st.st_size, LogHeader() + std::string(kLogLineEnd) + std::string(row));
+        if (EqualsIgnoreCase(firstLine, LogHeader()))
+            return AppendWhole(log.Fd(), st.st_size, std::string(kLogLineEnd) + std::string(row));
+        log.Close();
+        if (round > 0 || !UpgradeLog(path))
+            return false;
+    }
+    return false;
+}
+
+std::string FreeBackupName(const std::string& candidate) {
+    if (!platform::PathExists(candidate))
+        return candidate;
+    // Only a "." in the file name starts the extension, never one in a directory name.
+    std::size_t slash = candidate.rfind('/');
+    std::size_t dot = candidate.rfind('.');
+    bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    std::string base = hasExtension ? candidate.substr(0, dot) : candidate;
+    std::string extension = hasExtension ? candidate.substr(dot + 1) : std::string();
+    for (int n = 1; n < INT_MAX; ++n) {
+        std::string name = base + "(" + std::to_string(n) + ")." + extension;
+        if (!platform::PathExists(name))
+            return name;
+    }
+    return {};
+}
+
+} // namespace vantrel
