@@ -1,0 +1,72 @@
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <optional>
+#include <string>
+#include <sys/stat.h>
+
+#include "platform/fileops.h"
+#include "platform/programdir.h"
+#include "support/tempdir.h"
+
+namespace vantrel::test {
+namespace {
+
+using platform::ResolveProgramLocation;
+
+// Sets an environment variable for the life of the object.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : m_name(name) {
+        if (const char* old = std::getenv(name))
+            m_old = old;
+        if (value)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
+    }
+    ~ScopedEnv() {
+        if (m_old)
+            setenv(m_name, m_old->c_str(), 1);
+        else
+            unsetenv(m_name);
+    }
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+
+TEST(ProgramLocation, PortableCopyKeepsItsCacheBesideItself) {
+    ScopedEnv forced("VANTREL_PROGRAM_DIR", nullptr);
+    TempDir dir;
+    auto location = ResolveProgramLocation(dir / "vantrel", dir / "vantrel");
+    EXPECT_EQ(location.directory, dir.Path());
+    EXPECT_EQ(location.fileName, "vantrel");
+}
+
+TEST(ProgramLocation, InstalledCopyUsesTheUsersDataDirectoryNeverUsr) {
+    ScopedEnv forced("VANTREL_PROGRAM_DIR", nullptr);
+    TempDir data;
+    ScopedEnv xdg("XDG_DATA_HOME", (data / "share").c_str());
+    auto location = ResolveProgramLocation("vantrel", "/usr/bin/vantrel");
+    EXPECT_EQ(location.directory, data / "share/vantrel");
+    EXPECT_EQ(location.fileName, "vantrel");
+    struct stat st {};
+    ASSERT_EQ(stat(location.directory.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+}
+
+TEST(ProgramLocation, ALinkInTheUsersDirectoryMakesThatThePrograms) {
+    ScopedEnv forced("VANTREL_PROGRAM_DIR", nullptr);
+    TempDir home;
+    ASSERT_EQ(symlink("/usr/bin/vantrel", (home / "Vantrel").c_str()), 0);
+    auto location = ResolveProgramLocation(home / "Vantrel", "/usr/bin/vantrel");
+    EXPECT_EQ(location.directory, home.Path());
+    EXPECT_EQ(location.fileName, "Vantrel");
+
+    ScopedEnv named("VANTREL_PROGRAM_DIR", (home.Path() + "/cache/").c_str());
+    EXPECT_EQ(ResolveProgramLocation(home / "Vantrel", "/usr/bin/vantrel").directory, home / "cache");
+}
+
+} // namespace
+} // namespace vantrel::test
