@@ -32,6 +32,7 @@ public:
 private:
     int m_fd = -1;
     int m_wd = -1;
+    bool m_gone = false; // the directory went: every later Wait answers Gone at once
 };
 
 } // namespace vantrel::platform

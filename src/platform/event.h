@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <mutex>
 #include <optional>
 
 namespace vantrel::platform {
@@ -27,6 +28,9 @@ public:
 
 private:
     int m_fd = -1;
+    // Set and Reset take it, so the counter never passes 1; a waiter takes it after seeing the
+    // event set, so it also sees everything the setter did before Set.
+    mutable std::mutex m_mutex;
 };
 
 } // namespace vantrel::platform

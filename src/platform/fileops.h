@@ -10,6 +10,9 @@
 // an empty value; nothing here throws. Paths use "/" and never end with one (but "/").
 namespace vantrel::platform {
 
+// Writes all of data to fd, resuming after partial writes and interruptions; false on an error.
+bool WriteAll(int fd, std::string_view data);
+
 // dir + "/" + name, without doubling a separator.
 std::string JoinPath(std::string_view dir, std::string_view name);
 

@@ -11,48 +11,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/uniquefd.h"
+
 namespace vantrel::platform {
 
 namespace {
-
-// A descriptor closed when it goes out of scope.
-class Fd {
-public:
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return m_fd; }
-    int release() {
-        int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-
-private:
-    int m_fd;
-};
 
 struct DirCloser {
     void operator()(DIR* dir) const { ::closedir(dir); }
 };
 using DirPtr = std::unique_ptr<DIR, DirCloser>;
-
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        ssize_t written = ::write(fd, data.data(), data.size());
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
-}
 
 // A name beside target that no one else uses: ".<name>.tmp-<random>".
 std::string TemporaryNameBeside(const std::string& target) {
@@ -67,8 +35,8 @@ std::string TemporaryNameBeside(const std::string& target) {
 bool ReplaceWith(const std::string& target, std::string_view data, unsigned mode, bool noReplace,
                  int sourceFd = -1) {
     std::string temp = TemporaryNameBeside(target);
-    Fd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
-    if (out.get() < 0)
+    UniqueFd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+    if (out.Get() < 0)
         return false;
     bool ok = true;
     if (sourceFd >= 0) {
@@ -83,16 +51,16 @@ bool ReplaceWith(const std::string& target, std::string_view data, unsigned mode
             }
             if (got == 0)
                 break;
-            if (!WriteAll(out.get(), std::string_view(buffer, static_cast<std::size_t>(got)))) {
+            if (!WriteAll(out.Get(), std::string_view(buffer, static_cast<std::size_t>(got)))) {
                 ok = false;
                 break;
             }
         }
     } else {
-        ok = WriteAll(out.get(), data);
+        ok = WriteAll(out.Get(), data);
     }
-    ok = ok && ::fsync(out.get()) == 0;
-    ok = ::close(out.release()) == 0 && ok;
+    ok = ok && ::fsync(out.Get()) == 0;
+    ok = ::close(out.Release()) == 0 && ok;
     if (ok) {
         ok = noReplace ? ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0
                        : ::rename(temp.c_str(), target.c_str()) == 0;
@@ -103,6 +71,19 @@ bool ReplaceWith(const std::string& target, std::string_view data, unsigned mode
 }
 
 } // namespace
+
+bool WriteAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        ssize_t written = ::write(fd, data.data(), data.size());
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
+}
 
 std::string JoinPath(std::string_view dir, std::string_view name) {
     std::string path(dir);
@@ -177,20 +158,20 @@ bool MoveFile(const std::string& from, const std::string& to) {
 }
 
 bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) {
-    Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
-    if (in.get() < 0)
+    UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.Get() < 0)
         return false;
     struct stat st {};
-    if (::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (::fstat(in.Get(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
     if (failIfExists && PathExists(to))
         return false;
-    return ReplaceWith(to, {}, st.st_mode & 07777, failIfExists, in.get());
+    return ReplaceWith(to, {}, st.st_mode & 07777, failIfExists, in.Get());
 }
 
 bool CreateEmptyFile(const std::string& path) {
-    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
-    return fd.get() >= 0;
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
+    return fd.Get() >= 0;
 }
 
 std::optional<std::int64_t> LastWriteTime(const std::string& path) {
@@ -234,9 +215,9 @@ void DeleteContents(int dirFd) {
     }
     for (const auto& [name, isDirectory] : children) {
         if (isDirectory) {
-            Fd child(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-            if (child.get() >= 0)
-                DeleteContents(child.get());
+            UniqueFd child(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (child.Get() >= 0)
+                DeleteContents(child.Get());
             ::unlinkat(dirFd, name.c_str(), AT_REMOVEDIR);
         } else {
             ::unlinkat(dirFd, name.c_str(), 0);
@@ -250,25 +231,25 @@ void DeleteTree(const std::string& path) {
     std::string trimmed = path;
     while (trimmed.size() > 1 && trimmed.back() == '/')
         trimmed.pop_back();
-    Fd dir(::open(trimmed.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (dir.get() < 0)
+    UniqueFd dir(::open(trimmed.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (dir.Get() < 0)
         return;
-    DeleteContents(dir.get());
+    DeleteContents(dir.Get());
     ::rmdir(trimmed.c_str());
 }
 
 std::optional<std::string> ReadFileText(const std::string& path, std::size_t maxBytes) {
     // Non-blocking open and a regular-file check: a FIFO or device under the name never hangs us.
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (fd.get() < 0)
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (fd.Get() < 0)
         return std::nullopt;
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode))
         return std::nullopt;
     std::string text;
     char buffer[65536];
     while (text.size() < maxBytes) {
-        ssize_t got = ::read(fd.get(), buffer, std::min(sizeof buffer, maxBytes - text.size()));
+        ssize_t got = ::read(fd.Get(), buffer, std::min(sizeof buffer, maxBytes - text.size()));
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)

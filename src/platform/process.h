@@ -40,7 +40,9 @@ struct ProcessStartInfo {
 
 // One process, held through a pidfd. Move-only; closing it never signals the process.
 // When the process is our own child, the handle reaps it once it has ended (Wait* calls and the
-// destructor do so without blocking), so no child of ours is left a zombie.
+// destructor do so without blocking; a child still running when its handle goes is reaped by a
+// background thread when it ends), so no child of ours is left a zombie. A handle found by title
+// never reaps, even when the process is our child: its starting handle does.
 class ProcessHandle {
 public:
     ProcessHandle() = default;
@@ -83,7 +85,9 @@ private:
 // consoleTitle and VANTREL_SHOW_COMMAND = showCommand added to this program's environment. SW_HIDE: stdio on /dev/null, no window. Any other show command:
 // inside a terminal emulator window with that title (minimised for SW_MINIMIZE,
 // SW_SHOWMINIMIZED and SW_SHOWMINNOACTIVE) when a display and xterm are available, else hidden.
-// Returns an invalid handle when the process cannot be started (missing executable included).
+// Returns an invalid handle when the process cannot be started (missing or not executable, no such
+// working directory, an empty one): a client never runs anywhere but in its directory. On return
+// the client can already be found by its title.
 ProcessHandle StartProcess(const ProcessStartInfo& info);
 
 // Every live process whose environment holds VANTREL_CONSOLE_TITLE equal to title and whose
@@ -97,7 +101,8 @@ std::vector<ProcessHandle> FindProcessesByTitle(const std::string& title, const 
 // Returns whether every thread took the change.
 bool SetPriorityClass(const ProcessHandle& process, std::uint32_t priorityClass);
 
-// The priority class the process's main thread shows now (for tests and diagnostics).
+// The priority class the process's main thread (or the thread with that tid) shows now, for tests
+// and diagnostics; none when it matches none of the three exactly.
 std::optional<std::uint32_t> GetPriorityClass(pid_t pid);
 
 // The processors this program may run on, as a mask of the first 64 (sched_getaffinity).
@@ -111,7 +116,8 @@ bool SetProcessAffinity(const ProcessHandle& process, std::uint64_t mask);
 std::optional<std::uint64_t> GetAffinityMask(pid_t tid);
 
 // Shows, minimises or hides the window of a client started in a terminal, where the display
-// allows; false when there is no window to change (a hidden client has none).
+// allows (xdotool, finding the window by the process's pid); false when there is no window to
+// change (a hidden client has none, nor the client inside a terminal: the terminal has it).
 bool ShowProcessWindow(const ProcessHandle& process, std::uint16_t showCommand);
 
 // Lowers the calling thread's scheduling priority (a higher nice value for this thread only).

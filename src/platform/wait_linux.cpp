@@ -15,6 +15,10 @@ int WaitForAny(std::initializer_list<int> fds, std::optional<std::chrono::millis
         polled.push_back({fd, POLLIN, 0});
     }
     using Clock = std::chrono::steady_clock;
+    // Timeouts beyond a year wait forever; adding a huge one to now would overflow.
+    constexpr std::chrono::milliseconds kLongest = std::chrono::hours(24 * 365);
+    if (timeout && *timeout > kLongest)
+        timeout.reset();
     const auto deadline = timeout ? Clock::now() + *timeout : Clock::time_point::max();
     for (;;) {
         int wait = -1;

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <vector>
+
+// glibc 2.36 (Debian 12) declares the pidfd calls without C linkage for C++.
+extern "C" {
+#include <sys/pidfd.h>
+}
+
+// Helpers shared by the Linux process files; not part of the platform contract.
+namespace vantrel::platform::detail {
+
+// waitid's id type for a pidfd (P_PIDFD), which the C library headers do not name yet.
+inline constexpr idtype_t kWaitPidFd = static_cast<idtype_t>(3);
+
+// Reads a /proc file whole; they show a size of 0, so it reads to the end. None when it cannot be
+// read (gone, no permission).
+std::optional<std::string> ReadProcFile(const std::string& path);
+
+// The environment entry that carries a console title: VANTREL_CONSOLE_TITLE=<title>.
+std::string ConsoleTitleEntry(const std::string& title);
+
+// Whether a NUL-separated environment block (as /proc shows it) holds exactly this entry.
+bool HoldsEntry(const std::string& environment, const std::string& entry);
+
+// The target of a symbolic link, however long; none when it cannot be read.
+std::optional<std::string> ReadLinkPath(const std::string& path);
+
+// The full path of an executable file called name in a directory of PATH; empty when there is
+// none. Empty and relative PATH entries are skipped, so nothing is run from the current directory.
+std::string FindOnPath(std::string_view name);
+
+// Whether path is a regular file we may execute.
+bool IsExecutableFile(const std::string& path);
+
+// Whether the process behind a pidfd has ended (it may still be a zombie that nobody reaped).
+bool PidFdHasEnded(int pidfd);
+
+struct SpawnRequest {
+    std::string executable; // the file to run, never searched in PATH
+    std::vector<std::string> argv;
+    const std::vector<std::string>* environment = nullptr; // null: this program's own
+    std::string workingDirectory;                          // empty: ours
+    int standardOutput = -1;                               // -1: /dev/null
+    bool newSession = false;
+};
+
+// Starts a child with posix_spawn: argv only, stdin and stderr on /dev/null, every other
+// descriptor closed, signal mask and dispositions back to their defaults. A failed chdir or exec
+// comes back here as its errno (0 on success), so the caller knows at once.
+int SpawnProcess(const SpawnRequest& request, pid_t& pid);
+
+} // namespace vantrel::platform::detail

@@ -1,0 +1,225 @@
+#include "platform/process.h"
+#include "platform/process_detail_linux.h"
+#include "platform/wait.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
+#include <utility>
+
+extern char** environ;
+
+namespace vantrel::platform {
+
+namespace {
+
+// The new program's environment normally shows within a millisecond; this only bounds a stall.
+constexpr std::chrono::seconds kTitleVisibleLimit{5};
+
+bool IsMinimisedShow(std::uint16_t showCommand) {
+    return showCommand == SW_MINIMIZE || showCommand == SW_SHOWMINIMIZED || showCommand == SW_SHOWMINNOACTIVE;
+}
+
+// A child of ours that is still running when its handle goes: a detached thread waits for its
+// end and reaps it, so it never stays a zombie. Closing a handle never signals the process.
+void ReapInBackground(int pidfd) noexcept {
+    try {
+        std::thread([pidfd] {
+            siginfo_t info{};
+            while (waitid(detail::kWaitPidFd, pidfd, &info, WEXITED) < 0 && errno == EINTR) {
+            }
+            close(pidfd);
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread to spare: the child stays a zombie until this program ends.
+        close(pidfd);
+    }
+}
+
+// This program's environment with the title and show command of the client; entries of the same
+// names that we inherited ourselves are left out, so the client sees only its own.
+std::vector<std::string> ClientEnvironment(const ProcessStartInfo& info) {
+    const std::string titlePrefix = detail::ConsoleTitleEntry("");
+    const std::string showPrefix = std::string(kShowCommandVariable) + "=";
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        std::string_view text(*entry);
+        if (!text.starts_with(titlePrefix) && !text.starts_with(showPrefix))
+            environment.emplace_back(text);
+    }
+    environment.push_back(detail::ConsoleTitleEntry(info.consoleTitle));
+    environment.push_back(showPrefix + std::to_string(info.showCommand));
+    return environment;
+}
+
+// The terminal emulator for a client that is to be seen: xterm, when there is a display (under
+// Wayland the Xwayland server sets DISPLAY too) and xterm is on PATH. Empty: run hidden.
+std::string TerminalForShownClient(std::uint16_t showCommand) {
+    if (showCommand == SW_HIDE)
+        return {};
+    const char* display = std::getenv("DISPLAY");
+    if (display == nullptr || *display == '\0')
+        return {};
+    return detail::FindOnPath("xterm");
+}
+
+// A relative executable path means one relative to us, not to the child's new directory.
+std::string ExecutablePath(const std::string& path) {
+    if (path.empty() || path.front() == '/')
+        return path;
+    std::error_code error;
+    std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    return error ? std::string() : absolute.string();
+}
+
+// posix_spawn returns once the child has passed the point of no return of its exec, but before
+// the kernel has laid out the new program's environment; until then /proc shows it empty and a
+// search by title would miss the client (a kill at exit among others). Waits for the title to
+// show, for the process to end, or for the environment to turn out unreadable.
+void AwaitVisibleTitle(pid_t pid, int pidfd, const std::string& titleEntry) {
+    const auto deadline = std::chrono::steady_clock::now() + kTitleVisibleLimit;
+    for (;;) {
+        std::optional<std::string> environment = detail::ReadProcFile("/proc/" + std::to_string(pid) + "/environ");
+        if (!environment || detail::HoldsEntry(*environment, titleEntry) || detail::PidFdHasEnded(pidfd) ||
+            std::chrono::steady_clock::now() > deadline)
+            return;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+}
+
+} // namespace
+
+ProcessHandle::~ProcessHandle() {
+    if (m_pidfd < 0)
+        return;
+    ReapIfEnded();
+    if (m_ownChild && !m_reaped)
+        ReapInBackground(m_pidfd);
+    else
+        close(m_pidfd);
+}
+
+ProcessHandle::ProcessHandle(ProcessHandle&& other) noexcept
+    : m_pidfd(std::exchange(other.m_pidfd, -1)), m_pid(std::exchange(other.m_pid, 0)),
+      m_ownChild(std::exchange(other.m_ownChild, false)), m_reaped(std::exchange(other.m_reaped, false)) {}
+
+ProcessHandle& ProcessHandle::operator=(ProcessHandle&& other) noexcept {
+    if (this != &other) {
+        // What we held is let go exactly as the destructor would.
+        ProcessHandle released(std::move(*this));
+        m_pidfd = std::exchange(other.m_pidfd, -1);
+        m_pid = std::exchange(other.m_pid, 0);
+        m_ownChild = std::exchange(other.m_ownChild, false);
+        m_reaped = std::exchange(other.m_reaped, false);
+    }
+    return *this;
+}
+
+ProcessHandle ProcessHandle::Adopt(int pidfd, pid_t pid, bool ownChild) {
+    ProcessHandle handle;
+    handle.m_pidfd = pidfd;
+    handle.m_pid = pid;
+    handle.m_ownChild = ownChild;
+    return handle;
+}
+
+void ProcessHandle::ReapIfEnded() {
+    if (m_pidfd < 0 || !m_ownChild || m_reaped)
+        return;
+    siginfo_t info{};
+    int rc;
+    while ((rc = waitid(detail::kWaitPidFd, m_pidfd, &info, WEXITED | WNOHANG)) < 0 && errno == EINTR) {
+    }
+    // ECHILD: nothing left to reap (somebody waited for every child of ours).
+    if ((rc == 0 && info.si_pid != 0) || (rc < 0 && errno == ECHILD))
+        m_reaped = true;
+}
+
+bool ProcessHandle::WaitForExit(std::optional<std::chrono::milliseconds> timeout) {
+    if (m_pidfd < 0)
+        return false;
+    if (m_reaped)
+        return true;
+    if (WaitForAny({m_pidfd}, timeout) != 0)
+        return false;
+    ReapIfEnded();
+    return true;
+}
+
+ProcessHandle::WaitResult ProcessHandle::WaitForExitOrEvent(const CEvent& event) {
+    if (m_pidfd < 0)
+        return WaitResult::Failed;
+    if (m_reaped)
+        return WaitResult::Exited;
+    // The process comes first: when both are ready, its end wins.
+    switch (WaitForAny({m_pidfd, event.Fd()})) {
+    case 0:
+        ReapIfEnded();
+        return WaitResult::Exited;
+    case 1:
+        return WaitResult::EventSet;
+    default:
+        return WaitResult::Failed;
+    }
+}
+
+bool ProcessHandle::Terminate() {
+    if (m_pidfd < 0 || detail::PidFdHasEnded(m_pidfd))
+        return false;
+    bool sent = pidfd_send_signal(m_pidfd, SIGKILL, nullptr, 0) == 0;
+    ReapIfEnded();
+    return sent;
+}
+
+bool ProcessHandle::IsAlive() const {
+    return m_pidfd >= 0 && !detail::PidFdHasEnded(m_pidfd);
+}
+
+ProcessHandle StartProcess(const ProcessStartInfo& info) {
+    // Without a directory the client would run wherever we happen to be.
+    if (info.argv.empty() || info.workingDirectory.empty())
+        return {};
+    detail::SpawnRequest request;
+    request.executable = ExecutablePath(info.argv[0]);
+    if (request.executable.empty())
+        return {};
+    request.argv = info.argv;
+    std::string terminal = TerminalForShownClient(info.showCommand);
+    if (!terminal.empty()) {
+        // Inside a terminal a missing client would only show as a message in its window.
+        if (!detail::IsExecutableFile(request.executable))
+            return {};
+        request.argv = {terminal, "-T", info.consoleTitle};
+        if (IsMinimisedShow(info.showCommand))
+            request.argv.push_back("-iconic");
+        request.argv.push_back("-e");
+        request.argv.push_back(request.executable);
+        request.argv.insert(request.argv.end(), info.argv.begin() + 1, info.argv.end());
+        request.executable = terminal;
+    }
+    std::vector<std::string> environment = ClientEnvironment(info);
+    request.environment = &environment;
+    request.workingDirectory = info.workingDirectory;
+    request.newSession = true;
+
+    pid_t pid = -1;
+    if (detail::SpawnProcess(request, pid) != 0)
+        return {};
+    // Our child cannot be recycled before we reap it, so the pid still names it here.
+    int pidfd = pidfd_open(pid, 0);
+    if (pidfd < 0) {
+        // A process we cannot hold safely is not left running.
+        kill(pid, SIGKILL);
+        while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        return {};
+    }
+    AwaitVisibleTitle(pid, pidfd, detail::ConsoleTitleEntry(info.consoleTitle));
+    return ProcessHandle::Adopt(pidfd, pid, true);
+}
+
+} // namespace vantrel::platform
