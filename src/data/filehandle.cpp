@@ -5,24 +5,8 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <utility>
 
 namespace vantrel {
-
-CFileHandle::CFileHandle(CFileHandle&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-
-CFileHandle& CFileHandle::operator=(CFileHandle&& other) noexcept {
-    if (this != &other) {
-        Close();
-        m_fd = std::exchange(other.m_fd, -1);
-    }
-    return *this;
-}
-
-void CFileHandle::Close() {
-    if (m_fd >= 0)
-        ::close(std::exchange(m_fd, -1));
-}
 
 namespace {
 // Whether another open file description holds a record lock that would conflict with ours.
@@ -41,31 +25,16 @@ bool HasForeignRecordLock(int fd) {
 CFileHandle OpenRegularFile(const std::string& path, int flags, bool exclusive, mode_t mode) {
     // O_NONBLOCK keeps a FIFO of that name from blocking the open; regular files ignore it.
     CFileHandle file(::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, mode));
-    if (!file.IsOpen())
+    if (!file.IsValid())
         return {};
     struct stat st {};
-    if (fstat(file.Fd(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode))
         return {};
     if (exclusive) {
-        if (flock(file.Fd(), LOCK_EX | LOCK_NB) != 0 || HasForeignRecordLock(file.Fd()))
+        if (flock(file.Get(), LOCK_EX | LOCK_NB) != 0 || HasForeignRecordLock(file.Get()))
             return {};
     }
     return file;
-}
-
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        ssize_t written = ::write(fd, data.data(), data.size());
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (written == 0)
-            return false;
-        data.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
 }
 
 } // namespace vantrel

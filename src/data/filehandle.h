@@ -4,26 +4,13 @@
 #include <string_view>
 #include <sys/types.h>
 
+#include "platform/fileops.h"
+#include "platform/uniquefd.h"
+
 namespace vantrel {
 
-// An open file descriptor, closed when the object goes (RAII). Move-only.
-class CFileHandle {
-public:
-    CFileHandle() = default;
-    explicit CFileHandle(int fd) : m_fd(fd) {}
-    ~CFileHandle() { Close(); }
-    CFileHandle(CFileHandle&& other) noexcept;
-    CFileHandle& operator=(CFileHandle&& other) noexcept;
-    CFileHandle(const CFileHandle&) = delete;
-    CFileHandle& operator=(const CFileHandle&) = delete;
-
-    bool IsOpen() const { return m_fd >= 0; }
-    int Fd() const { return m_fd; }
-    void Close();
-
-private:
-    int m_fd = -1;
-};
+// An open file descriptor, closed when the object goes.
+using CFileHandle = platform::UniqueFd;
 
 // Opens an existing or (with O_CREAT in flags) new regular file. Anything that is not a regular
 // file (a directory, a FIFO that would block, a device) counts as "cannot be opened".
@@ -33,8 +20,6 @@ private:
 // local file system, so both are checked.
 CFileHandle OpenRegularFile(const std::string& path, int flags, bool exclusive, mode_t mode = 0666);
 
-// Writes all of data, going on after short writes and interruptions. False on any failure; how
-// much was written is then unknown to the caller.
-bool WriteAll(int fd, std::string_view data);
+using platform::WriteAll;
 
 } // namespace vantrel

@@ -58,18 +58,18 @@ ProgressFigures CProgressMonitor::UpdateProgress(std::uint32_t watchedInstance, 
 }
 
 std::optional<ProgressValues> CProgressMonitor::ReadProgressValues(const std::string& path) {
-    if (m_file.IsOpen() && path != m_strReaderPath)
+    if (m_file.IsValid() && path != m_strReaderPath)
         CloseReader();
-    if (m_file.IsOpen()) {
+    if (m_file.IsValid()) {
         // The client may replace the file instead of rewriting it; the open reader would go on
         // showing the old one. A file that has gone cannot be opened.
         struct stat atPath {};
         struct stat opened {};
-        if (stat(path.c_str(), &atPath) != 0 || fstat(m_file.Fd(), &opened) != 0 || atPath.st_dev != opened.st_dev ||
+        if (stat(path.c_str(), &atPath) != 0 || fstat(m_file.Get(), &opened) != 0 || atPath.st_dev != opened.st_dev ||
             atPath.st_ino != opened.st_ino)
             CloseReader();
     }
-    if (!m_file.IsOpen() && !OpenReader(path))
+    if (!m_file.IsValid() && !OpenReader(path))
         return std::nullopt;
 
     if (!m_reader->Rewind()) {
@@ -97,16 +97,16 @@ std::optional<ProgressValues> CProgressMonitor::ReadProgressValues(const std::st
 bool CProgressMonitor::OpenReader(const std::string& path) {
     // Read-only and never created; the client goes on writing it meanwhile.
     m_file = OpenRegularFile(path, O_RDONLY, false);
-    if (!m_file.IsOpen())
+    if (!m_file.IsValid())
         return false;
     m_strReaderPath = path;
-    m_reader.emplace(m_file.Fd());
+    m_reader.emplace(m_file.Get());
     return true;
 }
 
 void CProgressMonitor::CloseReader() {
     m_reader.reset();
-    m_file.Close();
+    m_file.Reset();
     m_strReaderPath.clear();
 }
 

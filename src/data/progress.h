@@ -50,7 +50,7 @@ public:
     std::optional<ProgressValues> ReadProgressValues(const std::string& path);
 
     // Whether the state-file reader is open now.
-    bool IsReaderOpen() const { return m_file.IsOpen(); }
+    bool IsReaderOpen() const { return m_file.IsValid(); }
 
 private:
     bool OpenReader(const std::string& path);

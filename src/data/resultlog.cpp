@@ -22,19 +22,19 @@ class CTempFile {
 public:
     explicit CTempFile(const std::string& nameTemplate) : m_strPath(nameTemplate) {
         m_file = CFileHandle(mkostemp(m_strPath.data(), O_CLOEXEC));
-        if (!m_file.IsOpen())
+        if (!m_file.IsValid())
             m_strPath.clear();
     }
     ~CTempFile() {
-        m_file.Close();
+        m_file.Reset();
         if (!m_strPath.empty())
             ::unlink(m_strPath.c_str());
     }
     CTempFile(const CTempFile&) = delete;
     CTempFile& operator=(const CTempFile&) = delete;
 
-    bool IsOpen() const { return m_file.IsOpen(); }
-    int Fd() const { return m_file.Fd(); }
+    bool IsOpen() const { return m_file.IsValid(); }
+    int Fd() const { return m_file.Get(); }
     const std::string& Path() const { return m_strPath; }
     // The file has been renamed away: nothing is left to remove.
     void Keep() { m_strPath.clear(); }
@@ -133,7 +133,7 @@ bool RewriteRows(int oldLog, int out) {
 bool UpgradeLog(const std::string& path) {
     CFileHandle oldLog = OpenRegularFile(path, O_RDONLY, true);
     struct stat st {};
-    if (!oldLog.IsOpen() || fstat(oldLog.Fd(), &st) != 0)
+    if (!oldLog.IsValid() || fstat(oldLog.Get(), &st) != 0)
         return false;
 
     std::size_t slash = path.rfind('/');
@@ -142,7 +142,7 @@ bool UpgradeLog(const std::string& path) {
 
     // The new log is built aside, so a failure at any point leaves the old one untouched.
     CTempFile newLog(dirPart + "." + fileName + ".upgrade-XXXXXX");
-    if (!newLog.IsOpen() || !RewriteRows(oldLog.Fd(), newLog.Fd()) || ::fchmod(newLog.Fd(), st.st_mode & 07777) != 0 ||
+    if (!newLog.IsOpen() || !RewriteRows(oldLog.Get(), newLog.Fd()) || ::fchmod(newLog.Fd(), st.st_mode & 07777) != 0 ||
         ::fsync(newLog.Fd()) != 0)
         return false;
 
@@ -162,20 +162,20 @@ bool AppendToLog(const std::string& path, std::string_view row) {
     for (int round = 0; round < 2; ++round) {
         CFileHandle log = OpenRegularFile(path, O_RDWR | O_CREAT | O_APPEND, true);
         struct stat st {};
-        if (!log.IsOpen() || fstat(log.Fd(), &st) != 0)
+        if (!log.IsValid() || fstat(log.Get(), &st) != 0)
             return false;
 
         // Only the first line is read, so an append costs the same however long the log is.
-        CLineReader reader(log.Fd());
+        CLineReader reader(log.Get());
         std::string firstLine;
         CLineReader::ReadStatus status = reader.ReadLine(firstLine);
         if (status == CLineReader::ReadStatus::Error)
             return false;
         if (status == CLineReader::ReadStatus::End)
-            return AppendWhole(log.Fd(), st.st_size, LogHeader() + std::string(kLogLineEnd) + std::string(row));
+            return AppendWhole(log.Get(), st.st_size, LogHeader() + std::string(kLogLineEnd) + std::string(row));
         if (EqualsIgnoreCase(firstLine, LogHeader()))
-            return AppendWhole(log.Fd(), st.st_size, std::string(kLogLineEnd) + std::string(row));
-        log.Close();
+            return AppendWhole(log.Get(), st.st_size, std::string(kLogLineEnd) + std::string(row));
+        log.Reset();
         if (round > 0 || !UpgradeLog(path))
             return false;
     }

@@ -69,10 +69,10 @@ void ResultRecord::GatherResult(std::uint32_t n) {
 void ResultRecord::ReadDataFile(const std::string& path) {
     // Exclusive: a file the client is writing at this moment is passed over, never read half-done.
     CFileHandle file = OpenRegularFile(path, O_RDONLY, true);
-    if (!file.IsOpen())
+    if (!file.IsValid())
         return;
     bool fromUserInfo = EqualsIgnoreCase(platform::FileNamePart(path), contract::kUserInfoFile);
-    CLineReader reader(file.Fd());
+    CLineReader reader(file.Get());
     std::string line;
     // A read error part-way keeps what was read before it.
     while (reader.ReadLine(line) == CLineReader::ReadStatus::Line) {

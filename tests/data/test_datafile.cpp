@@ -36,8 +36,8 @@ ReadLines ReadAll(CLineReader& reader) {
 
 ReadLines ReadFileLines(const std::string& path) {
     CFileHandle file = OpenRegularFile(path, O_RDONLY, false);
-    EXPECT_TRUE(file.IsOpen());
-    CLineReader reader(file.Fd());
+    EXPECT_TRUE(file.IsValid());
+    CLineReader reader(file.Get());
     return ReadAll(reader);
 }
 
@@ -77,8 +77,8 @@ TEST(LineReader, RewindReadsTheFileAsItIsNowAfterItShrankOrGrew) {
     std::string path = dir / "state.orv";
     WriteFile(path, "cpu=100\nprog=0.5\nextra\n");
     CFileHandle file = OpenRegularFile(path, O_RDONLY, false);
-    ASSERT_TRUE(file.IsOpen());
-    CLineReader reader(file.Fd());
+    ASSERT_TRUE(file.IsValid());
+    CLineReader reader(file.Get());
     std::string line;
     ASSERT_EQ(reader.ReadLine(line), Status::Line);
 
@@ -102,7 +102,7 @@ TEST(LineReader, ReportsAReadErrorInsteadOfAnEnd) {
     int fd = ::open((dir / "w.orv").c_str(), O_WRONLY | O_CREAT, 0644);
     ASSERT_GE(fd, 0);
     CFileHandle file(fd);
-    CLineReader reader(file.Fd());
+    CLineReader reader(file.Get());
     std::string line;
     EXPECT_EQ(reader.ReadLine(line), Status::Error);
 }
@@ -145,19 +145,19 @@ TEST(ProgressRule, OnlyTheExactKeyCountsAndOnlyADecimalNumberIsTaken) {
 TEST(RegularFileOpen, RefusesWhatIsNotAFileAndWhatAnotherHolderLocked) {
     TempDir dir;
     test::MakeDirs(dir / "dir.orv");
-    EXPECT_FALSE(OpenRegularFile(dir / "dir.orv", O_RDONLY, false).IsOpen());
-    EXPECT_FALSE(OpenRegularFile(dir / "missing.orv", O_RDONLY, false).IsOpen());
+    EXPECT_FALSE(OpenRegularFile(dir / "dir.orv", O_RDONLY, false).IsValid());
+    EXPECT_FALSE(OpenRegularFile(dir / "missing.orv", O_RDONLY, false).IsValid());
     EXPECT_NE(::access((dir / "missing.orv").c_str(), F_OK), 0); // never created
     ASSERT_EQ(::mkfifo((dir / "fifo.orv").c_str(), 0644), 0);
-    EXPECT_FALSE(OpenRegularFile(dir / "fifo.orv", O_RDONLY, false).IsOpen()); // and does not block
+    EXPECT_FALSE(OpenRegularFile(dir / "fifo.orv", O_RDONLY, false).IsValid()); // and does not block
 
     WriteFile(dir / "f.orv", "x=1\n");
     CFileHandle first = OpenRegularFile(dir / "f.orv", O_RDONLY, true);
-    ASSERT_TRUE(first.IsOpen());
-    EXPECT_FALSE(OpenRegularFile(dir / "f.orv", O_RDONLY, true).IsOpen());
-    EXPECT_TRUE(OpenRegularFile(dir / "f.orv", O_RDONLY, false).IsOpen());
-    first.Close();
-    EXPECT_TRUE(OpenRegularFile(dir / "f.orv", O_RDONLY, true).IsOpen());
+    ASSERT_TRUE(first.IsValid());
+    EXPECT_FALSE(OpenRegularFile(dir / "f.orv", O_RDONLY, true).IsValid());
+    EXPECT_TRUE(OpenRegularFile(dir / "f.orv", O_RDONLY, false).IsValid());
+    first.Reset();
+    EXPECT_TRUE(OpenRegularFile(dir / "f.orv", O_RDONLY, true).IsValid());
 }
 
 } // namespace
