@@ -1,8 +1,13 @@
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <list>
+#include <thread>
 
 #include "engine/enginecontext.h"
+#include "platform/event.h"
 
 namespace vantrel {
 
@@ -41,8 +46,36 @@ public:
     void ResizeSlots(unsigned count);
     // Start-up: stops clients left by an earlier run in instances 1..CountInstances.
     void KillLeftoverClients();
-    // Exit: kills the client of every slot, then ends and joins every runner. Idempotent.
+    // Exit: kills the client of every slot (each runner ends its own through the handle that
+    // started it, then any client a slot still names is killed by title), and ends and joins every
+    // runner; none posts anything more and later restarts start nothing. Idempotent.
     void Shutdown();
+
+    // Runner threads not yet joined (finished ones are joined at each restart).
+    std::size_t RunnerCount() const { return m_runners.size(); }
+
+private:
+    struct CRunner {
+        std::thread thread;
+        std::atomic<bool> finished{false};
+    };
+
+    void FillFreeSlots();
+    bool StartRunner();
+    void JoinFinishedRunners();
+    void SetBusyClientsIdle();
+
+    CEngineContext& m_ctx;
+    IEngineHost& m_host;
+    CWatcher& m_watcher;
+    platform::CEvent m_SlotClaimedEvent;
+    // Set once, by Shutdown: runners end their clients and waits and post nothing more.
+    platform::CEvent m_StopEvent;
+    std::list<CRunner> m_runners; // nodes never move: each thread marks its own as finished
 };
+
+// The processor mask of slot k's client with SetAffinity on: bit (k mod 64) of the system mask
+// when that processor is in it, else the whole system mask.
+std::uint64_t SlotAffinityMask(std::size_t k, std::uint64_t systemMask);
 
 } // namespace vantrel

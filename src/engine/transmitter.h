@@ -1,14 +1,23 @@
 #pragma once
 
+#include "engine/enginecontext.h"
+#include "platform/event.h"
+
+#include <atomic>
 #include <chrono>
 #include <cstdint>
-
-#include "engine/enginecontext.h"
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
 
 namespace vantrel {
 
 // The dialog's side of a transmit pass. The pass thread calls these; an implementation on a
-// toolkit marshals them to its own thread.
+// toolkit marshals them to its own thread. None of them may wait for the dialog's thread: the
+// dialog's thread may be inside a CTransmitter call at that moment.
 class ITransmitHost {
 public:
     virtual ~ITransmitHost() = default;
@@ -24,7 +33,8 @@ inline constexpr const char* kTransmitCaption = "Transmit";
 inline constexpr const char* kStopTransmitCaption = "Stop Transmit";
 
 // Transmit passes: send finished results and fill the cache, one pass at a time on a worker
-// thread, started by the user, automatically, or by the retry timer.
+// thread, started by the user, automatically, or by the retry timer. The public operations
+// belong to the dialog's thread.
 class CTransmitter {
 public:
     CTransmitter(CEngineContext& ctx, ITransmitHost& host);
@@ -48,6 +58,57 @@ public:
     // Exit: disarms the retry timer and ends a running pass cleanly without killing its client,
     // which runs on by itself; joins the pass thread. Idempotent.
     void Shutdown();
+
+private:
+    // What one pass keeps from its start to its end.
+    struct CPassState {
+        std::vector<std::string> optionArgs; // the server switches, copied when the pass was started
+        bool displayTransmit = false;        // read once at the start
+        std::uint16_t showCommand = 0;       // for the next client console
+        bool failed = false;                 // some transmit of this pass failed
+        std::int32_t best = 0;               // the highest result count seen so far
+        std::uint32_t bestInstance = 0;      // the instance that holds it (0: the program directory)
+    };
+
+    enum class ERunEnd {
+        Ended,       // the client ended by itself, was stopped, or could not be started
+        ShuttingDown // the program is exiting; the client, if any, runs on
+    };
+
+    struct CPassThread {
+        std::thread thread;
+        std::atomic<bool> ended{false};
+    };
+
+    // The pass itself, on its own thread.
+    void TransmitThread(std::vector<std::string> optionArgs);
+    void WalkInstances(CPassState& pass);
+    // One instance of the walk; false when the program is exiting and the walk must end.
+    bool TransmitInstance(CPassState& pass, std::uint32_t i);
+    // Whether instance i is to be run, after the work its state asks for before the run.
+    bool PrepareInstance(std::uint32_t i, bool& hadResult);
+    void MoveStopAfterSendMarker(std::uint32_t i);
+    void CheckAfterRun(CPassState& pass, std::uint32_t i, bool hadResult);
+    void RemoveOldClientCopy(std::uint32_t i);
+    ERunEnd RunTransmitClient(std::uint32_t n, const std::vector<std::string>& optionArgs, std::uint16_t show);
+
+    void ArmRetryTimer();
+    void DisarmRetryTimer();
+    void JoinEndedPasses();
+
+    CEngineContext& m_ctx;
+    ITransmitHost& m_host;
+
+    std::mutex m_TransmitLock;            // held by a pass from start to end
+    platform::CEvent m_StopTransmitEvent; // the user asked the running pass to stop
+    platform::CEvent m_ShutdownEvent;     // exit: the pass ends without killing its client
+    std::atomic<unsigned> m_AutoTransmitRun{0};
+    std::atomic<unsigned> m_RetryTimerId{0};
+    std::atomic<bool> m_bTransmitRunning{false};
+    std::mutex m_timerLock; // keeps the host's arm and kill calls in the order of m_RetryTimerId's changes
+
+    std::list<std::unique_ptr<CPassThread>> m_passes; // dialog's thread only
+    bool m_bShutDown = false;
 };
 
 } // namespace vantrel

@@ -1,0 +1,53 @@
+#include <cstdio>
+#include "engine/clientcontrol.h"
+
+#include <thread>
+
+namespace vantrel {
+
+std::string FormatClientTitle(std::uint32_t n) {
+    // The processing title "ORVA %u"; a transmit title only begins with it.
+    return "ORVA " + std::to_string(n);
+}
+
+std::vector<platform::ProcessHandle> OpenInstanceClient(const CEngineContext& ctx, std::uint32_t n) {
+    return platform::FindProcessesByTitle(FormatClientTitle(n), ctx.store.GetInstancePath(n));
+}
+
+bool KillInstanceClients(CEngineContext& ctx, std::uint32_t n) {
+    std::vector<platform::ProcessHandle> clients = OpenInstanceClient(ctx, n);
+    if (clients.empty())
+        return false;
+    while (!clients.empty()) {
+        bool anySignalled = false;
+        for (platform::ProcessHandle& client : clients) {
+            fprintf(stderr, "DBG kill %u pid %d fd %d\n", n, client.Pid(), client.PidFd());
+            anySignalled = client.Terminate() || anySignalled;
+            // Gives the process time to go, so the next look does not find it again.
+            std::this_thread::sleep_for(ctx.timings.killPause);
+        }
+        // A process we may not signal would be found again for ever.
+        if (!anySignalled)
+            break;
+        clients = OpenInstanceClient(ctx, n);
+    }
+    ctx.slots.FreeAllOf(n);
+    return true;
+}
+
+void SetClientPriority(const CEngineContext& ctx, std::uint32_t n, std::uint32_t priorityClass) {
+    for (const platform::ProcessHandle& client : OpenInstanceClient(ctx, n))
+        platform::SetPriorityClass(client, priorityClass);
+}
+
+void ShowInstanceClients(const CEngineContext& ctx, std::uint16_t showCommand) {
+    for (std::size_t k = 0; k < ctx.slots.Size(); ++k) {
+        std::uint32_t n = ctx.slots.Get(k);
+        if (n == 0)
+            continue;
+        for (const platform::ProcessHandle& client : OpenInstanceClient(ctx, n))
+            platform::ShowProcessWindow(client, showCommand);
+    }
+}
+
+} // namespace vantrel

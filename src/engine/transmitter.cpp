@@ -1,0 +1,107 @@
+#include "engine/transmitter.h"
+
+#include "core/configuration.h"
+#include "engine/messagetarget.h"
+
+namespace vantrel {
+
+CTransmitter::CTransmitter(CEngineContext& ctx, ITransmitHost& host) : m_ctx(ctx), m_host(host) {}
+
+CTransmitter::~CTransmitter() {
+    Shutdown();
+}
+
+bool CTransmitter::TransmitRunning() const {
+    return m_bTransmitRunning.load();
+}
+
+const char* CTransmitter::TransmitCaption() const {
+    return TransmitRunning() ? kStopTransmitCaption : kTransmitCaption;
+}
+
+unsigned CTransmitter::RetryTimerId() const {
+    return m_RetryTimerId.load();
+}
+
+void CTransmitter::TransmitToggle() {
+    if (TransmitRunning()) {
+        m_StopTransmitEvent.Set();
+        return;
+    }
+    m_AutoTransmitRun.store(0);
+    StartTransmit();
+}
+
+void CTransmitter::StartTransmit() {
+    DisarmRetryTimer();
+    if (TransmitRunning() || m_bShutDown)
+        return;
+    m_StopTransmitEvent.Reset();
+    BuildClientOptions(m_ctx.options);
+    JoinEndedPasses();
+
+    // The pass gets its own copy of the switches now, on the dialog's thread, which owns them.
+    auto pass = std::make_unique<CPassThread>();
+    CPassThread& started = *pass;
+    started.thread = std::thread([this, &started, optionArgs = m_ctx.options.ClientOptionArgs]() mutable {
+        TransmitThread(std::move(optionArgs));
+        started.ended.store(true);
+    });
+    m_passes.push_back(std::move(pass));
+}
+
+void CTransmitter::CheckAutoTransmit(unsigned readyToTransmit, unsigned needToFill) {
+    DisarmRetryTimer();
+    if (!m_ctx.options.AutoTransmit.load())
+        return;
+    if (readyToTransmit == 0 && needToFill == 0)
+        return;
+    m_AutoTransmitRun.store(1);
+    StartTransmit();
+}
+
+void CTransmitter::OnTimer(unsigned id, unsigned readyToTransmit, unsigned needToFill) {
+    if (id != 0 && id == m_RetryTimerId.load())
+        CheckAutoTransmit(readyToTransmit, needToFill);
+}
+
+void CTransmitter::Shutdown() {
+    if (m_bShutDown)
+        return;
+    m_bShutDown = true;
+    m_ShutdownEvent.Set();
+    for (auto& pass : m_passes)
+        if (pass->thread.joinable())
+            pass->thread.join();
+    m_passes.clear();
+    // Only now can no pass arm the timer again.
+    DisarmRetryTimer();
+}
+
+void CTransmitter::ArmRetryTimer() {
+    std::lock_guard lock(m_timerLock);
+    if (m_RetryTimerId.load() != 0)
+        return;
+    m_host.ArmRetryTimer(m_ctx.timings.retryInterval);
+    m_RetryTimerId.store(kRetryTimerId);
+}
+
+void CTransmitter::DisarmRetryTimer() {
+    std::lock_guard lock(m_timerLock);
+    // A timer that is no longer armed counts as stopped; the id is 0 either way.
+    if (m_RetryTimerId.exchange(0) != 0)
+        m_host.KillRetryTimer();
+}
+
+void CTransmitter::JoinEndedPasses() {
+    for (auto it = m_passes.begin(); it != m_passes.end();) {
+        if ((*it)->ended.load()) {
+            (*it)->thread.join();
+            it = m_passes.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+} // namespace vantrel

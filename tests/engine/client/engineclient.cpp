@@ -1,0 +1,106 @@
+// A tiny processing client for the engine tests. Like the real one it holds "lock.orv" open while
+// it runs and writes "state.orv"; what else it does comes from "engine_client.txt" in its
+// directory, one "key=value" a line:
+//   state_writes=N        write state.orv N times (default 0: never), ...
+//   state_interval_ms=M   ... M ms apart, the first M ms after the start (default 10)
+//   run_ms=T              finish after T ms: write result.orv, delete work_unit.orv, exit 0
+//                         (default -1: run until killed)
+// Every start appends one line to "client_starts.txt" in its directory: the pid, the argument
+// count, the first argument, the console title and the show command, separated by tabs; and one
+// line with the instance directory's name to "client_order.txt" in the directory above.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+
+std::map<std::string, long> ReadScript() {
+    std::map<std::string, long> script;
+    std::ifstream in("engine_client.txt");
+    std::string line;
+    while (std::getline(in, line)) {
+        std::size_t eq = line.find('=');
+        if (eq != std::string::npos)
+            script[line.substr(0, eq)] = std::strtol(line.c_str() + eq + 1, nullptr, 10);
+    }
+    return script;
+}
+
+long Get(const std::map<std::string, long>& script, const char* key, long fallback) {
+    auto it = script.find(key);
+    return it == script.end() ? fallback : it->second;
+}
+
+void Append(const char* path, const std::string& line) {
+    int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return;
+    std::string text = line + "\n";
+    // One write with O_APPEND: lines of concurrent clients never interleave.
+    ssize_t written = write(fd, text.data(), text.size());
+    (void)written;
+    close(fd);
+}
+
+void Write(const char* path, const std::string& text) {
+    std::ofstream out(path, std::ios::trunc);
+    out << text;
+}
+
+void SleepMs(long ms) {
+    timespec left{ms / 1000, (ms % 1000) * 1'000'000};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "-";
+}
+
+std::string DirectoryName() {
+    std::error_code error;
+    std::filesystem::path cwd = std::filesystem::current_path(error);
+    return error ? "?" : cwd.filename().string();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int lock = open("lock.orv", O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (lock >= 0)
+        flock(lock, LOCK_EX);
+    Append("client_starts.txt", std::to_string(getpid()) + "\t" + std::to_string(argc) + "\t" +
+                                    (argc > 1 ? argv[1] : "-") + "\t" + Env("VANTREL_CONSOLE_TITLE") + "\t" +
+                                    Env("VANTREL_SHOW_COMMAND"));
+    Append("../client_order.txt", DirectoryName());
+
+    auto script = ReadScript();
+    long writes = Get(script, "state_writes", 0);
+    long interval = Get(script, "state_interval_ms", 10);
+    long runMs = Get(script, "run_ms", -1);
+
+    long elapsed = 0;
+    for (long i = 0; i < writes && (runMs < 0 || elapsed + interval < runMs); ++i) {
+        SleepMs(interval);
+        elapsed += interval;
+        Write("state.orv", "prog=" + std::to_string(i + 1) + "\ncpu=1\n");
+    }
+    if (runMs < 0) {
+        for (;;)
+            pause();
+    }
+    if (runMs > elapsed)
+        SleepMs(runMs - elapsed);
+    Write("result.orv", "done\n");
+    unlink("work_unit.orv");
+    return 0;
+}

@@ -1,0 +1,85 @@
+#include <gtest/gtest.h>
+
+#include "engine/clientcontrol.h"
+#include "engine_fixture.h"
+
+namespace vantrel::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+class ClientControlTest : public EngineTest {
+protected:
+    ClientControlTest() { UseTestClient(); }
+
+    // A client of this program directory's instance n, as an earlier run would have left it.
+    platform::ProcessHandle StartClient(std::uint32_t n) {
+        MakeInstance(n);
+        platform::ProcessHandle client = StartTitled(FormatClientTitle(n), Inst(n));
+        EXPECT_TRUE(client.IsValid());
+        return client;
+    }
+};
+
+bool EndsSoon(platform::ProcessHandle& process) { return process.WaitForExit(10s); }
+
+TEST_F(ClientControlTest, KillWithoutAClientReportsFalseAndLeavesTheSlots) {
+    slots.Resize(2);
+    ASSERT_EQ(slots.ClaimLowestFree(5), 0u);
+    MakeInstance(5);
+
+    EXPECT_FALSE(KillInstanceClients(ctx, 5));
+    EXPECT_EQ(slots.Get(0), 5u);
+    EXPECT_EQ(slots.Get(1), 0u);
+}
+
+TEST_F(ClientControlTest, KillEndsEveryClientOfTheInstanceAndNothingElse) {
+    slots.Resize(3);
+    slots.ClaimLowestFree(1);
+    slots.ClaimLowestFree(2);
+    slots.ClaimLowestFree(2); // a stale second entry is freed as well
+    platform::ProcessHandle first = StartClient(2);
+    platform::ProcessHandle second = StartClient(2);
+    platform::ProcessHandle neighbour = StartClient(1);
+    platform::ProcessHandle transmit = StartTitled(FormatClientTitle(2) + " - Transmit", Inst(2));
+    TempDir otherProgram;
+    MakeDirs(otherProgram / "2");
+    platform::ProcessHandle foreign = StartTitled(FormatClientTitle(2), otherProgram / "2");
+    ASSERT_TRUE(WaitUntil([&] { return OpenInstanceClient(ctx, 2).size() == 2; }));
+
+    EXPECT_TRUE(KillInstanceClients(ctx, 2));
+
+    EXPECT_TRUE(EndsSoon(first));
+    EXPECT_TRUE(EndsSoon(second));
+    EXPECT_TRUE(OpenInstanceClient(ctx, 2).empty());
+    EXPECT_EQ(slots.Get(0), 1u);
+    EXPECT_EQ(slots.Get(1), 0u);
+    EXPECT_EQ(slots.Get(2), 0u);
+    EXPECT_TRUE(neighbour.IsAlive());
+    EXPECT_TRUE(transmit.IsAlive()) << "a transmit client is never a processing client";
+    EXPECT_TRUE(foreign.IsAlive()) << "another program directory's client is not ours";
+    EXPECT_EQ(OpenInstanceClient(ctx, 1).size(), 1u);
+}
+
+TEST_F(ClientControlTest, LeftoverClientsOfTheCacheAreStoppedAtStartUp) {
+    MakeInstance(2);
+    platform::ProcessHandle one = StartClient(1);
+    platform::ProcessHandle three = StartClient(3);
+    platform::ProcessHandle transmit = StartTitled(FormatClientTitle(2) + " - Transmit", Inst(2));
+    TempDir otherProgram;
+    MakeDirs(otherProgram / "1");
+    platform::ProcessHandle foreign = StartTitled(FormatClientTitle(1), otherProgram / "1");
+    CRecordingHost host;
+    CWatcher watcher(ctx);
+    CProcessEngine engine(ctx, host, watcher);
+
+    engine.KillLeftoverClients();
+
+    EXPECT_TRUE(EndsSoon(one));
+    EXPECT_TRUE(EndsSoon(three));
+    EXPECT_TRUE(transmit.IsAlive());
+    EXPECT_TRUE(foreign.IsAlive());
+}
+
+} // namespace
+} // namespace vantrel::test
