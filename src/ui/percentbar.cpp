@@ -1,0 +1,94 @@
+#include "ui/percentbar.h"
+
+#include <QFontMetrics>
+#include <QPainter>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+
+namespace vantrel {
+
+namespace {
+
+const QColor kBarBlue(0, 0, 255);
+const QColor kBarWhite(255, 255, 255);
+
+// One pass of the label: fill the rectangle with the background and draw the label clipped to
+// it. An empty rectangle draws nothing at all.
+void PaintPass(QPainter& painter, const QRect& area, const QColor& background, const QColor& textColour,
+               const QPoint& baselineStart, const QString& label) {
+    if (area.isEmpty())
+        return;
+    painter.save();
+    painter.setClipRect(area);
+    painter.fillRect(area, background);
+    painter.setPen(textColour);
+    painter.drawText(baselineStart, label);
+    painter.restore();
+}
+
+} // namespace
+
+int MulDiv(int a, int b, int c) {
+    if (c == 0)
+        return -1;
+    long long product = static_cast<long long>(a) * b;
+    long long divisor = std::llabs(static_cast<long long>(c));
+    long long quotient = (std::llabs(product) + divisor / 2) / divisor;
+    if ((product < 0) != (c < 0))
+        quotient = -quotient;
+    if (quotient < INT_MIN || quotient > INT_MAX)
+        return -1;
+    return static_cast<int>(quotient);
+}
+
+int PercentBarSplit(float percent, int width) {
+    // Out-of-range values would make the conversion to int undefined.
+    if (!(percent > 0.0f))
+        return 0;
+    if (percent > 100.0f)
+        percent = 100.0f;
+    int x = MulDiv(static_cast<int>(percent * 100), width, 10000);
+    return x < 0 ? 0 : x;
+}
+
+QString FormatPercentLabel(float percent) {
+    return QString::asprintf("%.2lf %%", static_cast<double>(percent));
+}
+
+CPercentBar::CPercentBar(QWidget* parent) : QLineEdit(parent) {
+    setReadOnly(true);
+    // The whole widget is the bar: no frame takes pixels from it.
+    setFrame(false);
+}
+
+void CPercentBar::SetPercent(float fraction) {
+    if (std::isnan(fraction) || fraction <= 0.0f)
+        m_fPercent = 0.0f;
+    else if (fraction > 1.0f)
+        m_fPercent = 100.0f;
+    else
+        m_fPercent = fraction * 100.0f;
+    update();
+}
+
+void CPercentBar::paintEvent(QPaintEvent*) {
+    const int barWidth = width();
+    const int barHeight = height();
+    const int split = PercentBarSplit(m_fPercent, barWidth);
+    const QString label = FormatPercentLabel(m_fPercent);
+
+    // Centred on the middle, standing on a baseline at 70 % of the height.
+    const int textWidth = QFontMetrics(font()).horizontalAdvance(label);
+    const QPoint baselineStart(barWidth / 2 - textWidth / 2, static_cast<int>(barHeight * 0.7));
+
+    QPainter painter(this);
+    PaintPass(painter, QRect(0, 0, split, barHeight), kBarBlue, kBarWhite, baselineStart, label);
+    PaintPass(painter, QRect(split, 0, barWidth - split, barHeight), kBarWhite, kBarBlue, baselineStart, label);
+}
+
+void CPercentBar::focusInEvent(QFocusEvent*) {
+    update();
+}
+
+} // namespace vantrel

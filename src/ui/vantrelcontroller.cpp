@@ -1,0 +1,323 @@
+#include "ui/vantrelcontroller.h"
+
+#include <ctime>
+
+#include "core/configfile.h"
+#include "core/clientcontract.h"
+#include "platform/process.h"
+#include "ui/trayrules.h"
+
+namespace vantrel {
+
+namespace {
+
+// Shows the wait cursor for as long as it lives.
+class WaitCursor {
+public:
+    explicit WaitCursor(IDialogView& view) : m_view(view) { m_view.SetWaitCursor(true); }
+    ~WaitCursor() { m_view.SetWaitCursor(false); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+
+private:
+    IDialogView& m_view;
+};
+
+} // namespace
+
+CVantrelController::CVantrelController(CEngineContext& ctx, IDialogView& view, std::vector<std::string> arguments,
+                                       std::string configPath)
+    : m_ctx(ctx), m_view(view), m_arguments(std::move(arguments)), m_strConfigPath(std::move(configPath)),
+      m_watcher(std::make_unique<CWatcher>(ctx)), m_engine(std::make_unique<CProcessEngine>(ctx, *this, *m_watcher)),
+      m_transmitter(std::make_unique<CTransmitter>(ctx, *this)),
+      m_monitor(std::make_unique<CProgressMonitor>(ctx.store)) {
+    m_watcher->SetWatchedInstanceChooser([engine = m_engine.get()] { return engine->ChooseWatchedInstance(); });
+}
+
+CVantrelController::~CVantrelController() {
+    Shutdown();
+}
+
+void CVantrelController::OnInitDialog(bool startMinimized) {
+    COptions& options = m_ctx.options;
+    options.HideProcessing = true;
+    options.ClientShowMode = platform::SW_HIDE;
+    m_view.PostSysCommand(startMinimized ? SC_MINIMIZE : SC_RESTORE);
+
+    CConfigurationReader reader(CollectOptionText(m_arguments, m_strConfigPath), options, *this);
+    reader.ReadSteps(1, 6); // ... "-CPU": the slot table now has MaxProcesses free slots
+    m_engine->KillLeftoverClients();
+    reader.ReadSteps(7, 7); // "-AFFINITY"
+    m_engine->RestartEngine();
+
+    if (reader.ReadMonitorProgress())
+        OnMonitorProgress(true);
+    reader.ReadUseSpy();
+    OnUseSpy(options.UseSpy);
+    reader.ReadCreateLog();
+    OnCreateLog(options.CreateLog);
+    reader.ReadSteps(11, 16); // server mode and values, then the client priority
+
+    RefreshCounters();
+    ShowFields();
+    ApplyDesiredCacheSize();
+    CopyNewestUserInfo();
+    m_transmitter->CheckAutoTransmit(m_counters.ReadyToTransmit, m_counters.NeedToFill);
+}
+
+void CVantrelController::CopyNewestUserInfo() {
+    const CCacheStore& store = m_ctx.store;
+    std::int32_t best = store.ReadResultCount(0);
+    std::uint32_t chosen = 0;
+    unsigned count = store.CountInstances();
+    for (std::uint32_t n = 1; n <= count; ++n) {
+        std::int32_t results = store.ReadResultCount(n);
+        if (results > best) {
+            best = results;
+            chosen = n;
+        }
+    }
+    if (chosen != 0)
+        store.CopyToProgramDir(chosen, contract::kUserInfoFile);
+}
+
+void CVantrelController::OnMessage(unsigned message) {
+    if (m_bShutDown)
+        return;
+    switch (message) {
+    case WM_APP:
+        m_engine->RestartEngine();
+        RefreshCounters();
+        ShowFields();
+        m_transmitter->CheckAutoTransmit(m_counters.ReadyToTransmit, m_counters.NeedToFill);
+        break;
+    case WM_APP_1:
+        ApplyDesiredCacheSize();
+        m_engine->RestartEngine();
+        RefreshCounters();
+        ShowFields();
+        break;
+    case WM_APP_4:
+        m_watcher->OnWatcherMessage([this] { UpdateProgress(); });
+        break;
+    default:
+        break;
+    }
+}
+
+void CVantrelController::OnTimer(unsigned id) {
+    if (!m_bShutDown)
+        m_transmitter->OnTimer(id, m_counters.ReadyToTransmit, m_counters.NeedToFill);
+}
+
+void CVantrelController::OnRegisteredMessage(unsigned wParam) {
+    if (wParam == kExitRequest)
+        Exit();
+}
+
+void CVantrelController::RefreshCounters() {
+    m_counters = CountCacheState(m_ctx.store, m_ctx.slots);
+    m_ctx.options.DesiredCacheSize = m_counters.DesiredCacheSize;
+    m_view.SetIcon(ChooseTrayIcon(TransmitRunning(), m_counters));
+    UpdateTrayTip();
+}
+
+void CVantrelController::ShowFields() {
+    m_view.ShowFields();
+}
+
+void CVantrelController::UpdateTrayTip() {
+    m_view.SetTrayTip(ComposeTrayTip(m_ctx.options.MonitorProgress, m_view.BarPercent(), m_counters.ReadyToTransmit,
+                                     m_counters.NeedToFill));
+}
+
+void CVantrelController::ApplyDesiredCacheSize() {
+    WaitCursor wait(m_view);
+    if (TransmitRunning())
+        return;
+    m_view.ReadFields(); // a refused number keeps its earlier value, which is applied
+    CCacheStore& store = m_ctx.store;
+    store.CompactInstances();
+    // 64-bit counters: a desired size at the top of the unsigned range must not wrap the loops.
+    const std::uint64_t desired = m_ctx.options.DesiredCacheSize;
+    for (std::uint64_t i = 1; i <= desired; ++i) {
+        const auto n = static_cast<std::uint32_t>(i);
+        if (store.GetInstanceState(n) == IS_MISSING)
+            store.CreateInstance(n);
+        else if (store.HasStopAfterSend(n))
+            store.SetStopAfterSend(n, false);
+    }
+    const std::uint64_t count = store.CountInstances();
+    for (std::uint64_t i = desired + 1; i <= count; ++i)
+        store.SetStopAfterSend(static_cast<std::uint32_t>(i), true);
+    m_engine->RestartEngine();
+    RefreshCounters();
+    ShowFields();
+}
+
+void CVantrelController::ApplyMaxProcesses() {
+    WaitCursor wait(m_view);
+    m_view.ReadFields();
+    m_engine->ResizeSlots(m_ctx.options.MaxProcesses);
+    m_engine->RestartEngine();
+    RefreshCounters();
+    ShowFields();
+}
+
+void CVantrelController::UpdateProgress() {
+    ProgressFigures figures = m_monitor->UpdateProgress(m_ctx.WatchedInstance, m_ctx.options.Use24HourClock,
+                                                        std::time(nullptr));
+    // Only the progress fields are refreshed: the client writes its state every few seconds, and
+    // rewriting every field then would wipe whatever the user is typing.
+    m_view.ShowProgress(figures);
+    UpdateTrayTip();
+}
+
+bool CVantrelController::TransmitRunning() const {
+    return m_transmitter->TransmitRunning();
+}
+
+const char* CVantrelController::TransmitCaption() const {
+    return m_transmitter->TransmitCaption();
+}
+
+void CVantrelController::OnHideProcessing(bool checked) {
+    m_ctx.options.HideProcessing = checked;
+    m_ctx.options.ClientShowMode = checked ? platform::SW_HIDE : platform::SW_MINIMIZE;
+    m_engine->ShowRunningClients();
+}
+
+void CVantrelController::OnServerMode(EServerMode mode) {
+    m_view.ReadFields();
+    SelectServerMode(m_ctx.options, mode, *this);
+}
+
+void CVantrelController::OnPortChanged() {
+    m_view.ReadFields();
+    UpdateUseColon(m_ctx.options, *this);
+}
+
+void CVantrelController::OnAutoTransmit(bool checked) {
+    m_ctx.options.AutoTransmit = checked;
+    m_transmitter->CheckAutoTransmit(m_counters.ReadyToTransmit, m_counters.NeedToFill);
+}
+
+void CVantrelController::OnDisplayTransmit(bool checked) {
+    m_ctx.options.DisplayTransmit = checked;
+}
+
+void CVantrelController::OnUseColon(bool checked) {
+    m_ctx.options.UseColon = checked;
+}
+
+void CVantrelController::OnMonitorProgress(bool checked) {
+    m_ctx.options.MonitorProgress = checked;
+    if (m_watcher->OnMonitorProgressClicked())
+        UpdateProgress();
+}
+
+void CVantrelController::OnUseSpy(bool checked) {
+    m_ctx.options.UseSpy = checked;
+    m_watcher->OnUseSpyClicked();
+}
+
+void CVantrelController::On24HourClock(bool checked) {
+    m_ctx.options.Use24HourClock = checked;
+    if (m_ctx.options.MonitorProgress)
+        UpdateProgress();
+}
+
+void CVantrelController::OnCreateLog(bool checked) {
+    m_ctx.options.CreateLog = checked;
+    m_ctx.options.LogEnabled = checked;
+}
+
+void CVantrelController::OnClientPriority(EClientPriority priority) {
+    m_ctx.options.ClientPriority = priority;
+    m_engine->ApplyClientPriority();
+}
+
+void CVantrelController::OnSetAffinity(bool checked) {
+    m_ctx.options.SetAffinity = checked;
+    m_engine->ApplyAffinity();
+}
+
+void CVantrelController::OnUpdateProgressNow() {
+    UpdateProgress();
+}
+
+bool CVantrelController::OnSaveConfig() {
+    m_view.ReadFields();
+    return SaveConfiguration(m_strConfigPath, m_ctx.options, m_view.IsMinimized());
+}
+
+void CVantrelController::OnTransmit() {
+    if (!TransmitRunning())
+        m_view.ReadFields(); // the pass takes the server fields as they stand
+    m_transmitter->TransmitToggle();
+}
+
+void CVantrelController::OnEnter() {
+    ApplyDesiredCacheSize();
+    ApplyMaxProcesses();
+}
+
+bool CVantrelController::Exit() {
+    if (m_bShutDown)
+        return true;
+    if (!m_view.ReadFields())
+        return false;
+    // Disarms the retry timer and lets a running pass end cleanly; its client runs on.
+    m_transmitter->Shutdown();
+    m_view.EndDialog();
+    return true;
+}
+
+void CVantrelController::NewClient(const std::string& path) {
+    if (path.empty())
+        return;
+    const auto slots = static_cast<unsigned>(m_ctx.slots.Size());
+    m_engine->ResizeSlots(0);
+    m_ctx.store.InstallNewClient(path);
+    m_engine->ResizeSlots(slots);
+    m_engine->RestartEngine();
+}
+
+void CVantrelController::Shutdown() {
+    if (m_bShutDown)
+        return;
+    m_bShutDown = true;
+    m_transmitter->Shutdown();
+    m_watcher->StopForGood();
+    m_engine->Shutdown();
+}
+
+void CVantrelController::TransmitStateChanged(bool running) {
+    m_view.TransmitStateChanged(running);
+}
+
+void CVantrelController::ArmRetryTimer(std::chrono::milliseconds period) {
+    m_view.ArmRetryTimer(period);
+}
+
+void CVantrelController::KillRetryTimer() {
+    m_view.KillRetryTimer();
+}
+
+void CVantrelController::PostMinimise() {
+    m_view.PostSysCommand(SC_MINIMIZE);
+}
+
+void CVantrelController::ResizeRunningSlots(unsigned maxProcesses) {
+    m_ctx.slots.Resize(maxProcesses);
+}
+
+void CVantrelController::HideAffinityCheckBox() {
+    m_view.HideAffinityCheckBox();
+}
+
+void CVantrelController::EnableServerControls(const ServerControlStates& states) {
+    m_view.EnableServerControls(states);
+}
+
+} // namespace vantrel

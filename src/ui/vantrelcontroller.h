@@ -1,0 +1,156 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/cachestore.h"
+#include "core/configuration.h"
+#include "data/progress.h"
+#include "engine/enginecontext.h"
+#include "engine/processengine.h"
+#include "engine/transmitter.h"
+#include "engine/watcher.h"
+
+// The main dialog's logic without a toolkit: every handler, the engine's messages, start-up and
+// exit. The Qt dialog is a thin view over it (IDialogView) and forwards its widgets' signals here;
+// tests drive it directly with a view of their own.
+namespace vantrel {
+
+// System commands the dialog posts to itself.
+inline constexpr unsigned SC_MINIMIZE = 0xF020;
+inline constexpr unsigned SC_CLOSE = 0xF060;
+inline constexpr unsigned SC_RESTORE = 0xF120;
+inline constexpr unsigned kAboutCommand = 0x10;
+inline constexpr unsigned kTransmitCommand = 0x20;
+
+// Tray-menu command ids.
+inline constexpr unsigned ID_EXIT = 32775;
+inline constexpr unsigned ID_MINIMIZE = 32776;
+inline constexpr unsigned ID_RESTORE = 32774;
+inline constexpr unsigned ID_SAVE_CONFIGURATION = 32779;
+inline constexpr unsigned ID_ABOUT = 32772;
+inline constexpr unsigned ID_TRANSMIT = 32773;
+
+// wParam of the registered message that ends the program.
+inline constexpr unsigned kExitRequest = 16;
+
+// What the dialog window does for the logic. Called on the dialog's thread, except where noted.
+class IDialogView {
+public:
+    virtual ~IDialogView() = default;
+
+    // Copies every edit into its option (MaxProcesses, DesiredCacheSize, ServerHost, ServerPort,
+    // SocksUser, SocksPassword). A number that is refused shows "Please enter a positive
+    // integer.", puts the focus back on its field and leaves the option as it was: false then.
+    virtual bool ReadFields() = 0;
+    // Writes every option and counter into its control, overwriting what was typed and not applied.
+    virtual void ShowFields() = 0;
+
+    virtual void SetIcon(unsigned iconId) = 0;                // the dialog's and the tray's icon
+    virtual void SetTrayTip(const std::string& tip) = 0;
+    virtual void ShowProgress(const ProgressFigures& figures) = 0; // the three time fields and the bar
+    virtual float BarPercent() const = 0;                      // the bar's completion, 0 to 100
+    virtual void SetWaitCursor(bool on) = 0;
+    virtual void PostSysCommand(unsigned command) = 0;         // runs after the current handler
+    virtual void EnableServerControls(const ServerControlStates& states) = 0;
+    virtual void HideAffinityCheckBox() = 0;
+    virtual bool IsMinimized() const = 0;
+    virtual void EndDialog() = 0;
+
+    // Any thread: the transmit pass began or ended (Transmit caption and system-menu item).
+    virtual void TransmitStateChanged(bool running) = 0;
+    // Any thread: arm or stop the retry timer (kRetryTimerId); when it fires, OnTimer.
+    virtual void ArmRetryTimer(std::chrono::milliseconds period) = 0;
+    virtual void KillRetryTimer() = 0;
+};
+
+class CVantrelController final : public IEngineHost, public ITransmitHost, public IOptionsView {
+public:
+    // arguments: the process command line after the program name. configPath: the
+    // configuration file beside the executable.
+    CVantrelController(CEngineContext& ctx, IDialogView& view, std::vector<std::string> arguments,
+                       std::string configPath);
+    ~CVantrelController() override;
+    CVantrelController(const CVantrelController&) = delete;
+    CVantrelController& operator=(const CVantrelController&) = delete;
+
+    // The dialog's initialisation, in its order. startMinimized: the program was asked to show
+    // its window minimised.
+    void OnInitDialog(bool startMinimized);
+
+    // Engine messages (WM_APP, WM_APP_1, WM_APP_4) and the dialog's timers.
+    void OnMessage(unsigned message);
+    void OnTimer(unsigned id);
+    // The registered message from another program: kExitRequest ends the program.
+    void OnRegisteredMessage(unsigned wParam);
+
+    // Shared operations.
+    void RefreshCounters() override;
+    void ShowFields() override;
+    void ApplyDesiredCacheSize();
+    void ApplyMaxProcesses();
+    void UpdateProgress();
+    void UpdateTrayTip();
+    const CacheCounters& Counters() const { return m_counters; }
+    bool TransmitRunning() const;
+    const char* TransmitCaption() const;
+
+    // Handlers; checked is the control's new state.
+    void OnHideProcessing(bool checked);
+    void OnServerMode(EServerMode mode);
+    void OnPortChanged();
+    void OnAutoTransmit(bool checked);
+    void OnDisplayTransmit(bool checked);
+    void OnUseColon(bool checked);
+    void OnMonitorProgress(bool checked);
+    void OnUseSpy(bool checked);
+    void On24HourClock(bool checked);
+    void OnCreateLog(bool checked);
+    void OnClientPriority(EClientPriority priority);
+    void OnSetAffinity(bool checked);
+    void OnUpdateProgressNow();
+    bool OnSaveConfig();
+    void OnTransmit();
+    void OnEnter();
+    // Exit: false (and nothing done) when a field is refused.
+    bool Exit();
+    // New Client with the file the user chose.
+    void NewClient(const std::string& path);
+
+    // The application's exit, after the dialog has ended: the watcher stopped for good, every
+    // slot's client killed, every engine thread joined.
+    void Shutdown();
+
+    CWatcher& Watcher() { return *m_watcher; }
+    CProcessEngine& Engine() { return *m_engine; }
+    CTransmitter& Transmitter() { return *m_transmitter; }
+
+private:
+    // ITransmitHost
+    void TransmitStateChanged(bool running) override;
+    void ArmRetryTimer(std::chrono::milliseconds period) override;
+    void KillRetryTimer() override;
+    // IOptionsView
+    void PostMinimise() override;
+    void ResizeRunningSlots(unsigned maxProcesses) override;
+    void HideAffinityCheckBox() override;
+    void EnableServerControls(const ServerControlStates& states) override;
+
+    void CopyNewestUserInfo();
+
+    CEngineContext& m_ctx;
+    IDialogView& m_view;
+    std::vector<std::string> m_arguments;
+    std::string m_strConfigPath;
+    CacheCounters m_counters;
+    std::unique_ptr<CWatcher> m_watcher;
+    std::unique_ptr<CProcessEngine> m_engine;
+    std::unique_ptr<CTransmitter> m_transmitter;
+    std::unique_ptr<CProgressMonitor> m_monitor;
+    bool m_bShutDown = false;
+};
+
+} // namespace vantrel
