@@ -1,0 +1,159 @@
+#pragma once
+
+#include "core/options.h"
+#include "engine/messagetarget.h"
+
+#include <QDialog>
+#include <QIcon>
+#include <QTimer>
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+
+// The engine's context has a member named like Qt's "slots" keyword macro.
+#pragma push_macro("slots")
+#undef slots
+#include "ui/vantrelcontroller.h"
+#pragma pop_macro("slots")
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+
+namespace vantrel {
+
+class CCacheStore;
+class CPercentBar;
+class CSystemTray;
+class IUserPrompts;
+
+// The property under which every control keeps its dialog id, so code and tests find it.
+inline constexpr const char* kControlIdProperty = "controlId";
+// The property under which each window-menu action keeps its command (0x20, 0x10).
+inline constexpr const char* kCommandIdProperty = "commandId";
+
+// The main window: a thin view over CVantrelController. It shows the options, counters and
+// progress, forwards every widget's signal to the controller, receives the engine's messages
+// (Post, from any thread) and minimises into the notification area instead of closing.
+class CVantrelDlg final : public QDialog, public IDialogView, public IMessageTarget {
+    Q_OBJECT
+public:
+    static constexpr int kDialogId = 102;
+
+    // options: the option set the controller works on (the dialog mirrors it both ways).
+    // store: the program directory and the installed client, for New Client.
+    // ownExecutable: the program's own file, which New Client refuses.
+    CVantrelDlg(COptions& options, const CCacheStore& store, CSystemTray& tray, IUserPrompts& prompts,
+                std::string ownExecutable, QWidget* parent = nullptr);
+    ~CVantrelDlg() override;
+
+    // Binds the logic; without it (before, or after nullptr) the widgets' signals and the
+    // engine's messages go nowhere. Detach before the controller is destroyed.
+    void AttachController(CVantrelController* controller);
+    // The dialog's initialisation: the tray icon, then the controller's steps.
+    void InitDialog(bool startMinimized);
+
+    // The control with this dialog id, or none.
+    QWidget* Control(int id) const;
+    // The window menu ("Transmit", "&About Vantrel..."), also shown as the context menu.
+    QMenu* WindowMenu() const { return m_windowMenu; }
+
+    // A command of the tray icon's menu.
+    void OnTrayCommand(unsigned commandId);
+    // A system command (SC_MINIMIZE, SC_RESTORE, SC_CLOSE, kAboutCommand, kTransmitCommand).
+    void OnSysCommand(unsigned command);
+    // The program is being ended from outside (the session): the next close is accepted.
+    void AllowClose() { m_bCloseAllowed = true; }
+    // EndDialog has run.
+    bool HasEnded() const { return m_bEnded; }
+
+    // IDialogView
+    bool ReadFields() override;
+    void ShowFields() override;
+    void SetIcon(unsigned iconId) override;
+    void SetTrayTip(const std::string& tip) override;
+    void ShowProgress(const ProgressFigures& figures) override;
+    float BarPercent() const override;
+    void SetWaitCursor(bool on) override;
+    void PostSysCommand(unsigned command) override;
+    void EnableServerControls(const ServerControlStates& states) override;
+    void HideAffinityCheckBox() override;
+    bool IsMinimized() const override;
+    void EndDialog() override;
+    void TransmitStateChanged(bool running) override;
+    void ArmRetryTimer(std::chrono::milliseconds period) override;
+    void KillRetryTimer() override;
+
+    // IMessageTarget: any thread.
+    void Post(unsigned message) override;
+
+    // The retry timer, for tests.
+    const QTimer& RetryTimer() const { return m_retryTimer; }
+
+public slots:
+    // Enter: apply both numeric fields; the dialog stays open.
+    void accept() override;
+    // Escape: undo the last edit of both numeric fields; the dialog stays open.
+    void reject() override;
+
+protected:
+    bool event(QEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    template <class TWidget, class... TArgs> TWidget* MakeControl(int id, TArgs&&... args);
+    QLineEdit* MakeEdit(int id);
+    QLabel* MakeCounter(int id);
+    void BuildLayout();
+    void BuildWindowMenu();
+    void ConnectControls();
+
+    // Runs fn on the dialog's thread: now when called there, else queued.
+    template <class TFunction> void RunOnDialogThread(TFunction fn);
+
+    void MinimizeWindow();
+    void RestoreWindow();
+    void ShowAbout();
+    void OnNewClient();
+    void UpdateTransmitState();
+    // A field refused its number: the message, then the focus back on the field.
+    void RefuseField(QLineEdit* edit);
+    void SetEditText(int id, const QString& text);
+    void SetChecked(int id, bool checked);
+    QLineEdit* Edit(int id) const;
+
+    COptions& m_options;
+    const CCacheStore& m_store;
+    CSystemTray& m_tray;
+    IUserPrompts& m_prompts;
+    std::string m_strOwnExecutable;
+    CVantrelController* m_controller = nullptr;
+
+    CPercentBar* m_bar = nullptr;
+    QPushButton* m_transmitButton = nullptr;
+    QMenu* m_windowMenu = nullptr;
+    QAction* m_transmitAction = nullptr;
+    std::unordered_map<int, QWidget*> m_controls; // by dialog id; the dialog owns the widgets
+    unsigned m_nIconId;
+    QIcon m_currentIcon;
+    QTimer m_retryTimer;
+    // Arm and disarm requests in the order they were made (from any thread), so an arm that
+    // arrives after a later disarm is dropped.
+    std::atomic<std::uint64_t> m_nTimerRequests{0};
+    std::atomic<std::uint64_t> m_nLastKillRequest{0};
+
+    bool m_bMinimized = false; // minimised by command, hidden in the tray or on the task bar
+    bool m_bEnded = false;
+    bool m_bCloseAllowed = false;
+    int m_nWaitCursor = 0;
+    int m_nPromptDepth = 0; // a refusal message is open: focus changes are not edits ending
+};
+
+} // namespace vantrel

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// Outside programs for the end-to-end test: an X server, a tray host, the program itself and the
+// X tools that look at the screen. Each is started without a shell, in its own environment.
+namespace vantrel::e2e {
+
+using Environment = std::map<std::string, std::string>;
+
+// The full path of a program found on PATH, or none.
+std::optional<std::string> FindProgram(const std::string& name);
+
+// This process's environment with the given entries replaced or added.
+Environment MergedEnvironment(const Environment& changes);
+
+// A running child: asked to end (SIGTERM), then killed, and reaped when the object goes, unless it
+// has ended by then.
+class CChild {
+public:
+    // stdout goes to a pipe that ReadLine reads when captureOutput, else to logPath with stderr.
+    CChild(const std::vector<std::string>& argv, const Environment& env, const std::string& cwd,
+           const std::string& logPath, bool captureOutput = false);
+    ~CChild();
+    CChild(const CChild&) = delete;
+    CChild& operator=(const CChild&) = delete;
+
+    bool Started() const { return m_pid > 0; }
+    pid_t Pid() const { return m_pid; }
+    // One line of the captured output; none at its end.
+    std::optional<std::string> ReadLine();
+    // The exit status (as waitpid gives it) once the child has ended within timeout; none when it
+    // still runs.
+    std::optional<int> WaitForExit(std::chrono::milliseconds timeout);
+
+private:
+    pid_t m_pid = -1;
+    int m_pidfd = -1;
+    int m_out = -1;
+    std::optional<int> m_status;
+};
+
+struct RunResult {
+    int exitCode = -1; // -1: did not end normally in time
+    std::string output;
+};
+
+// Runs a program to its end (at most timeout) and returns its exit code and standard output.
+RunResult RunToEnd(const std::vector<std::string>& argv, const Environment& env,
+                   std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+// Checks condition every few milliseconds until it holds or timeout passes: outside programs
+// tell nobody when they are ready, so the test looks.
+bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
+
+// Processes that carry a console title (VANTREL_CONSOLE_TITLE) and work in a directory beneath
+// dir: the clients a program in dir started, each with its title.
+struct ClientProcess {
+    pid_t pid = 0;
+    std::string title;
+};
+std::vector<ClientProcess> ClientsBeneath(const std::string& dir);
+
+} // namespace vantrel::e2e

@@ -1,0 +1,199 @@
+// Start-up and exit of the whole program in a temp program directory with the simulated client:
+// the order of the start, the cancelled choice, and every way the program ends.
+#include "platform/process.h"
+#include "test_dialog_support.h"
+#include "ui/messagechannel.h"
+#include "ui/vantrelapp.h"
+
+#include <QTimer>
+#include <csignal>
+
+namespace vantrel {
+namespace {
+
+using test::CPresetPrompts;
+using test::ProgramDir;
+using test::WaitUntil;
+
+QString Text(const char* text) {
+    return QString::fromUtf8(text);
+}
+
+// A program directory where the client must be asked for: two clients fit equally well.
+struct AskingProgram {
+    ProgramDir program;
+    test::TempDir runtime;
+    CPresetPrompts prompts;
+
+    AskingProgram() { EXPECT_TRUE(platform::CopyFile(program.client, program.dir / "ORVA_second_cmdline.exe", false)); }
+
+    std::string ChannelDir() const { return runtime / "vantrel"; }
+
+    AppEnvironment Environment(std::vector<std::string> arguments = {}) {
+        AppEnvironment env;
+        env.executablePath = program.exe;
+        env.channelDirectory = ChannelDir();
+        env.arguments = std::move(arguments);
+        env.prompts = &prompts;
+        env.trayProbe = [] { return false; };
+        env.timings = Timings{}.Scaled(0.01);
+        return env;
+    }
+
+    int Run(AppEnvironment env) {
+        int argc = 1;
+        char name[] = "vantrel";
+        char* argv[] = {name, nullptr};
+        CVantrelApp app(argc, argv, std::move(env));
+        return app.Run();
+    }
+
+    bool AnySocket() const {
+        for (const auto& entry : platform::ListDirectory(ChannelDir()))
+            if (entry.name != "." && !entry.isDirectory)
+                return true;
+        return false;
+    }
+};
+
+bool AnyDialogExists() {
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (qobject_cast<CVantrelDlg*>(widget) != nullptr)
+            return true;
+    return false;
+}
+
+TEST(App, ACancelledClientChoiceEndsWithCode1BeforeAnythingElseExists) {
+    AskingProgram scene;
+    bool dialogAtPrompt = true;
+    bool socketAtPrompt = true;
+    scene.prompts.onPrompt = [&] {
+        dialogAtPrompt = AnyDialogExists();
+        socketAtPrompt = scene.AnySocket();
+    };
+
+    EXPECT_EQ(scene.Run(scene.Environment()), 1);
+    ASSERT_EQ(scene.prompts.questions.size(), 1u);
+    EXPECT_EQ(scene.prompts.questions[0].title, Text("Vantrel - Select CLI Client"));
+    EXPECT_EQ(scene.prompts.questions[0].directory, QString::fromStdString(scene.program.dir.Path()));
+    EXPECT_EQ(scene.prompts.questions[0].filter, Text("ORVA CLI (ORVA*.exe);;All Files (*)"));
+    ASSERT_EQ(scene.prompts.messages.size(), 1u);
+    EXPECT_EQ(scene.prompts.messages[0].kind, EMessageKind::Error);
+    EXPECT_EQ(scene.prompts.messages[0].text, Text("A ORVA Command Line client must be selected; Exiting!"));
+    EXPECT_FALSE(dialogAtPrompt);
+    EXPECT_FALSE(socketAtPrompt);
+    EXPECT_FALSE(scene.AnySocket());
+    EXPECT_FALSE(AnyDialogExists());
+    EXPECT_FALSE(platform::PathExists(scene.program.Instance(1)));
+}
+
+TEST(App, StartsInOrderProcessesAndEndsOnThePostedExitWithNoClientLeft) {
+    AskingProgram scene;
+    // The choice of the program itself is refused; then the client is taken.
+    scene.prompts.fileAnswers = {QString::fromStdString(scene.program.exe),
+                                 QString::fromStdString(scene.program.client)};
+    scene.program.MakeInstance(1, "ORVA_SIM_PROCESS_SECONDS=600\nORVA_SIM_TRANSFER_SECONDS=0.1\n");
+    test::WriteFile(scene.program.dir / "vantrel.cfg", "-auto\r\n-cpu 1\r\n");
+    const std::string instance = scene.program.Instance(1);
+
+    bool started = false;
+    bool processing = false;
+    AppEnvironment env = scene.Environment();
+    env.onStarted = [&](CVantrelApp& app) {
+        started = true;
+        EXPECT_EQ(app.Store()->GetClientPath(), scene.program.client);
+        EXPECT_TRUE(app.Channel()->IsListening());
+        EXPECT_TRUE(scene.AnySocket());
+        EXPECT_EQ(app.Options().MaxProcesses, 1u);
+        EXPECT_TRUE(app.Options().AutoTransmit);
+        // The automatic pass fetches a work unit into instance 1, then a runner processes it; then
+        // another program asks every copy to end.
+        auto* poll = new QTimer(app.Dialog());
+        QObject::connect(poll, &QTimer::timeout, [&, poll] {
+            if (platform::FindProcessesByTitle("ORVA 1", instance).empty())
+                return;
+            processing = true;
+            poll->stop();
+            EXPECT_EQ(PostToAllCopies(scene.ChannelDir(), 16), 1u);
+        });
+        poll->start(20);
+    };
+
+    EXPECT_EQ(scene.Run(std::move(env)), 0);
+    EXPECT_TRUE(started);
+    EXPECT_TRUE(processing);
+    ASSERT_EQ(scene.prompts.messages.size(), 1u);
+    EXPECT_EQ(scene.prompts.messages[0].text,
+              Text("You Selected the Vantrel program - you must select a ORVA Command Line client; reselect!"));
+    EXPECT_EQ(scene.prompts.questions.size(), 2u);
+    // The slot's client was killed at exit, and the socket went with the program.
+    EXPECT_TRUE(platform::FindProcessesByTitle("ORVA 1", instance).empty());
+    EXPECT_TRUE(platform::PathExists(instance + "/work_unit.orv"));
+    EXPECT_FALSE(scene.AnySocket());
+    EXPECT_FALSE(AnyDialogExists());
+}
+
+// Runs the program once with the client found beside it and ends it by what end() does.
+int RunAndEnd(AskingProgram& scene, const std::function<void(CVantrelApp&)>& end, bool& hung) {
+    scene.prompts.fileAnswers = {QString::fromStdString(scene.program.client)};
+    AppEnvironment env = scene.Environment();
+    env.onStarted = [&](CVantrelApp& app) {
+        QTimer::singleShot(0, app.Dialog(), [&app, end] { end(app); });
+        // Only if the way of ending failed: keeps a broken build from hanging the suite.
+        QTimer::singleShot(20000, app.Dialog(), [&hung] {
+            hung = true;
+            QCoreApplication::exit(0);
+        });
+    };
+    return scene.Run(std::move(env));
+}
+
+TEST(App, ASignalOrTheApplicationQuittingEndsItLikeExitButTheTitleBarCloseDoesNot) {
+    struct sigaction before {};
+    ASSERT_EQ(::sigaction(SIGTERM, nullptr, &before), 0);
+
+    AskingProgram terminated;
+    bool hung = false;
+    EXPECT_EQ(RunAndEnd(
+                  terminated, [](CVantrelApp&) { ::raise(SIGTERM); }, hung),
+              0);
+    EXPECT_FALSE(hung);
+    EXPECT_FALSE(terminated.AnySocket());
+    struct sigaction after {};
+    ASSERT_EQ(::sigaction(SIGTERM, nullptr, &after), 0);
+    EXPECT_EQ(after.sa_handler, before.sa_handler) << "the earlier handler is back";
+
+    // The session's end reaches the application as a quit, which closes every window first.
+    AskingProgram quit;
+    hung = false;
+    EXPECT_EQ(RunAndEnd(
+                  quit, [](CVantrelApp&) { QCoreApplication::quit(); }, hung),
+              0);
+    EXPECT_FALSE(hung);
+
+    // The title-bar close only minimises: the program runs on until it is told to end.
+    AskingProgram closed;
+    hung = false;
+    bool minimisedAndRunning = false;
+    EXPECT_EQ(RunAndEnd(
+                  closed,
+                  [&](CVantrelApp& app) {
+                      app.Dialog()->close();
+                      auto* poll = new QTimer(app.Dialog());
+                      QObject::connect(poll, &QTimer::timeout, [&app, &minimisedAndRunning, &closed, poll] {
+                          if (!app.Dialog()->IsMinimized())
+                              return;
+                          poll->stop();
+                          minimisedAndRunning = app.Dialog()->isMinimized() && !app.Dialog()->HasEnded();
+                          PostToAllCopies(closed.ChannelDir(), 16);
+                      });
+                      poll->start(10);
+                  },
+                  hung),
+              0);
+    EXPECT_TRUE(minimisedAndRunning);
+    EXPECT_FALSE(hung);
+}
+
+} // namespace
+} // namespace vantrel

@@ -1,0 +1,337 @@
+// The main dialog over a real controller: its controls, the numeric fields, the server group and
+// the way it minimises, offscreen and without sleeping.
+#include "core/optiontext.h"
+#include "test_dialog_support.h"
+#include "ui/percentbar.h"
+#include "ui/trayrules.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QtTest/qtestspontaneevent.h>
+#include <map>
+
+namespace vantrel {
+namespace {
+
+using test::DialogScene;
+using test::WaitUntil;
+
+QString Text(const char* text) {
+    return QString::fromUtf8(text);
+}
+
+// The title-bar close as the window system delivers it.
+bool CloseFromTitleBar(QWidget* window) {
+    QCloseEvent close;
+    QSpontaneKeyEvent::setSpontaneous(&close);
+    QApplication::instance()->notify(window, &close);
+    return close.isAccepted();
+}
+
+void ActivateShown(QWidget* window) {
+    ASSERT_TRUE(window->isVisible());
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+}
+
+TEST(Dialog, EveryControlCarriesItsIdAndCaption) {
+    DialogScene scene({"-cpu", "2"});
+    for (unsigned n : {1u, 2u, 3u})
+        scene.program.MakeInstance(n);
+    scene.Init();
+
+    struct Expected {
+        const char* className;
+        const char* caption; // null: no caption to compare
+    };
+    const std::map<int, Expected> controls = {
+        {1004, {"QLineEdit", nullptr}},
+        {1000, {"QLineEdit", nullptr}},
+        {1001, {"QLabel", nullptr}},
+        {1011, {"QLabel", nullptr}},
+        {1003, {"QLabel", nullptr}},
+        {1002, {"QLabel", nullptr}},
+        {1032, {"QLabel", nullptr}},
+        {1012, {"QCheckBox", "Hide Processing"}},
+        {1031, {"QCheckBox", "Auto Transmit"}},
+        {1054, {"QCheckBox", "Display Transmit"}},
+        {1013, {"QRadioButton", "No Proxy/Socks"}},
+        {1014, {"QRadioButton", "Proxy Server"}},
+        {1015, {"QRadioButton", "Socks Server"}},
+        {1016, {"QLabel", "Host:"}},
+        {1017, {"QLabel", "Port:"}},
+        {1018, {"QLineEdit", nullptr}},
+        {1019, {"QLineEdit", nullptr}},
+        {1052, {"QCheckBox", "Use Colon"}},
+        {1022, {"QLabel", "Socks UserName:"}},
+        {1023, {"QLabel", "Socks Password:"}},
+        {1020, {"QLineEdit", nullptr}},
+        {1021, {"QLineEdit", nullptr}},
+        {1040, {"QCheckBox", "Use Vantrel"}},
+        {1041, {"QCheckBox", "Use ORVA Spy"}},
+        {1045, {"QCheckBox", "Use 24Hr Clock"}},
+        {1046, {"QCheckBox", "Create ORVALog.csv"}},
+        {1048, {"QRadioButton", "Low"}},
+        {1049, {"QRadioButton", "High"}},
+        {1050, {"QRadioButton", "Normal"}},
+        {1053, {"QCheckBox", "Set Processor Affinity"}},
+        {1030, {"QLabel", nullptr}},
+        {1043, {"QLabel", nullptr}},
+        {1044, {"QLabel", nullptr}},
+        {1029, {"vantrel::CPercentBar", nullptr}},
+        {1026, {"QPushButton", "Update Progress Now"}},
+        {1051, {"QPushButton", "Save Config"}},
+        {1008, {"QPushButton", "Transmit"}},
+        {1007, {"QPushButton", "Exit"}},
+        {1028, {"QPushButton", "New Client"}},
+    };
+    std::map<int, int> seen;
+    for (QWidget* widget : scene.dialog->findChildren<QWidget*>()) {
+        QVariant id = widget->property(kControlIdProperty);
+        if (id.isValid())
+            ++seen[id.toInt()];
+    }
+    EXPECT_EQ(seen.size(), controls.size());
+    for (const auto& [id, expected] : controls) {
+        SCOPED_TRACE(id);
+        EXPECT_EQ(seen[id], 1) << "each id names one control";
+        QWidget* control = scene.dialog->Control(id);
+        ASSERT_NE(control, nullptr);
+        EXPECT_TRUE(control->inherits(expected.className)) << control->metaObject()->className();
+        if (expected.caption == nullptr)
+            continue;
+        if (auto* button = qobject_cast<QAbstractButton*>(control))
+            EXPECT_EQ(button->text(), Text(expected.caption));
+        else
+            EXPECT_EQ(qobject_cast<QLabel*>(control)->text(), Text(expected.caption));
+    }
+
+    EXPECT_EQ(scene.dialog->windowTitle(), Text("Vantrel"));
+    EXPECT_EQ(scene.dialog->property(kControlIdProperty).toInt(), 102);
+    QStringList labels;
+    for (QLabel* label : scene.dialog->findChildren<QLabel*>())
+        labels << label->text();
+    for (const char* fixed :
+         {"Maximum Processes:", "Desired Cache Size:", "Current Cache Size:", "Processing:", "Waiting to Process:",
+          "Need to Fill:", "Ready to Transmit:", "Est. Times:   Total:", "Left:", "Completion:"})
+        EXPECT_TRUE(labels.contains(Text(fixed))) << fixed;
+    QStringList groups;
+    for (QGroupBox* group : scene.dialog->findChildren<QGroupBox*>())
+        groups << group->title();
+    EXPECT_EQ(groups,
+              (QStringList{Text("Proxy/Socks Server"), Text("Progress Monitoring"), Text("ORVA Client Priority")}));
+
+    // The window menu's two items with their commands.
+    QList<QAction*> items;
+    for (QAction* action : scene.dialog->WindowMenu()->actions())
+        if (!action->isSeparator())
+            items << action;
+    ASSERT_EQ(items.size(), 2);
+    EXPECT_EQ(items[0]->text(), Text("Transmit"));
+    EXPECT_EQ(items[0]->property(kCommandIdProperty).toUInt(), kTransmitCommand);
+    EXPECT_EQ(items[1]->text(), Text("&About Vantrel..."));
+    EXPECT_EQ(items[1]->property(kCommandIdProperty).toUInt(), kAboutCommand);
+
+    // The fields and counters as "%u" after the initialisation: three empty instances to fill.
+    EXPECT_EQ(scene.Edit(1004)->text(), Text("2"));
+    EXPECT_EQ(scene.Edit(1000)->text(), Text("3"));
+    EXPECT_EQ(scene.Label(1001)->text(), Text("3"));
+    EXPECT_EQ(scene.Label(1011)->text(), Text("0"));
+    EXPECT_EQ(scene.Label(1003)->text(), Text("0"));
+    EXPECT_EQ(scene.Label(1002)->text(), Text("0"));
+    EXPECT_EQ(scene.Label(1032)->text(), Text("3"));
+    EXPECT_EQ(scene.Edit(1019)->text(), Text("0"));
+    EXPECT_TRUE(scene.Button(1012)->isChecked());
+    EXPECT_TRUE(scene.Button(1013)->isChecked());
+    EXPECT_TRUE(scene.Button(1048)->isChecked());
+    EXPECT_TRUE(scene.dialog->isVisible());
+}
+
+TEST(Dialog, ServerRadiosGreyTheirControlsAndThePortRulesUseColon) {
+    DialogScene scene;
+    scene.Init();
+    auto enabled = [&](std::initializer_list<int> ids) {
+        std::string states;
+        for (int id : ids)
+            states += scene.dialog->Control(id)->isEnabled() ? '1' : '0';
+        return states;
+    };
+    const auto all = {1016, 1017, 1018, 1019, 1052, 1022, 1023, 1020, 1021};
+    EXPECT_EQ(enabled(all), "000000000");
+
+    scene.Button(1014)->click();
+    EXPECT_EQ(scene.options.ServerMode, SM_PROXY);
+    EXPECT_EQ(enabled(all), "111110000");
+    scene.Button(1015)->click();
+    EXPECT_EQ(enabled(all), "111111111");
+    scene.Button(1013)->click();
+    EXPECT_EQ(enabled(all), "000000000");
+    EXPECT_EQ(scene.options.ServerMode, SM_NONE);
+
+    // A port forces "Use Colon" on and greys it; port 0 frees it again, unchecked.
+    scene.Button(1014)->click();
+    scene.Type(1019, Text("8080"));
+    EXPECT_EQ(scene.options.ServerPort, 8080u);
+    EXPECT_TRUE(scene.Button(1052)->isChecked());
+    EXPECT_FALSE(scene.Button(1052)->isEnabled());
+    scene.Type(1019, Text("0"));
+    EXPECT_FALSE(scene.Button(1052)->isChecked());
+    EXPECT_TRUE(scene.Button(1052)->isEnabled());
+    scene.Button(1052)->click();
+    EXPECT_TRUE(scene.options.UseColon);
+}
+
+TEST(Dialog, EnterAppliesBothNumbersAndKeepsTheDialogOpen) {
+    DialogScene scene({"-cpu", "3"});
+    scene.Init();
+    ActivateShown(scene.dialog.get());
+    ASSERT_EQ(scene.runningSlots.Size(), 3u);
+
+    scene.Edit(1000)->setFocus(Qt::MouseFocusReason);
+    scene.Edit(1004)->setText(Text("1"));
+    scene.Edit(1000)->selectAll();
+    QTest::keyClicks(scene.Edit(1000), Text("2"));
+    QTest::keyClick(scene.Edit(1000), Qt::Key_Return);
+
+    EXPECT_TRUE(platform::IsDirectory(scene.program.Instance(1)));
+    EXPECT_TRUE(platform::IsDirectory(scene.program.Instance(2)));
+    EXPECT_FALSE(platform::PathExists(scene.program.Instance(3)));
+    EXPECT_EQ(scene.runningSlots.Size(), 1u);
+    EXPECT_EQ(scene.Label(1001)->text(), Text("2"));
+    EXPECT_TRUE(scene.dialog->isVisible());
+    EXPECT_FALSE(scene.dialog->HasEnded());
+    EXPECT_EQ(QApplication::focusWidget(), scene.Edit(1000));
+    EXPECT_TRUE(scene.prompts.messages.empty());
+}
+
+TEST(Dialog, EscapeUndoesTheLastEditOfBothNumbersAndKeepsTheDialogOpen) {
+    DialogScene scene({"-cpu", "2"});
+    scene.program.MakeInstance(1);
+    scene.Init();
+    ActivateShown(scene.dialog.get());
+
+    scene.Edit(1000)->setFocus(Qt::MouseFocusReason);
+    scene.Edit(1004)->selectAll();
+    QTest::keyClicks(scene.Edit(1004), Text("5"));
+    scene.Edit(1000)->selectAll();
+    QTest::keyClicks(scene.Edit(1000), Text("7"));
+    ASSERT_EQ(scene.Edit(1004)->text(), Text("5"));
+    ASSERT_EQ(scene.Edit(1000)->text(), Text("7"));
+
+    QTest::keyClick(scene.Edit(1000), Qt::Key_Escape);
+    EXPECT_EQ(scene.Edit(1004)->text(), Text("2"));
+    EXPECT_EQ(scene.Edit(1000)->text(), Text("1"));
+    EXPECT_TRUE(scene.dialog->isVisible());
+    EXPECT_FALSE(scene.dialog->HasEnded());
+    // Undone, not applied.
+    EXPECT_EQ(scene.runningSlots.Size(), 2u);
+    EXPECT_FALSE(platform::PathExists(scene.program.Instance(2)));
+}
+
+TEST(Dialog, ARefusedNumberIsReportedAndTheEarlierValueKept) {
+    DialogScene scene({"-cpu", "2"});
+    scene.program.MakeInstance(1);
+    scene.Init();
+    ActivateShown(scene.dialog.get());
+
+    scene.Type(1000, Text("3x"));
+    QTest::keyClick(scene.Edit(1000), Qt::Key_Return);
+    ASSERT_FALSE(scene.prompts.messages.empty());
+    for (const auto& message : scene.prompts.messages) {
+        EXPECT_EQ(message.text, Text(kPositiveIntegerMessage));
+        EXPECT_EQ(message.kind, EMessageKind::Warning);
+    }
+    EXPECT_EQ(scene.options.DesiredCacheSize, 1u);
+    EXPECT_FALSE(platform::PathExists(scene.program.Instance(2)));
+    // The handler went on with the earlier value and showed it; the focus is back on the field.
+    EXPECT_EQ(scene.Edit(1000)->text(), Text("1"));
+    EXPECT_EQ(QApplication::focusWidget(), scene.Edit(1000));
+
+    // Exit refuses to end while a field is refused; a number too large for 32 bits is refused too.
+    scene.Type(1000, Text("4294967296"));
+    scene.prompts.messages.clear();
+    scene.Button(1007)->click();
+    EXPECT_FALSE(scene.dialog->HasEnded());
+    EXPECT_FALSE(scene.prompts.messages.empty());
+
+    // Corrected, it is applied without a word.
+    scene.Type(1000, Text("2"));
+    scene.prompts.messages.clear();
+    QTest::keyClick(scene.Edit(1000), Qt::Key_Return);
+    EXPECT_TRUE(scene.prompts.messages.empty());
+    EXPECT_TRUE(platform::IsDirectory(scene.program.Instance(2)));
+}
+
+TEST(Dialog, WithoutATrayCloseAndMinimiseGoToTheTaskBar) {
+    DialogScene scene;
+    scene.Init();
+    ASSERT_TRUE(scene.dialog->isVisible());
+
+    EXPECT_FALSE(CloseFromTitleBar(scene.dialog.get()));
+    ASSERT_TRUE(WaitUntil([&] { return scene.dialog->isMinimized(); }));
+    EXPECT_TRUE(scene.dialog->isVisible()) << "never hidden out of reach";
+    EXPECT_TRUE(scene.dialog->IsMinimized());
+    EXPECT_FALSE(scene.dialog->HasEnded());
+
+    scene.dialog->OnTrayCommand(ID_RESTORE);
+    ASSERT_TRUE(WaitUntil([&] { return !scene.dialog->isMinimized(); }));
+    EXPECT_FALSE(scene.dialog->IsMinimized());
+
+    // Minimised by the window manager: the same road.
+    scene.dialog->setWindowState(Qt::WindowMinimized);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(scene.dialog->IsMinimized());
+    EXPECT_TRUE(scene.dialog->isVisible());
+
+    // "-min" starts it minimised on the task bar.
+    DialogScene minimised({"-min"});
+    minimised.Init();
+    EXPECT_TRUE(minimised.dialog->isVisible());
+    EXPECT_TRUE(minimised.dialog->isMinimized());
+    EXPECT_TRUE(minimised.dialog->IsMinimized());
+}
+
+TEST(Dialog, WithATrayMinimiseHidesAndTheDefaultItemFollows) {
+    DialogScene scene({}, true);
+    QString defaultItem;
+    scene.tray.SetMenuPresenter([&](QMenu& menu, const QPoint&) -> QAction* {
+        defaultItem = menu.defaultAction() != nullptr ? menu.defaultAction()->text() : QString();
+        return nullptr;
+    });
+    auto menuDefault = [&] {
+        defaultItem.clear();
+        scene.tray.OnIconNotify(kTrayIconId, QSystemTrayIcon::Context);
+        return defaultItem;
+    };
+    scene.Init();
+    ASSERT_TRUE(scene.dialog->isVisible());
+    EXPECT_EQ(menuDefault(), Text("Minimize"));
+
+    EXPECT_FALSE(CloseFromTitleBar(scene.dialog.get()));
+    ASSERT_TRUE(WaitUntil([&] { return !scene.dialog->isVisible(); }));
+    EXPECT_TRUE(scene.dialog->IsMinimized());
+    EXPECT_EQ(menuDefault(), Text("Restore"));
+
+    // A double click on the icon carries out the default item.
+    scene.tray.OnIconNotify(kTrayIconId, QSystemTrayIcon::DoubleClick);
+    ASSERT_TRUE(WaitUntil([&] { return scene.dialog->isVisible() && !scene.dialog->isMinimized(); }));
+    EXPECT_EQ(menuDefault(), Text("Minimize"));
+    scene.tray.OnIconNotify(kTrayIconId, QSystemTrayIcon::DoubleClick);
+    ASSERT_TRUE(WaitUntil([&] { return !scene.dialog->isVisible(); }));
+
+    // Saved while hidden, the file says to start minimised; "-min" then starts it hidden.
+    scene.dialog->OnTrayCommand(ID_SAVE_CONFIGURATION);
+    EXPECT_NE(test::ReadFile(scene.program.dir / "vantrel.cfg").find("-min"), std::string::npos);
+    DialogScene minimised({"-min"}, true);
+    minimised.Init();
+    EXPECT_FALSE(minimised.dialog->isVisible());
+    EXPECT_TRUE(minimised.dialog->IsMinimized());
+}
+
+} // namespace
+} // namespace vantrel

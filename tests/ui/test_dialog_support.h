@@ -1,0 +1,159 @@
+#pragma once
+
+// What the dialog and start-up tests share: preset answers for the modal boxes, a program
+// directory with the simulated client, and the dialog over a real controller and engine.
+#include "core/cachestore.h"
+#include "core/options.h"
+#include "core/timings.h"
+#include "platform/fileops.h"
+#include "support/tempdir.h"
+#include "ui/clientchooser.h"
+#include "ui/systemtray.h"
+#include "ui/vantreldlg.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTest>
+#include <deque>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+// The engine's context has a member named like Qt's "slots" keyword macro.
+#pragma push_macro("slots")
+#undef slots
+#include "engine/enginecontext.h"
+#pragma pop_macro("slots")
+
+namespace vantrel::test {
+
+// The modal boxes answered from a queue; every question and message recorded.
+class CPresetPrompts final : public IUserPrompts {
+public:
+    struct Question {
+        QString title;
+        QString directory;
+        QString filter;
+    };
+    struct Message {
+        EMessageKind kind;
+        QString text;
+    };
+
+    // Answers of the file dialog in turn; an empty one, or none left, cancels.
+    std::deque<QString> fileAnswers;
+    std::vector<Question> questions;
+    std::vector<Message> messages;
+    // Runs whenever a box would be shown, to look at the program at that moment.
+    std::function<void()> onPrompt;
+
+    QString AskOpenFileName(QWidget*, const QString& title, const QString& directory, const QString& filter) override {
+        questions.push_back({title, directory, filter});
+        if (onPrompt)
+            onPrompt();
+        if (fileAnswers.empty())
+            return {};
+        QString answer = fileAnswers.front();
+        fileAnswers.pop_front();
+        return answer;
+    }
+
+    void ShowMessage(QWidget*, EMessageKind kind, const QString& text) override {
+        messages.push_back({kind, text});
+        if (onPrompt)
+            onPrompt();
+    }
+};
+
+// Processes events until the condition holds; false when it did not within the time.
+inline bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 20000) {
+    return QTest::qWaitFor(condition, timeoutMs);
+}
+
+// Durations shrunk a thousandfold, so nothing waits for real minutes.
+inline Timings FastTimings() {
+    return Timings{}.Scaled(0.001);
+}
+
+// A program directory: a program file "vantrel" (never run) and the simulated client beside it,
+// whose project server lands in "orva-server" there.
+struct ProgramDir {
+    TempDir dir;
+    std::string exe = dir / "vantrel";
+    std::string client = dir / "ORVA_sim_cmdline.exe";
+
+    ProgramDir() {
+        WriteFile(exe, "not run");
+        EXPECT_TRUE(platform::CopyFile(VANTREL_TEST_ORVA_SIM, client, false));
+        ::chmod(client.c_str(), 0755);
+    }
+
+    std::string Instance(unsigned n) const { return dir / std::to_string(n); }
+    // An instance directory; knobs slow the simulated client down in it alone.
+    void MakeInstance(unsigned n, const std::string& knobs = {}) const {
+        MakeDirs(Instance(n));
+        if (!knobs.empty())
+            WriteFile(Instance(n) + "/orva_sim_knobs.txt", knobs);
+    }
+};
+
+// The dialog over a real controller and engine in its own program directory. No tray area
+// unless asked for (the offscreen platform has none).
+class DialogScene {
+public:
+    explicit DialogScene(std::vector<std::string> arguments = {}, bool trayAvailable = false)
+        : store(program.dir.Path(), "vantrel", runningSlots), tray([trayAvailable] { return trayAvailable; }) {
+        CClientChooser chooser(prompts);
+        EXPECT_TRUE(store.SelectClientAtStartup(chooser));
+        dialog = std::make_unique<CVantrelDlg>(options, store, tray, prompts, program.exe);
+        ctx = std::make_unique<CEngineContext>(store, runningSlots, options, FastTimings(), *dialog);
+        controller =
+            std::make_unique<CVantrelController>(*ctx, *dialog, std::move(arguments), program.dir / "vantrel.cfg");
+        dialog->AttachController(controller.get());
+        QObject::connect(&tray, &CSystemTray::commandChosen, dialog.get(), &CVantrelDlg::OnTrayCommand);
+    }
+
+    ~DialogScene() {
+        controller->Shutdown();
+        dialog->AttachController(nullptr);
+    }
+
+    DialogScene(const DialogScene&) = delete;
+    DialogScene& operator=(const DialogScene&) = delete;
+
+    // The dialog's initialisation and the commands it posts itself (shown, or minimised).
+    void Init(bool startMinimized = false) {
+        dialog->InitDialog(startMinimized);
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+    }
+
+    QLineEdit* Edit(int id) const { return qobject_cast<QLineEdit*>(dialog->Control(id)); }
+    QAbstractButton* Button(int id) const { return qobject_cast<QAbstractButton*>(dialog->Control(id)); }
+    QLabel* Label(int id) const { return qobject_cast<QLabel*>(dialog->Control(id)); }
+
+    // Replaces a field's text as the user would: focus, select all, type.
+    void Type(int id, const QString& text) const {
+        QLineEdit* edit = Edit(id);
+        edit->setFocus(Qt::MouseFocusReason);
+        edit->selectAll();
+        QTest::keyClicks(edit, text);
+    }
+
+    ProgramDir program;
+    CRunningSlots runningSlots;
+    CCacheStore store;
+    COptions options;
+    CSystemTray tray;
+    CPresetPrompts prompts;
+    std::unique_ptr<CVantrelDlg> dialog;
+    std::unique_ptr<CEngineContext> ctx;
+    std::unique_ptr<CVantrelController> controller;
+};
+
+} // namespace vantrel::test

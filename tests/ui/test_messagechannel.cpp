@@ -1,0 +1,200 @@
+// The registered message between running copies: per-user sockets, stale ones cleared, only
+// numbers accepted, and the command line that sends them.
+#include "platform/fileops.h"
+#include "support/tempdir.h"
+#include "ui/messagechannel.h"
+#include "ui/vantrelapp.h"
+
+#include <QLocalSocket>
+#include <QSignalSpy>
+#include <QTest>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <optional>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <vector>
+
+namespace vantrel {
+namespace {
+
+using test::TempDir;
+
+// A socket file nobody listens on: what a copy that was killed leaves behind.
+void MakeStaleSocket(const std::string& path) {
+    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(path.size(), sizeof address.sun_path);
+    path.copy(address.sun_path, path.size());
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::close(fd);
+}
+
+unsigned ModeOf(const std::string& path) {
+    struct stat info {};
+    EXPECT_EQ(::lstat(path.c_str(), &info), 0);
+    return info.st_mode & 07777;
+}
+
+void SendRaw(const QString& socketPath, const QByteArray& bytes) {
+    QLocalSocket socket;
+    socket.connectToServer(socketPath);
+    ASSERT_TRUE(socket.waitForConnected(2000));
+    socket.write(bytes);
+    ASSERT_TRUE(socket.waitForBytesWritten(2000));
+    socket.disconnectFromServer();
+}
+
+// Sets an environment variable for one test and puts the old value back.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value) : m_name(name) {
+        if (const char* old = std::getenv(name))
+            m_old = old;
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() {
+        if (m_old)
+            ::setenv(m_name, m_old->c_str(), 1);
+        else
+            ::unsetenv(m_name);
+    }
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+
+int RunRequest(std::vector<std::string> words) {
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    std::optional<int> code = RunCommandLineRequest(static_cast<int>(words.size()), argv.data());
+    return code.value_or(-1);
+}
+
+TEST(MessageChannel, EveryCopyReceivesThePostAndStaleSocketsAreCleared) {
+    TempDir runtime;
+    const std::string dir = runtime / "vantrel";
+    CMessageChannel first(dir);
+    CMessageChannel second(dir);
+    ASSERT_TRUE(first.Listen());
+    ASSERT_TRUE(second.Listen());
+    EXPECT_NE(first.SocketPath(), second.SocketPath());
+    EXPECT_EQ(ModeOf(dir), 0700u);
+
+    MakeStaleSocket(dir + "/4000000");
+    MakeStaleSocket(dir + "/4000001-2");
+    test::WriteFile(dir + "/17", "a file that merely has a copy's name");
+    MakeStaleSocket(dir + "/not-a-copy");
+
+    QSignalSpy firstSpy(&first, &CMessageChannel::MessageReceived);
+    QSignalSpy secondSpy(&second, &CMessageChannel::MessageReceived);
+    EXPECT_EQ(PostToAllCopies(dir, 16), 2u);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return firstSpy.size() == 1 && secondSpy.size() == 1; }, 5000));
+    EXPECT_EQ(firstSpy.front().front().toUInt(), 16u);
+    EXPECT_EQ(secondSpy.front().front().toUInt(), 16u);
+
+    EXPECT_FALSE(platform::PathExists(dir + "/4000000"));
+    EXPECT_FALSE(platform::PathExists(dir + "/4000001-2"));
+    // Only sockets with a copy's name are ours to clear.
+    EXPECT_TRUE(platform::PathExists(dir + "/17"));
+    EXPECT_TRUE(platform::PathExists(dir + "/not-a-copy"));
+    EXPECT_TRUE(platform::PathExists(first.SocketPath().toStdString()));
+}
+
+TEST(MessageChannel, OnlyAPrivateDirectoryOfTheUserIsUsed) {
+    TempDir runtime;
+    const std::string wide = runtime / "wide";
+    ASSERT_EQ(::mkdir(wide.c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(wide.c_str(), 0755), 0);
+    EXPECT_TRUE(PrepareChannelDirectory(wide));
+    EXPECT_EQ(ModeOf(wide), 0700u);
+
+    // A link could lead the sockets (and their removal) anywhere.
+    const std::string link = runtime / "link";
+    ASSERT_EQ(::symlink(wide.c_str(), link.c_str()), 0);
+    EXPECT_FALSE(PrepareChannelDirectory(link));
+    CMessageChannel channel(link);
+    EXPECT_FALSE(channel.Listen());
+    EXPECT_FALSE(channel.IsListening());
+    MakeStaleSocket(wide + "/4000002");
+    EXPECT_EQ(PostToAllCopies(link, 16), 0u);
+    EXPECT_TRUE(platform::PathExists(wide + "/4000002"));
+
+    // A directory others may enter is not posted into either.
+    ASSERT_EQ(::chmod(wide.c_str(), 0755), 0);
+    EXPECT_EQ(PostToAllCopies(wide, 16), 0u);
+    EXPECT_TRUE(platform::PathExists(wide + "/4000002"));
+}
+
+TEST(MessageChannel, OnlyWholeNumbersAreDelivered) {
+    TempDir runtime;
+    CMessageChannel channel(runtime / "vantrel");
+    ASSERT_TRUE(channel.Listen());
+    QSignalSpy spy(&channel, &CMessageChannel::MessageReceived);
+
+    SendRaw(channel.SocketPath(), "exit\n");
+    SendRaw(channel.SocketPath(), "4294967296\n"); // beyond 32 bits
+    SendRaw(channel.SocketPath(), "-16\n");
+    SendRaw(channel.SocketPath(), QByteArray(200, '1')); // no line end, far too long
+    SendRaw(channel.SocketPath(), "7\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return spy.size() >= 1; }, 5000));
+    // Give the refused ones every chance to show up before the count is read.
+    PostToAllCopies(runtime / "vantrel", 9);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return spy.size() >= 2; }, 5000));
+    ASSERT_EQ(spy.size(), 2);
+    EXPECT_EQ(spy.at(0).front().toUInt(), 7u);
+    EXPECT_EQ(spy.at(1).front().toUInt(), 9u);
+}
+
+TEST(MessageChannel, AClosedChannelTakesItsSocketAlong) {
+    TempDir runtime;
+    const std::string dir = runtime / "vantrel";
+    std::string socketPath;
+    {
+        CMessageChannel channel(dir);
+        ASSERT_TRUE(channel.Listen());
+        socketPath = channel.SocketPath().toStdString();
+        EXPECT_TRUE(platform::PathExists(socketPath));
+    }
+    EXPECT_FALSE(platform::PathExists(socketPath));
+    EXPECT_EQ(PostToAllCopies(dir, 16), 0u);
+}
+
+TEST(MessageChannel, CommandLineRequests) {
+    TempDir runtime;
+    ScopedEnv env("XDG_RUNTIME_DIR", runtime.Path());
+    ASSERT_EQ(GetChannelDirectory(), runtime / "vantrel");
+    CMessageChannel channel(GetChannelDirectory());
+    ASSERT_TRUE(channel.Listen());
+    QSignalSpy spy(&channel, &CMessageChannel::MessageReceived);
+
+    EXPECT_EQ(RunRequest({"vantrel", "--post", "16"}), 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return spy.size() == 1; }, 5000));
+    EXPECT_EQ(spy.front().front().toUInt(), 16u);
+
+    EXPECT_EQ(RunRequest({"vantrel", "--post"}), 2);
+    EXPECT_EQ(RunRequest({"vantrel", "--post", "-1"}), 2);
+    EXPECT_EQ(RunRequest({"vantrel", "--post", "16x"}), 2);
+    // Option keywords are the program's own business.
+    EXPECT_EQ(RunRequest({"vantrel", "-auto", "-cpu", "2"}), -1);
+
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(RunRequest({"vantrel", "-auto", "--help"}), 0);
+    std::string usage = testing::internal::GetCapturedStdout();
+    for (const char* word : {"--post N", "-socks_server", "-ORVALog", "-cpu N", "VANTREL_TIME_SCALE"})
+        EXPECT_NE(usage.find(word), std::string::npos) << word;
+
+    // Without a runtime directory the per-user directory under /tmp is used.
+    ::unsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(GetChannelDirectory(), "/tmp/vantrel-" + std::to_string(::getuid()));
+}
+
+} // namespace
+} // namespace vantrel
