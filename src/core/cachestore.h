@@ -18,6 +18,11 @@ enum InstanceState : int {
     IS_MISSING = 4
 };
 
+// The start-up messages about the client choice (caption "Vantrel").
+inline constexpr const char* kNoClientSelectedMessage = "A ORVA Command Line client must be selected; Exiting!";
+inline constexpr const char* kOwnProgramChosenMessage =
+    "You Selected the Vantrel program - you must select a ORVA Command Line client; reselect!";
+
 // How the client executable is asked for when the program directory does not settle it.
 class IClientChooser {
 public:

@@ -53,12 +53,11 @@ bool CCacheStore::SelectClientAtStartup(IClientChooser& chooser) {
         std::string chosen = chooser.AskForClient(m_strProgramDir);
         if (chosen.empty()) {
             SetClientPath({});
-            chooser.ShowMessage("A ORVA Command Line client must be selected; Exiting!", true);
+            chooser.ShowMessage(kNoClientSelectedMessage, true);
             return false;
         }
         if (EqualsIgnoringCase(platform::FileNamePart(chosen), m_strOwnFileName)) {
-            chooser.ShowMessage("You Selected the Vantrel program - you must select a ORVA Command Line client; reselect!",
-                                false);
+            chooser.ShowMessage(kOwnProgramChosenMessage, false);
             continue;
         }
         SetClientPath(chosen);

@@ -31,7 +31,7 @@ bool KillInstanceClients(CEngineContext& ctx, std::uint32_t n) {
             break;
         clients = OpenInstanceClient(ctx, n);
     }
-    ctx.slots.FreeAllOf(n);
+    ctx.RunningSlots.FreeAllOf(n);
     return true;
 }
 
@@ -41,8 +41,8 @@ void SetClientPriority(const CEngineContext& ctx, std::uint32_t n, std::uint32_t
 }
 
 void ShowInstanceClients(const CEngineContext& ctx, std::uint16_t showCommand) {
-    for (std::size_t k = 0; k < ctx.slots.Size(); ++k) {
-        std::uint32_t n = ctx.slots.Get(k);
+    for (std::size_t k = 0; k < ctx.RunningSlots.Size(); ++k) {
+        std::uint32_t n = ctx.RunningSlots.Get(k);
         if (n == 0)
             continue;
         for (const platform::ProcessHandle& client : OpenInstanceClient(ctx, n))

@@ -16,7 +16,7 @@ namespace vantrel {
 // object and thread.
 struct CEngineContext {
     CCacheStore& store;
-    CRunningSlots& slots;
+    CRunningSlots& RunningSlots;
     COptions& options;
     Timings timings;
     IMessageTarget& dialog;

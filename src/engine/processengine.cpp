@@ -76,8 +76,8 @@ void CProcessEngine::RestartEngine() {
 void CProcessEngine::FillFreeSlots() {
     // The size is read again at every step; a runner claims the lowest free slot, which need not
     // be j, and one that finds no work leaves j free, so the next j gets a runner of its own.
-    for (std::size_t j = 0; j < m_ctx.slots.Size(); ++j) {
-        if (m_ctx.slots.Get(j) != 0)
+    for (std::size_t j = 0; j < m_ctx.RunningSlots.Size(); ++j) {
+        if (m_ctx.RunningSlots.Get(j) != 0)
             continue;
         if (!StartRunner())
             break;
@@ -114,16 +114,16 @@ void CProcessEngine::JoinFinishedRunners() {
 }
 
 void CProcessEngine::SetBusyClientsIdle() {
-    for (std::size_t k = 0; k < m_ctx.slots.Size(); ++k)
-        if (std::uint32_t n = m_ctx.slots.Get(k); n != 0)
+    for (std::size_t k = 0; k < m_ctx.RunningSlots.Size(); ++k)
+        if (std::uint32_t n = m_ctx.RunningSlots.Get(k); n != 0)
             SetClientPriority(m_ctx, n, platform::IDLE_PRIORITY_CLASS);
 }
 
 std::uint32_t CProcessEngine::ChooseWatchedInstance() const {
     std::int64_t bound = SecondsSinceEpoch() + kWatchHorizonSeconds;
     std::uint32_t choice = 0;
-    for (std::size_t k = 0; k < m_ctx.slots.Size(); ++k) {
-        std::uint32_t n = m_ctx.slots.Get(k);
+    for (std::size_t k = 0; k < m_ctx.RunningSlots.Size(); ++k) {
+        std::uint32_t n = m_ctx.RunningSlots.Get(k);
         if (n == 0)
             continue;
         std::optional<std::int64_t> time =
@@ -147,8 +147,8 @@ void CProcessEngine::ApplyAffinity() {
     if (systemMask == 0)
         return;
     bool pinned = m_ctx.options.SetAffinity.load();
-    for (std::size_t k = 0; k < m_ctx.slots.Size(); ++k) {
-        std::uint32_t n = m_ctx.slots.Get(k);
+    for (std::size_t k = 0; k < m_ctx.RunningSlots.Size(); ++k) {
+        std::uint32_t n = m_ctx.RunningSlots.Get(k);
         if (n == 0)
             continue;
         std::uint64_t mask = pinned ? SlotAffinityMask(k, systemMask) : systemMask;
@@ -162,11 +162,11 @@ void CProcessEngine::ShowRunningClients() { ShowInstanceClients(m_ctx, m_ctx.opt
 void CProcessEngine::ResizeSlots(unsigned count) {
     std::size_t size = std::min<std::size_t>(count, CRunningSlots::kCapacity);
     // The slot goes first, so its runner frees nothing when its client is killed.
-    while (m_ctx.slots.Size() > size)
-        if (std::uint32_t n = m_ctx.slots.RemoveLast(); n != 0)
+    while (m_ctx.RunningSlots.Size() > size)
+        if (std::uint32_t n = m_ctx.RunningSlots.RemoveLast(); n != 0)
             KillInstanceClients(m_ctx, n);
-    if (m_ctx.slots.Size() < size)
-        m_ctx.slots.Resize(size);
+    if (m_ctx.RunningSlots.Size() < size)
+        m_ctx.RunningSlots.Resize(size);
 }
 
 void CProcessEngine::KillLeftoverClients() {
@@ -182,8 +182,8 @@ void CProcessEngine::Shutdown() {
     for (CRunner& runner : m_runners)
         runner.thread.join();
     m_runners.clear();
-    for (std::size_t k = 0; k < m_ctx.slots.Size(); ++k)
-        if (std::uint32_t n = m_ctx.slots.Get(k); n != 0)
+    for (std::size_t k = 0; k < m_ctx.RunningSlots.Size(); ++k)
+        if (std::uint32_t n = m_ctx.RunningSlots.Get(k); n != 0)
             KillInstanceClients(m_ctx, n);
 }
 

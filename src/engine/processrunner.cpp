@@ -74,11 +74,11 @@ int ProcessRunnerThread(CEngineContext& ctx, platform::CEvent& SlotClaimedEvent,
         SlotClaimedEvent.Set();
         return 0;
     }
-    std::optional<std::size_t> slot = ctx.slots.ClaimLowestFree(n);
+    std::optional<std::size_t> slot = ctx.RunningSlots.ClaimLowestFree(n);
     if (!slot || stopEvent.IsSet()) {
         // Against the handshake there may be no free slot: end without a client.
         if (slot)
-            ctx.slots.Free(*slot, n);
+            ctx.RunningSlots.Free(*slot, n);
         SlotClaimedEvent.Set();
         return 0;
     }
@@ -96,7 +96,7 @@ int ProcessRunnerThread(CEngineContext& ctx, platform::CEvent& SlotClaimedEvent,
     // Leftovers with the instance's title go while the slot still holds n, so no new runner can
     // start a client there that this look would take for a leftover.
     KillInstanceClients(ctx, n);
-    ctx.slots.Free(*slot, n);
+    ctx.RunningSlots.Free(*slot, n);
     if (!stopEvent.IsSet())
         ctx.dialog.Post(WM_APP);
     return 0;

@@ -82,8 +82,9 @@ void CTransmitter::ArmRetryTimer() {
     std::lock_guard lock(m_timerLock);
     if (m_RetryTimerId.load() != 0)
         return;
-    m_host.ArmRetryTimer(m_ctx.timings.retryInterval);
+    // The id is stored first, so a host that checks it on its own thread sees the timer wanted.
     m_RetryTimerId.store(kRetryTimerId);
+    m_host.ArmRetryTimer(m_ctx.timings.retryInterval);
 }
 
 void CTransmitter::DisarmRetryTimer() {

@@ -15,8 +15,6 @@ inline constexpr const char* kMessageCaption = "Vantrel";
 inline constexpr const char* kSelectClientTitle = "Vantrel - Select CLI Client";
 inline constexpr const char* kSelectNewClientTitle = "Vantrel - Select New CLI Client";
 inline constexpr const char* kClientFileFilter = "ORVA CLI (ORVA*.exe);;All Files (*)";
-inline constexpr const char* kOwnProgramChosenMessage =
-    "You Selected the Vantrel program - you must select a ORVA Command Line client; reselect!";
 
 enum class EMessageKind { Information, Warning, Error };
 

@@ -18,11 +18,7 @@
 #include <string_view>
 #include <unistd.h>
 
-// The engine's context has a member named like Qt's "slots" keyword macro.
-#pragma push_macro("slots")
-#undef slots
 #include "engine/enginecontext.h"
-#pragma pop_macro("slots")
 #include "engine/messagetarget.h"
 #include "platform/fileops.h"
 #include "platform/programdir.h"

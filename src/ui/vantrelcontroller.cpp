@@ -116,7 +116,7 @@ void CVantrelController::OnRegisteredMessage(unsigned wParam) {
 }
 
 void CVantrelController::RefreshCounters() {
-    m_counters = CountCacheState(m_ctx.store, m_ctx.slots);
+    m_counters = CountCacheState(m_ctx.store, m_ctx.RunningSlots);
     m_ctx.options.DesiredCacheSize = m_counters.DesiredCacheSize;
     m_view.SetIcon(ChooseTrayIcon(TransmitRunning(), m_counters));
     UpdateTrayTip();
@@ -276,10 +276,10 @@ bool CVantrelController::Exit() {
 void CVantrelController::NewClient(const std::string& path) {
     if (path.empty())
         return;
-    const auto slots = static_cast<unsigned>(m_ctx.slots.Size());
+    const auto slotCount = static_cast<unsigned>(m_ctx.RunningSlots.Size());
     m_engine->ResizeSlots(0);
     m_ctx.store.InstallNewClient(path);
-    m_engine->ResizeSlots(slots);
+    m_engine->ResizeSlots(slotCount);
     m_engine->RestartEngine();
 }
 
@@ -309,7 +309,7 @@ void CVantrelController::PostMinimise() {
 }
 
 void CVantrelController::ResizeRunningSlots(unsigned maxProcesses) {
-    m_ctx.slots.Resize(maxProcesses);
+    m_ctx.RunningSlots.Resize(maxProcesses);
 }
 
 void CVantrelController::HideAffinityCheckBox() {

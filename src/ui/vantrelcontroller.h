@@ -26,14 +26,6 @@ inline constexpr unsigned SC_RESTORE = 0xF120;
 inline constexpr unsigned kAboutCommand = 0x10;
 inline constexpr unsigned kTransmitCommand = 0x20;
 
-// Tray-menu command ids.
-inline constexpr unsigned ID_EXIT = 32775;
-inline constexpr unsigned ID_MINIMIZE = 32776;
-inline constexpr unsigned ID_RESTORE = 32774;
-inline constexpr unsigned ID_SAVE_CONFIGURATION = 32779;
-inline constexpr unsigned ID_ABOUT = 32772;
-inline constexpr unsigned ID_TRANSMIT = 32773;
-
 // wParam of the registered message that ends the program.
 inline constexpr unsigned kExitRequest = 16;
 

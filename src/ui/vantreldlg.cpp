@@ -372,24 +372,24 @@ bool CVantrelDlg::event(QEvent* event) {
 
 void CVantrelDlg::OnTrayCommand(unsigned commandId) {
     switch (commandId) {
-    case ID_RESTORE:
+    case ID_SYSTRAY_RESTORE:
         PostSysCommand(SC_RESTORE);
         break;
-    case ID_MINIMIZE:
+    case ID_SYSTRAY_MINIMIZE:
         PostSysCommand(SC_MINIMIZE);
         break;
-    case ID_ABOUT:
+    case ID_SYSTRAY_ABOUT:
         PostSysCommand(kAboutCommand);
         break;
-    case ID_TRANSMIT:
+    case ID_SYSTRAY_TRANSMIT:
         if (m_controller != nullptr)
             m_controller->OnTransmit();
         break;
-    case ID_SAVE_CONFIGURATION:
+    case ID_SYSTRAY_SAVECONFIG:
         if (m_controller != nullptr)
             m_controller->OnSaveConfig();
         break;
-    case ID_EXIT:
+    case ID_SYSTRAY_EXIT:
         if (m_controller != nullptr)
             m_controller->Exit();
         break;
@@ -430,7 +430,7 @@ void CVantrelDlg::MinimizeWindow() {
         hide();
     else if (!isMinimized() || !isVisible())
         showMinimized();
-    m_tray.SetDefaultItem(ID_RESTORE, false);
+    m_tray.SetDefaultItem(ID_SYSTRAY_RESTORE, false);
 }
 
 void CVantrelDlg::RestoreWindow() {
@@ -439,7 +439,7 @@ void CVantrelDlg::RestoreWindow() {
     showNormal();
     raise();
     activateWindow();
-    m_tray.SetDefaultItem(ID_MINIMIZE, false);
+    m_tray.SetDefaultItem(ID_SYSTRAY_MINIMIZE, false);
 }
 
 void CVantrelDlg::changeEvent(QEvent* event) {
@@ -453,7 +453,7 @@ void CVantrelDlg::changeEvent(QEvent* event) {
     } else if (!minimized && m_bMinimized && isVisible()) {
         // Restored from the task bar.
         m_bMinimized = false;
-        m_tray.SetDefaultItem(ID_MINIMIZE, false);
+        m_tray.SetDefaultItem(ID_SYSTRAY_MINIMIZE, false);
     }
 }
 

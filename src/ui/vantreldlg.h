@@ -11,11 +11,7 @@
 #include <string>
 #include <unordered_map>
 
-// The engine's context has a member named like Qt's "slots" keyword macro.
-#pragma push_macro("slots")
-#undef slots
 #include "ui/vantrelcontroller.h"
-#pragma pop_macro("slots")
 
 class QAction;
 class QLabel;

@@ -278,7 +278,7 @@ TEST(Dialog, WithoutATrayCloseAndMinimiseGoToTheTaskBar) {
     EXPECT_TRUE(scene.dialog->IsMinimized());
     EXPECT_FALSE(scene.dialog->HasEnded());
 
-    scene.dialog->OnTrayCommand(ID_RESTORE);
+    scene.dialog->OnTrayCommand(ID_SYSTRAY_RESTORE);
     ASSERT_TRUE(WaitUntil([&] { return !scene.dialog->isMinimized(); }));
     EXPECT_FALSE(scene.dialog->IsMinimized());
 
@@ -325,7 +325,7 @@ TEST(Dialog, WithATrayMinimiseHidesAndTheDefaultItemFollows) {
     ASSERT_TRUE(WaitUntil([&] { return !scene.dialog->isVisible(); }));
 
     // Saved while hidden, the file says to start minimised; "-min" then starts it hidden.
-    scene.dialog->OnTrayCommand(ID_SAVE_CONFIGURATION);
+    scene.dialog->OnTrayCommand(ID_SYSTRAY_SAVECONFIG);
     EXPECT_NE(test::ReadFile(scene.program.dir / "vantrel.cfg").find("-min"), std::string::npos);
     DialogScene minimised({"-min"}, true);
     minimised.Init();

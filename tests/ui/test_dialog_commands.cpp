@@ -127,7 +127,7 @@ TEST(DialogCommands, TrayMenuCommands) {
     scene.Init();
 
     scene.Button(1031)->click(); // Auto Transmit, with nothing to send or fill
-    scene.dialog->OnTrayCommand(ID_SAVE_CONFIGURATION);
+    scene.dialog->OnTrayCommand(ID_SYSTRAY_SAVECONFIG);
     EXPECT_NE(test::ReadFile(scene.program.dir / "vantrel.cfg").find("-auto"), std::string::npos);
 
     // About: the box is shown modally; closed here as soon as it is up.
@@ -140,18 +140,18 @@ TEST(DialogCommands, TrayMenuCommands) {
         }
     });
     closer.start(0);
-    scene.dialog->OnTrayCommand(ID_ABOUT);
+    scene.dialog->OnTrayCommand(ID_SYSTRAY_ABOUT);
     ASSERT_TRUE(WaitUntil([&] { return aboutShown; }));
     closer.stop();
     EXPECT_FALSE(scene.dialog->HasEnded());
 
     // Exit ends the dialog: finished once, hidden, nothing more posted to it is handled.
     QSignalSpy finished(scene.dialog.get(), &QDialog::finished);
-    scene.dialog->OnTrayCommand(ID_EXIT);
+    scene.dialog->OnTrayCommand(ID_SYSTRAY_EXIT);
     EXPECT_TRUE(scene.dialog->HasEnded());
     EXPECT_EQ(finished.size(), 1);
     EXPECT_FALSE(scene.dialog->isVisible());
-    scene.dialog->OnTrayCommand(ID_RESTORE);
+    scene.dialog->OnTrayCommand(ID_SYSTRAY_RESTORE);
     QCoreApplication::processEvents();
     EXPECT_FALSE(scene.dialog->isVisible());
 }

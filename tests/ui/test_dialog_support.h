@@ -24,11 +24,7 @@
 #include <sys/stat.h>
 #include <vector>
 
-// The engine's context has a member named like Qt's "slots" keyword macro.
-#pragma push_macro("slots")
-#undef slots
 #include "engine/enginecontext.h"
-#pragma pop_macro("slots")
 
 namespace vantrel::test {
 
