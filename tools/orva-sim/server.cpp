@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -29,7 +30,18 @@ std::string Server::DefaultDir() {
     std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (ec)
         return {};
-    return (self.parent_path() / "orva-server").string();
+    // Beside the executable, unless it is installed where the user may not write (/usr/libexec):
+    // then in the user's data directory, where an installed Vantrel keeps its cache too.
+    if (access(self.parent_path().c_str(), W_OK) == 0)
+        return (self.parent_path() / "orva-server").string();
+    std::filesystem::path base;
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && xdg[0] == '/')
+        base = xdg;
+    else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/')
+        base = std::filesystem::path(home) / ".local/share";
+    else
+        return (self.parent_path() / "orva-server").string();
+    return (base / "vantrel" / "orva-server").string();
 }
 
 bool Server::EnsureDir(const std::string& sub, std::string& error) const {
