@@ -1,6 +1,7 @@
 #include "engine/transmitter.h"
 
 #include "core/configuration.h"
+#include "data/logmarker.h"
 #include "engine/messagetarget.h"
 
 namespace vantrel {
@@ -63,6 +64,17 @@ void CTransmitter::CheckAutoTransmit(unsigned readyToTransmit, unsigned needToFi
 void CTransmitter::OnTimer(unsigned id, unsigned readyToTransmit, unsigned needToFill) {
     if (id != 0 && id == m_RetryTimerId.load())
         CheckAutoTransmit(readyToTransmit, needToFill);
+}
+
+void CTransmitter::OnPassEnded(unsigned readyToTransmit, unsigned needToFill) {
+    const CCacheStore& store = m_ctx.store;
+    const unsigned count = store.CountInstances();
+    for (std::uint32_t n = 1; n <= count; ++n) {
+        if (store.GetInstanceState(n) == IS_RESULT && !HasLogMarker(store, n)) {
+            CheckAutoTransmit(readyToTransmit, needToFill);
+            return;
+        }
+    }
 }
 
 void CTransmitter::Shutdown() {

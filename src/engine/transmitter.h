@@ -55,6 +55,13 @@ public:
     void OnTimer(unsigned id, unsigned readyToTransmit, unsigned needToFill);
     unsigned RetryTimerId() const;
 
+    // The dialog's WM_APP_1 handler, after its recount: a result that finished while the pass ran
+    // was never met by it, and no later message may come to send it (a failed pass leaves the
+    // retry timer disarmed, and a finished cache posts nothing more). Such a result gets the
+    // automatic check the pass's own messages could not give it. Results the pass did meet are
+    // left alone, so a transmit that keeps failing is not retried in a loop.
+    void OnPassEnded(unsigned readyToTransmit, unsigned needToFill);
+
     // Exit: disarms the retry timer and ends a running pass cleanly without killing its client,
     // which runs on by itself; joins the pass thread. Idempotent.
     void Shutdown();

@@ -96,6 +96,7 @@ void CVantrelController::OnMessage(unsigned message) {
         m_engine->RestartEngine();
         RefreshCounters();
         ShowFields();
+        m_transmitter->OnPassEnded(m_counters.ReadyToTransmit, m_counters.NeedToFill);
         break;
     case WM_APP_4:
         m_watcher->OnWatcherMessage([this] { UpdateProgress(); });

@@ -251,3 +251,35 @@ TEST_F(TransmitTest, HighPriorityIsGivenWhenChosenAtTheEndOfThePause) {
 
 } // namespace
 } // namespace vantrel::test::transmit
+
+namespace vantrel::test::transmit {
+namespace {
+
+TEST_F(TransmitTest, AResultThatFinishedDuringAPassIsSentWhenThePassEnds) {
+    options.AutoTransmit = true;
+    // Met by a pass whose transmit failed: not retried in a loop at the pass's end.
+    MakeResult(1);
+    SetKnobs(1, "ORVA_SIM_FAIL_TRANSFER=1\n");
+    RunUserPass();
+    ASSERT_TRUE(Exists(1, "ORVALogUpdated.txt"));
+    transmitter->OnPassEnded(1, 0);
+    EXPECT_FALSE(transmitter->TransmitRunning());
+    EXPECT_EQ(Runs().size(), 1u);
+
+    // A result no pass has met yet (its client finished while the pass ran) gets a pass.
+    MakeResult(2);
+    transmitter->OnPassEnded(2, 0);
+    WaitForPassEnd();
+    ASSERT_EQ(Runs().size(), 3u);
+    EXPECT_EQ(store.GetInstanceState(2), IS_WORK_UNIT);
+
+    // With Auto Transmit off nothing starts by itself.
+    options.AutoTransmit = false;
+    MakeResult(3);
+    transmitter->OnPassEnded(3, 0);
+    EXPECT_FALSE(transmitter->TransmitRunning());
+    EXPECT_EQ(Runs().size(), 3u);
+}
+
+} // namespace
+} // namespace vantrel::test::transmit
