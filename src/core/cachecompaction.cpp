@@ -1,4 +1,3 @@
-#include <charconv>
 #include <iterator>
 #include <set>
 
@@ -6,21 +5,6 @@
 #include "platform/fileops.h"
 
 namespace vantrel {
-
-namespace {
-
-// The instance number a directory name stands for: its decimal digits, written the way
-// GetInstancePath writes them. Anything else ("0", "007", "12abc", "x1", out of range) is no
-// instance, so it is neither deleted as one nor counted as a number that stays.
-std::uint32_t InstanceNumberOf(const std::string& name) {
-    std::uint32_t value = 0;
-    auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), value);
-    if (error != std::errc{} || end != name.data() + name.size() || value == 0 || name[0] == '0')
-        return 0;
-    return value;
-}
-
-} // namespace
 
 void CCacheStore::CompactInstances() {
     std::lock_guard lock(m_cs);

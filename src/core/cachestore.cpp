@@ -1,6 +1,8 @@
 #include "core/cachestore.h"
 
+#include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <climits>
 #include <string_view>
 
@@ -119,6 +121,25 @@ bool CCacheStore::IsInstanceLocked(std::uint32_t n) const {
 
 bool CCacheStore::IsInstanceRunning(std::uint32_t n) const {
     return m_slots.Contains(n);
+}
+
+// Decimal digits written the way GetInstancePath writes them. Anything else ("0", "007", "12abc",
+// "x1", out of range) is no instance, so it is neither deleted nor counted as one.
+std::uint32_t CCacheStore::InstanceNumberOf(const std::string& name) {
+    std::uint32_t value = 0;
+    auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), value);
+    if (error != std::errc{} || end != name.data() + name.size() || value == 0 || name[0] == '0')
+        return 0;
+    return value;
+}
+
+std::vector<std::uint32_t> CCacheStore::ListInstanceNumbers() const {
+    std::vector<std::uint32_t> numbers;
+    for (const auto& entry : fs::ListDirectory(m_strProgramDir))
+        if (std::uint32_t n = InstanceNumberOf(entry.name); entry.isDirectory && n != 0)
+            numbers.push_back(n);
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
 }
 
 std::uint32_t CCacheStore::FindNextToProcess() const {

@@ -4,6 +4,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "core/runningslots.h"
 
@@ -52,6 +53,10 @@ public:
 
     unsigned CountInstances() const;
     unsigned CountStopAfterSend() const;
+    // Every numbered directory, also those beyond a gap, in ascending order.
+    std::vector<std::uint32_t> ListInstanceNumbers() const;
+    // The instance number a directory name stands for, or 0 when it names none.
+    static std::uint32_t InstanceNumberOf(const std::string& name);
     void CompactInstances();
 
     void CreateInstance(std::uint32_t n) const;

@@ -170,8 +170,9 @@ void CProcessEngine::ResizeSlots(unsigned count) {
 }
 
 void CProcessEngine::KillLeftoverClients() {
-    unsigned count = m_ctx.store.CountInstances();
-    for (std::uint32_t n = 1; n <= count; ++n)
+    // Every numbered directory, not only the run up to the first gap: a run killed while a pass
+    // re-created an instance leaves a gap, with its clients still working above it.
+    for (std::uint32_t n : m_ctx.store.ListInstanceNumbers())
         KillInstanceClients(m_ctx, n);
 }
 

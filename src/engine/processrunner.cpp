@@ -1,6 +1,7 @@
 #include "engine/processrunner.h"
 
 #include "core/clientcontract.h"
+#include "data/logmarker.h"
 #include "engine/clientcontrol.h"
 #include "platform/fileops.h"
 #include "platform/process.h"
@@ -86,6 +87,10 @@ int ProcessRunnerThread(CEngineContext& ctx, platform::CEvent& SlotClaimedEvent,
     // Without the user's account data the client asks for it, so its console must be seen.
     if (!ctx.store.SupplyUserInfo(n))
         showCommand = platform::SW_SHOWNORMAL;
+    // The result this run makes has not been logged. A marker still here was left by a pass that
+    // ended before clearing it (its client sent the last result and fetched this work unit on its
+    // own), and it would keep the new result out of the log.
+    SetLogMarker(ctx.store, n, false);
     StateSnapshot before = TakeStateSnapshot(ctx, n);
     platform::ProcessHandle client = platform::StartProcess(ProcessingRun(ctx, n, showCommand));
     // The restart goes on only once the client runs, so its priority and processor steps find it.

@@ -1,0 +1,163 @@
+#include "programdir.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+
+#include "platform/fileops.h"
+
+namespace vantrel::soak {
+
+using namespace std::chrono_literals;
+
+CProgramDir::CProgramDir(unsigned instances)
+    : m_program(m_work / "program"), m_runtime(m_work / "runtime"), m_server(m_work / "server") {
+    test::MakeDirs(m_program);
+    test::MakeDirs(m_server);
+    if (::mkdir(m_runtime.c_str(), 0700) != 0)
+        throw std::runtime_error("cannot make " + m_runtime);
+    // Copied, not linked: the program directory is the directory of the executable itself.
+    if (!platform::CopyFile(VANTREL_SOAK_PROGRAM, m_program + "/vantrel", false) ||
+        !platform::CopyFile(VANTREL_TEST_ORVA_SIM, m_program + "/ORVA_sim_cmdline.exe", false))
+        throw std::runtime_error("cannot copy the program and the simulated client");
+    for (unsigned n = 1; n <= instances; ++n)
+        test::MakeDirs(InstancePath(n));
+}
+
+CProgramDir::~CProgramDir() {
+    // A transmit client outlives a killed program by design; nothing may outlive the test.
+    for (int round = 0; round < 50; ++round) {
+        std::vector<e2e::ClientProcess> clients = Clients();
+        if (clients.empty())
+            break;
+        for (const e2e::ClientProcess& client : clients)
+            ::kill(client.pid, SIGKILL);
+        std::this_thread::sleep_for(20ms);
+    }
+}
+
+std::string CProgramDir::InstancePath(unsigned n) const {
+    return m_program + "/" + std::to_string(n);
+}
+
+std::string CProgramDir::LogPath(const std::string& name) const {
+    return m_work / (name + ".log");
+}
+
+void CProgramDir::WriteConfiguration(std::string_view keywords) const {
+    test::WriteFile(m_program + "/vantrel.cfg", std::string(keywords) + "\r\n");
+}
+
+Environment CProgramDir::BaseEnvironment() const {
+    Environment env = e2e::MergedEnvironment({
+        {"QT_QPA_PLATFORM", "offscreen"},
+        {"XDG_RUNTIME_DIR", m_runtime},
+        {"ORVA_SIM_SERVER", m_server},
+        // A sanitized build: the system libraries' own leaks are not the program's.
+        {"LSAN_OPTIONS", "suppressions=" VANTREL_SOAK_LSAN_SUPPRESSIONS ":print_suppressions=0"},
+    });
+    // Without a display no client console is put in a terminal window, whatever its show command.
+    env.erase("DISPLAY");
+    env.erase("WAYLAND_DISPLAY");
+    return env;
+}
+
+std::unique_ptr<e2e::CChild> CProgramDir::Start(const Environment& extra, const std::string& logName) const {
+    Environment env = BaseEnvironment();
+    for (const auto& [name, value] : extra)
+        env[name] = value;
+    return std::make_unique<e2e::CChild>(std::vector<std::string>{m_program + "/vantrel"}, env, m_program,
+                                         LogPath(logName));
+}
+
+int CProgramDir::PostExit() const {
+    return e2e::RunToEnd({m_program + "/vantrel", "--post", "16"}, BaseEnvironment(), 60s).exitCode;
+}
+
+std::unique_ptr<e2e::CChild> CProgramDir::StartClient(unsigned n, const std::string& runSwitch,
+                                                      const std::string& title, const Environment& knobs) const {
+    Environment env = BaseEnvironment();
+    for (const auto& [name, value] : knobs)
+        env[name] = value;
+    if (!title.empty())
+        env["VANTREL_CONSOLE_TITLE"] = title;
+    return std::make_unique<e2e::CChild>(std::vector<std::string>{m_program + "/ORVA_sim_cmdline.exe", runSwitch},
+                                         env, InstancePath(n), LogPath("clients"));
+}
+
+int CProgramDir::RunClient(unsigned n, const std::string& runSwitch, const Environment& knobs) const {
+    std::unique_ptr<e2e::CChild> client = StartClient(n, runSwitch, {}, knobs);
+    std::optional<int> code = client->Started() ? ExitCode(*client, 60s) : std::nullopt;
+    return code.value_or(-1);
+}
+
+std::vector<e2e::ClientProcess> CProgramDir::Clients() const {
+    return e2e::ClientsBeneath(m_program);
+}
+
+bool IsProcessingTitle(const std::string& title) {
+    const std::string prefix = "ORVA ";
+    return title.rfind(prefix, 0) == 0 && title.size() > prefix.size() &&
+           title.find_first_not_of("0123456789", prefix.size()) == std::string::npos;
+}
+
+bool IsTransmitTitle(const std::string& title) {
+    const std::string suffix = " - Transmit";
+    return title.size() > suffix.size() && title.compare(title.size() - suffix.size(), suffix.size(), suffix) == 0 &&
+           IsProcessingTitle(title.substr(0, title.size() - suffix.size()));
+}
+
+std::vector<pid_t> PidsWith(const std::vector<e2e::ClientProcess>& clients, bool (*titleTest)(const std::string&)) {
+    std::vector<pid_t> pids;
+    for (const e2e::ClientProcess& client : clients)
+        if (titleTest(client.title))
+            pids.push_back(client.pid);
+    return pids;
+}
+
+bool IsAlive(pid_t pid) {
+    std::string stat = platform::ReadFileText("/proc/" + std::to_string(pid) + "/stat").value_or("");
+    std::size_t close = stat.rfind(')');
+    if (close == std::string::npos || close + 2 >= stat.size())
+        return false;
+    char state = stat[close + 2];
+    return state != 'Z' && state != 'X';
+}
+
+bool KillHard(e2e::CChild& program) {
+    if (::kill(program.Pid(), SIGKILL) != 0)
+        return false;
+    return program.WaitForExit(10s).has_value();
+}
+
+std::optional<int> ExitCode(e2e::CChild& program, std::chrono::milliseconds timeout) {
+    std::optional<int> status = program.WaitForExit(timeout);
+    if (!status)
+        return std::nullopt;
+    if (WIFSIGNALED(*status))
+        return 128 + WTERMSIG(*status);
+    return WEXITSTATUS(*status);
+}
+
+std::optional<ProcessSample> SampleProcess(pid_t pid) {
+    const std::string proc = "/proc/" + std::to_string(pid);
+    std::optional<std::string> status = platform::ReadFileText(proc + "/status");
+    if (!status)
+        return std::nullopt;
+    std::size_t at = status->find("VmRSS:");
+    if (at == std::string::npos)
+        return std::nullopt;
+    ProcessSample sample;
+    sample.rssKb = std::strtol(status->c_str() + at + 6, nullptr, 10);
+    std::vector<platform::DirEntry> fds = platform::ListDirectory(proc + "/fd");
+    if (fds.empty())
+        return std::nullopt;
+    sample.fds = static_cast<long>(fds.size());
+    return sample;
+}
+
+} // namespace vantrel::soak

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+#include <vector>
+
+#include "e2e/e2e_process.h"
+#include "support/tempdir.h"
+
+// The real program in a program directory of its own, as a user would run it: the built vantrel
+// with the simulated client beside it, so the store finds the client by itself.
+namespace vantrel::soak {
+
+using e2e::Environment;
+
+class CProgramDir {
+public:
+    // Creates instances 1..instances, empty.
+    explicit CProgramDir(unsigned instances);
+    // Kills every process still working beneath the program directory (transmit clients left
+    // by a killed program, or anything a failed test left running).
+    ~CProgramDir();
+    CProgramDir(const CProgramDir&) = delete;
+    CProgramDir& operator=(const CProgramDir&) = delete;
+
+    const std::string& Path() const { return m_program; }
+    // The simulated project server: outside the program directory, so it is never an instance.
+    const std::string& ServerDir() const { return m_server; }
+    std::string InstancePath(unsigned n) const;
+    // Where each start's output goes.
+    std::string LogPath(const std::string& name) const;
+
+    // The configuration file beside the program, with CR LF line ends.
+    void WriteConfiguration(std::string_view keywords) const;
+
+    // Starts vantrel offscreen in the program directory with its own runtime directory (so
+    // `--post` reaches only this copy) and the given extra environment (durations, knobs).
+    std::unique_ptr<e2e::CChild> Start(const Environment& extra, const std::string& logName) const;
+    // `vantrel --post 16` in the same runtime directory; its exit code.
+    int PostExit() const;
+
+    // The clients working beneath the program directory, with their console titles.
+    std::vector<e2e::ClientProcess> Clients() const;
+
+    // Starts the simulated client in instance n with one run switch ("-stop_after_process" or
+    // "-stop_after_xfer"), the given console title (empty: none) and knobs, as a run of the
+    // program would, using the same server.
+    std::unique_ptr<e2e::CChild> StartClient(unsigned n, const std::string& runSwitch, const std::string& title,
+                                             const Environment& knobs) const;
+    // The same, waited for; the client's exit code, or -1 when it did not end within a minute.
+    int RunClient(unsigned n, const std::string& runSwitch, const Environment& knobs) const;
+
+private:
+    Environment BaseEnvironment() const;
+
+    test::TempDir m_work;
+    std::string m_program;
+    std::string m_runtime;
+    std::string m_server;
+};
+
+// "ORVA n" exactly: a processing client.
+bool IsProcessingTitle(const std::string& title);
+// "ORVA n - Transmit".
+bool IsTransmitTitle(const std::string& title);
+std::vector<pid_t> PidsWith(const std::vector<e2e::ClientProcess>& clients, bool (*titleTest)(const std::string&));
+
+// Whether pid names a live process (a zombie has ended).
+bool IsAlive(pid_t pid);
+
+// kill -9 and reap; true when the program ended.
+bool KillHard(e2e::CChild& program);
+
+// The exit code of a program that ended normally within timeout; none otherwise.
+std::optional<int> ExitCode(e2e::CChild& program, std::chrono::milliseconds timeout);
+
+// Resident memory and open descriptors of a live process.
+struct ProcessSample {
+    long rssKb = 0;
+    long fds = 0;
+};
+std::optional<ProcessSample> SampleProcess(pid_t pid);
+
+} // namespace vantrel::soak
