@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <thread>
 
+#include "ledger.h"
 #include "platform/fileops.h"
 
 namespace vantrel::soak {
@@ -158,6 +159,27 @@ std::optional<ProcessSample> SampleProcess(pid_t pid) {
         return std::nullopt;
     sample.fds = static_cast<long>(fds.size());
     return sample;
+}
+
+std::string DrainRetiredCache(const CProgramDir& dir, const Environment& extra, std::chrono::seconds timeout) {
+    for (unsigned n : ReadCache(dir.Path()).directories)
+        test::WriteFile(dir.InstancePath(n) + "/stop_after_send.txt", "");
+    std::unique_ptr<e2e::CChild> program = dir.Start(extra, "drain");
+    std::string failures;
+    if (!e2e::WaitFor(
+            [&] {
+                CacheRecord cache = ReadCache(dir.Path());
+                return cache.places.empty() && cache.partials == 0;
+            },
+            timeout))
+        failures += "the retired cache did not empty; ";
+    if (dir.PostExit() != 0)
+        failures += "`--post 16` failed; ";
+    if (ExitCode(*program, 60s) != std::optional<int>(0))
+        failures += "the program did not end with exit code 0; ";
+    if (!e2e::WaitFor([&] { return dir.Clients().empty(); }, 60s))
+        failures += "a client outlived the program; ";
+    return failures;
 }
 
 } // namespace vantrel::soak

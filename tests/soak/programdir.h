@@ -77,6 +77,11 @@ bool KillHard(e2e::CChild& program);
 // The exit code of a program that ended normally within timeout; none otherwise.
 std::optional<int> ExitCode(e2e::CChild& program, std::chrono::milliseconds timeout);
 
+// Retires every instance of the cache and runs the program (with extra) until the cache has
+// emptied, then ends it with `--post 16` and waits for every client: the work left is finished,
+// sent and logged, and nothing new is fetched. Empty when all went so, otherwise what did not.
+std::string DrainRetiredCache(const CProgramDir& dir, const Environment& extra, std::chrono::seconds timeout);
+
 // Resident memory and open descriptors of a live process.
 struct ProcessSample {
     long rssKb = 0;

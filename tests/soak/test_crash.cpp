@@ -156,19 +156,7 @@ TEST(CrashSafety, KilledWhileProcessingAndWhileTransmittingLosesNothing) {
     // Every instance retired: what is left is processed, sent and logged, and nothing is fetched,
     // so in the end every work unit handed out has been received and has its row.
     const unsigned long handedOut = ReadServer(dir.ServerDir()).handedOut;
-    for (unsigned n : cache.directories)
-        test::WriteFile(dir.InstancePath(n) + "/stop_after_send.txt", "");
-    program = dir.Start(Durations(0.5, 0.05), "drain");
-    EXPECT_TRUE(WaitFor(
-        [&] {
-            CacheRecord now = ReadCache(dir.Path());
-            return now.places.empty() && now.partials == 0;
-        },
-        120s))
-        << "the retired cache did not empty";
-    EXPECT_EQ(dir.PostExit(), 0);
-    EXPECT_EQ(ExitCode(*program, 60s), std::optional<int>(0));
-    ASSERT_TRUE(AllClientsEnded(dir));
+    EXPECT_EQ(DrainRetiredCache(dir, Durations(0.5, 0.05), 120s), "");
 
     ServerRecord server = ReadServer(dir.ServerDir());
     cache = ReadCache(dir.Path());

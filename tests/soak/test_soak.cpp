@@ -121,19 +121,7 @@ TEST(Soak, ThousandWorkUnitsWithRandomClientFailures) {
 
     // Every instance retired, without failures: the work left is finished and sent, nothing new
     // is fetched, and the program is ended the same way.
-    for (unsigned n : soaked.directories)
-        test::WriteFile(dir.InstancePath(n) + "/stop_after_send.txt", "");
-    program = dir.Start(kScaled, "drain");
-    EXPECT_TRUE(WaitFor(
-        [&] {
-            CacheRecord cache = ReadCache(dir.Path());
-            return cache.places.empty() && cache.partials == 0;
-        },
-        180s))
-        << "the retired cache did not empty";
-    EXPECT_EQ(dir.PostExit(), 0);
-    EXPECT_EQ(ExitCode(*program, 60s), std::optional<int>(0));
-    EXPECT_TRUE(NoClientLeft(dir));
+    EXPECT_EQ(DrainRetiredCache(dir, kScaled, 180s), "");
 
     ServerRecord server = ReadServer(dir.ServerDir());
     CacheRecord cache = ReadCache(dir.Path());
