@@ -3,12 +3,11 @@
 // to move. Nothing is kept in memory between calls, so each is a fresh series of look-ups.
 #include <benchmark/benchmark.h>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
 
+#include "bench_cache_support.h"
 #include "bench_data_support.h"
 #include "core/cachestore.h"
 #include "core/runningslots.h"
@@ -18,19 +17,10 @@ namespace {
 using namespace vantrel;
 using bench::BenchDir;
 
-// Instances in turn holding a work unit, a result and a broken-off download, each with the lock
-// file a finished client leaves behind (so every lock probe opens it), every tenth retired.
+// The bench cache of MakeBenchCache, with four slots.
 struct CCache {
     explicit CCache(int count) {
-        for (int n = 1; n <= count; ++n) {
-            std::string instance = dir.Path() + "/" + std::to_string(n);
-            std::filesystem::create_directory(instance);
-            const char* held[] = {"/work_unit.orv", "/result.orv", "/wtemp.orv"};
-            std::ofstream(instance + held[n % 3]) << "name=wu" << n << "\n";
-            std::ofstream(instance + "/lock.orv");
-            if (n % 10 == 0)
-                std::ofstream(instance + "/stop_after_send.txt");
-        }
+        bench::MakeBenchCache(dir.Path(), count);
         slots.Resize(4);
     }
     BenchDir dir;
