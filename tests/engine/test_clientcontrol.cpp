@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <deque>
+
 #include "engine/clientcontrol.h"
 #include "engine_fixture.h"
 
@@ -11,14 +13,28 @@ using namespace std::chrono_literals;
 class ClientControlTest : public EngineTest {
 protected:
     ClientControlTest() { UseTestClient(); }
+    // The clients that must survive a kill run on; they end with the test.
+    ~ClientControlTest() override {
+        for (platform::ProcessHandle& client : m_clients) {
+            client.Terminate();
+            client.WaitForExit(10s);
+        }
+    }
 
-    // A client of this program directory's instance n, as an earlier run would have left it.
-    platform::ProcessHandle StartClient(std::uint32_t n) {
-        MakeInstance(n);
-        platform::ProcessHandle client = StartTitled(FormatClientTitle(n), Inst(n));
+    // A client under a title in a directory, kept until the test ends.
+    platform::ProcessHandle& Start(const std::string& title, const std::string& directory) {
+        platform::ProcessHandle& client = m_clients.emplace_back(StartTitled(title, directory));
         EXPECT_TRUE(client.IsValid());
         return client;
     }
+    // A client of this program directory's instance n, as an earlier run would have left it.
+    platform::ProcessHandle& StartClient(std::uint32_t n) {
+        MakeInstance(n);
+        return Start(FormatClientTitle(n), Inst(n));
+    }
+
+private:
+    std::deque<platform::ProcessHandle> m_clients; // references stay valid as it grows
 };
 
 bool EndsSoon(platform::ProcessHandle& process) { return process.WaitForExit(10s); }
@@ -38,13 +54,13 @@ TEST_F(ClientControlTest, KillEndsEveryClientOfTheInstanceAndNothingElse) {
     slots.ClaimLowestFree(1);
     slots.ClaimLowestFree(2);
     slots.ClaimLowestFree(2); // a stale second entry is freed as well
-    platform::ProcessHandle first = StartClient(2);
-    platform::ProcessHandle second = StartClient(2);
-    platform::ProcessHandle neighbour = StartClient(1);
-    platform::ProcessHandle transmit = StartTitled(FormatClientTitle(2) + " - Transmit", Inst(2));
+    platform::ProcessHandle& first = StartClient(2);
+    platform::ProcessHandle& second = StartClient(2);
+    platform::ProcessHandle& neighbour = StartClient(1);
+    platform::ProcessHandle& transmit = Start(FormatClientTitle(2) + " - Transmit", Inst(2));
     TempDir otherProgram;
     MakeDirs(otherProgram / "2");
-    platform::ProcessHandle foreign = StartTitled(FormatClientTitle(2), otherProgram / "2");
+    platform::ProcessHandle& foreign = Start(FormatClientTitle(2), otherProgram / "2");
     ASSERT_TRUE(WaitUntil([&] { return OpenInstanceClient(ctx, 2).size() == 2; }));
 
     EXPECT_TRUE(KillInstanceClients(ctx, 2));
@@ -63,14 +79,14 @@ TEST_F(ClientControlTest, KillEndsEveryClientOfTheInstanceAndNothingElse) {
 
 TEST_F(ClientControlTest, LeftoverClientsOfTheCacheAreStoppedAtStartUp) {
     MakeInstance(2);
-    platform::ProcessHandle one = StartClient(1);
-    platform::ProcessHandle three = StartClient(3);
+    platform::ProcessHandle& one = StartClient(1);
+    platform::ProcessHandle& three = StartClient(3);
     // Beyond a gap at 4: a killed pass that was re-creating 4 leaves its neighbours running.
-    platform::ProcessHandle five = StartClient(5);
-    platform::ProcessHandle transmit = StartTitled(FormatClientTitle(2) + " - Transmit", Inst(2));
+    platform::ProcessHandle& five = StartClient(5);
+    platform::ProcessHandle& transmit = Start(FormatClientTitle(2) + " - Transmit", Inst(2));
     TempDir otherProgram;
     MakeDirs(otherProgram / "1");
-    platform::ProcessHandle foreign = StartTitled(FormatClientTitle(1), otherProgram / "1");
+    platform::ProcessHandle& foreign = Start(FormatClientTitle(1), otherProgram / "1");
     CRecordingHost host;
     CWatcher watcher(ctx);
     CProcessEngine engine(ctx, host, watcher);
