@@ -45,6 +45,12 @@ std::string CProgramDir::InstancePath(unsigned n) const {
     return m_program + "/" + std::to_string(n);
 }
 
+double CProgramDir::Progress(unsigned n) const {
+    std::string state = platform::ReadFileText(InstancePath(n) + "/state.orv").value_or("");
+    std::size_t at = state.find("prog=");
+    return at == std::string::npos ? 0.0 : std::atof(state.c_str() + at + 5);
+}
+
 std::string CProgramDir::LogPath(const std::string& name) const {
     return m_work / (name + ".log");
 }

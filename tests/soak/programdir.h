@@ -30,6 +30,8 @@ public:
     // The simulated project server: outside the program directory, so it is never an instance.
     const std::string& ServerDir() const { return m_server; }
     std::string InstancePath(unsigned n) const;
+    // The prog= figure of instance n's state file; 0 without one.
+    double Progress(unsigned n) const;
     // Where each start's output goes.
     std::string LogPath(const std::string& name) const;
 

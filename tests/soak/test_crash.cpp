@@ -37,11 +37,9 @@ const Environment kSlowClients = Durations(60, 0.05);
 // Transfers long enough to be caught in the middle.
 const Environment kFastClients = Durations(1.5, 0.4);
 
+// The progress of a processing client ("ORVA n").
 double Progress(const CProgramDir& dir, const e2e::ClientProcess& client) {
-    std::string instance = client.title.substr(5);
-    std::string state = platform::ReadFileText(dir.InstancePath(std::stoul(instance)) + "/state.orv").value_or("");
-    std::size_t at = state.find("prog=");
-    return at == std::string::npos ? 0.0 : std::atof(state.c_str() + at + 5);
+    return dir.Progress(std::stoul(client.title.substr(5)));
 }
 
 // The processing clients of a killed run, which its successor must stop at start-up.

@@ -22,12 +22,6 @@ const Environment kProgram = {{"VANTREL_TIME_SCALE", "0.01"},
                               {"ORVA_SIM_STATE_INTERVAL", "0.1"},
                               {"ORVA_SIM_TRANSFER_SECONDS", "0.05"}};
 
-double Progress(const std::string& instance) {
-    std::string state = platform::ReadFileText(instance + "/state.orv").value_or("");
-    std::size_t at = state.find("prog=");
-    return at == std::string::npos ? 0.0 : std::atof(state.c_str() + at + 5);
-}
-
 std::string NameOfWorkUnitIn(const CProgramDir& dir, unsigned n) {
     for (const auto& [number, places] : ReadCache(dir.Path()).places)
         for (const Place& place : places)
@@ -54,7 +48,7 @@ TEST(CrashState, GapLeftByAKilledPassSparesNoClientAndIsClosed) {
     ASSERT_EQ(dir.RunClient(5, "-stop_after_process", {{"ORVA_SIM_PROCESS_SECONDS", "0.1"}}), 0);
     std::unique_ptr<e2e::CChild> leftover =
         dir.StartClient(4, "-stop_after_process", "ORVA 4", {{"ORVA_SIM_PROCESS_SECONDS", "60"}});
-    ASSERT_TRUE(WaitFor([&] { return Progress(dir.InstancePath(4)) > 0.0; }, 20s));
+    ASSERT_TRUE(WaitFor([&] { return dir.Progress(4) > 0.0; }, 20s));
 
     dir.WriteConfiguration("-auto -cpu 2 -ORVALog");
     std::unique_ptr<e2e::CChild> program = dir.Start(kProgram, "program");
