@@ -13,9 +13,17 @@ CacheCounters CountCacheState(const CCacheStore& store, const CRunningSlots& slo
     unsigned workUnits = 0;
     unsigned empty = 0;
     for (std::uint32_t n = 1; n <= counters.CurrentCacheSize; ++n) {
-        switch (store.GetInstanceState(n)) {
-        case IS_WORK_UNIT:
+        InstanceState state = store.GetInstanceState(n);
+        if (state == IS_WORK_UNIT) {
             ++workUnits;
+            continue;
+        }
+        // A pass skips an instance whose lock a client holds (one that wrote its result and
+        // hangs): counted, it would start pass after pass that each skip it.
+        if (state != IS_MISSING && store.IsInstanceLocked(n))
+            continue;
+        switch (state) {
+        case IS_WORK_UNIT:
             break;
         case IS_RESULT:
         case IS_PARTIAL:

@@ -152,7 +152,7 @@ std::uint32_t CCacheStore::FindNextToProcess() const {
         InstanceState state = GetInstanceState(n);
         if (state == IS_MISSING)
             break;
-        if (state != IS_WORK_UNIT || IsInstanceRunning(n) || IsInstanceLocked(n))
+        if (state != IS_WORK_UNIT || IsInstanceRunning(n) || m_slots.IsInstanceHeld(n) || IsInstanceLocked(n))
             continue;
         // A work unit that vanished since the state test is no longer waiting.
         auto time = fs::LastWriteTime(InstanceFile(*this, n, contract::kWorkUnitFile));

@@ -73,4 +73,20 @@ unsigned CRunningSlots::CountBusy() const {
     return busy;
 }
 
+void CRunningSlots::HoldInstance(std::uint32_t n) {
+    std::lock_guard lock(m_heldLock);
+    m_held.push_back(n);
+}
+
+void CRunningSlots::ReleaseInstance(std::uint32_t n) {
+    std::lock_guard lock(m_heldLock);
+    if (auto it = std::find(m_held.begin(), m_held.end(), n); it != m_held.end())
+        m_held.erase(it);
+}
+
+bool CRunningSlots::IsInstanceHeld(std::uint32_t n) const {
+    std::lock_guard lock(m_heldLock);
+    return std::find(m_held.begin(), m_held.end(), n) != m_held.end();
+}
+
 } // namespace vantrel

@@ -4,7 +4,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <optional>
+#include <vector>
 
 namespace vantrel {
 
@@ -41,7 +43,15 @@ public:
     bool Contains(std::uint32_t n) const;
     unsigned CountBusy() const;
 
+    // An instance resting after a client that ended at once without working: FindNextToProcess
+    // passes it over until it is released. Holds of the same instance are counted.
+    void HoldInstance(std::uint32_t n);
+    void ReleaseInstance(std::uint32_t n);
+    bool IsInstanceHeld(std::uint32_t n) const;
+
 private:
+    mutable std::mutex m_heldLock;
+    std::vector<std::uint32_t> m_held;
     std::array<std::atomic<std::uint32_t>, kCapacity> m_entries{};
     std::atomic<std::size_t> m_size{0};
 };

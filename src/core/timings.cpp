@@ -23,6 +23,9 @@ Timings Timings::Scaled(double factor) const {
     t.retryInterval = ScaleOne(retryInterval, factor);
     t.runnerSpacing = ScaleOne(runnerSpacing, factor);
     t.killPause = ScaleOne(killPause, factor);
+    t.firstRetry = ScaleOne(firstRetry, factor);
+    // How long the system takes to end a process does not shrink with the other durations.
+    t.killWait = killWait;
     return t;
 }
 

@@ -12,8 +12,14 @@ struct Timings {
     std::chrono::milliseconds retryInterval{21'600'000}; // the transmit retry timer
     std::chrono::milliseconds runnerSpacing{100};       // between two runners started by a restart
     std::chrono::milliseconds killPause{100};           // after each client terminated by title
+    // After a failed pass the retry comes after firstRetry, doubling with every further failed
+    // pass up to retryInterval, so a short outage is over soon and a long one costs little.
+    std::chrono::milliseconds firstRetry{300'000};
+    // How long a killed client may take to go (a process stuck in the kernel cannot), so that exit
+    // and a runner's end never hang on it.
+    std::chrono::milliseconds killWait{10'000};
 
-    // Every duration multiplied by factor (> 0), each at least 1 ms.
+    // Every duration multiplied by factor (> 0), each at least 1 ms; killWait stays as it is.
     Timings Scaled(double factor) const;
 
     // The defaults scaled by VANTREL_TIME_SCALE when it holds a positive number.

@@ -59,16 +59,47 @@ std::string QuoteField(std::string_view value) {
     return Quoted(text);
 }
 
-std::size_t CountUnquotedCommas(std::string_view text) {
-    std::size_t commas = 0;
-    bool inQuotes = false;
+CsvScan ScanCsvRecord(std::string_view text) {
+    CsvScan scan;
+    bool fieldStart = true;
+    bool closedQuote = false;     // just after a quote that may close the quoted field
+    std::size_t quotedCommas = 0; // commas inside the quoted field that is open
     for (char c : text) {
-        if (c == '"')
-            inQuotes = !inQuotes;
-        else if (c == ',' && !inQuotes)
-            ++commas;
+        if (scan.open) {
+            if (c == '"') {
+                scan.open = false;
+                closedQuote = true;
+            } else if (c == ',') {
+                ++quotedCommas;
+            }
+            continue;
+        }
+        if (closedQuote) {
+            closedQuote = false;
+            if (c == '"') { // a doubled quote: the field goes on
+                scan.open = true;
+                continue;
+            }
+            quotedCommas = 0;
+            if (c != ',')
+                scan.wellFormed = false; // text after the closing quote is kept as it is
+        }
+        if (c == ',') {
+            ++scan.commas;
+            fieldStart = true;
+        } else {
+            scan.open = fieldStart && c == '"';
+            fieldStart = false;
+        }
     }
-    return commas;
+    // A quote that never closes is a plain character of a row written without quoting.
+    if (scan.open)
+        scan.commas += quotedCommas;
+    return scan;
+}
+
+std::size_t CountUnquotedCommas(std::string_view text) {
+    return ScanCsvRecord(text).commas;
 }
 
 } // namespace vantrel

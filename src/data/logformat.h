@@ -53,8 +53,17 @@ const std::string& LogHeader();
 // non-zero integer (12, 3.75, -4.2, a date), else in double quotes (text, 0, 0.0123, -0.5).
 std::string QuoteField(std::string_view value);
 
-// Commas outside double quotes; the in-quotes flag flips at every double quote, so a doubled
-// quote inside a quoted field flips it twice.
+// A CSV record read as RFC 4180 has it: a double quote opens a quoted field only at the start of
+// a field, where a doubled one stands for itself and a single one closes it. A quote inside a bare
+// field is a plain character, as in rows written by programs that do not quote.
+struct CsvScan {
+    std::size_t commas = 0;  // field separators; those after a quote that never closes count too
+    bool open = false;       // ends inside a quoted field (goes on past a line end)
+    bool wellFormed = true;  // no text between a closing quote and the next comma
+};
+CsvScan ScanCsvRecord(std::string_view text);
+
+// The field separators of a record (ScanCsvRecord).
 std::size_t CountUnquotedCommas(std::string_view text);
 
 } // namespace vantrel

@@ -2,10 +2,13 @@
 
 #include <cerrno>
 #include <climits>
+#include <deque>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 #include "data/datafile.h"
 #include "data/filehandle.h"
@@ -67,32 +70,70 @@ private:
     bool m_bOk = true;
 };
 
-bool HasOddQuotes(std::string_view text) {
-    std::size_t quotes = 0;
-    for (char c : text)
-        quotes += c == '"' ? 1 : 0;
-    return quotes % 2 != 0;
-}
+// Lines a quoted field may carry a record across; an unclosed quote in an old row never swallows
+// more than this.
+constexpr std::size_t kMostRecordLines = 64;
 
-// One CSV record: a line that goes on, with its own line ends, while a double quote is open.
-CLineReader::ReadStatus ReadRecord(CLineReader& reader, std::string& record) {
-    CLineReader::ReadStatus status = reader.ReadLine(record);
-    bool open = status == CLineReader::ReadStatus::Line && HasOddQuotes(record);
-    std::string more;
-    while (open && !reader.LastLineEnd().empty()) {
-        std::string_view lineEnd = reader.LastLineEnd();
-        CLineReader::ReadStatus next = reader.ReadLine(more);
-        if (next == CLineReader::ReadStatus::Error)
-            return next;
-        if (next == CLineReader::ReadStatus::End)
-            break;
-        record += lineEnd;
-        record += more;
-        if (HasOddQuotes(more))
-            open = !open;
+// The log's records: one line each, unless a quoted field goes on past its line end and closes
+// properly later. A line whose quote never closes as RFC 4180 has it (an old row written without
+// quoting) stays a record of its own, and the lines after it are read afresh.
+class CRecordReader {
+public:
+    explicit CRecordReader(int fd) : m_reader(fd) {}
+
+    CLineReader::ReadStatus ReadHeaderLine(std::string& line) { return m_reader.ReadLine(line); }
+
+    CLineReader::ReadStatus ReadRecord(std::string& record) {
+        std::string lineEnd;
+        CLineReader::ReadStatus status = NextLine(record, lineEnd);
+        if (status != CLineReader::ReadStatus::Line || !ScanCsvRecord(record).open)
+            return status;
+        // Read ahead until the quote closes; keep the lines so they can be given back.
+        std::vector<std::pair<std::string, std::string>> ahead;
+        std::string joined = record;
+        std::string joinEnd = lineEnd;
+        while (ahead.size() + 1 < kMostRecordLines && !joinEnd.empty()) {
+            std::string line;
+            std::string end;
+            CLineReader::ReadStatus next = NextLine(line, end);
+            if (next == CLineReader::ReadStatus::Error)
+                return next;
+            if (next == CLineReader::ReadStatus::End)
+                break;
+            joined += joinEnd;
+            joined += line;
+            joinEnd = end;
+            ahead.emplace_back(std::move(line), std::move(end));
+            CsvScan scan = ScanCsvRecord(joined);
+            if (!scan.wellFormed)
+                break;
+            if (!scan.open) {
+                record = std::move(joined);
+                return status;
+            }
+        }
+        // No proper record: the first line stands alone.
+        for (auto it = ahead.rbegin(); it != ahead.rend(); ++it)
+            m_pending.push_front(std::move(*it));
+        return status;
     }
-    return status;
-}
+
+private:
+    CLineReader::ReadStatus NextLine(std::string& line, std::string& lineEnd) {
+        if (!m_pending.empty()) {
+            line = std::move(m_pending.front().first);
+            lineEnd = std::move(m_pending.front().second);
+            m_pending.pop_front();
+            return CLineReader::ReadStatus::Line;
+        }
+        CLineReader::ReadStatus status = m_reader.ReadLine(line);
+        lineEnd = m_reader.LastLineEnd();
+        return status;
+    }
+
+    CLineReader m_reader;
+    std::deque<std::pair<std::string, std::string>> m_pending; // lines read ahead and given back
+};
 
 // Appends data at the end of the log; a write that fails part-way is cut off again, so the log
 // never holds half a row.
@@ -110,12 +151,12 @@ bool RewriteRows(int oldLog, int out) {
     writer.Write(LogHeader());
     const std::size_t headerCommas = CountUnquotedCommas(LogHeader());
 
-    CLineReader reader(oldLog);
+    CRecordReader reader(oldLog);
     std::string record;
     // The old header is one line, whatever quotes it holds.
-    CLineReader::ReadStatus status = reader.ReadLine(record);
+    CLineReader::ReadStatus status = reader.ReadHeaderLine(record);
     while (status == CLineReader::ReadStatus::Line) {
-        status = ReadRecord(reader, record);
+        status = reader.ReadRecord(record);
         if (status != CLineReader::ReadStatus::Line)
             break;
         writer.Write(kLogLineEnd);

@@ -1,6 +1,7 @@
-#include <cstdio>
 #include "engine/clientcontrol.h"
 
+#include <chrono>
+#include <cstdio>
 #include <thread>
 
 namespace vantrel {
@@ -18,10 +19,17 @@ bool KillInstanceClients(CEngineContext& ctx, std::uint32_t n) {
     std::vector<platform::ProcessHandle> clients = OpenInstanceClient(ctx, n);
     if (clients.empty())
         return false;
+    // A process stuck in the kernel takes SIGKILL but does not go: after a while it is left
+    // behind, said so, so that exit and the runners go on.
+    const auto deadline = std::chrono::steady_clock::now() + ctx.timings.killWait;
     while (!clients.empty()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            for (const platform::ProcessHandle& client : clients)
+                ReportUnkillable(n, client.Pid());
+            break;
+        }
         bool anySignalled = false;
         for (platform::ProcessHandle& client : clients) {
-            fprintf(stderr, "DBG kill %u pid %d fd %d\n", n, client.Pid(), client.PidFd());
             anySignalled = client.Terminate() || anySignalled;
             // Gives the process time to go, so the next look does not find it again.
             std::this_thread::sleep_for(ctx.timings.killPause);
@@ -33,6 +41,11 @@ bool KillInstanceClients(CEngineContext& ctx, std::uint32_t n) {
     }
     ctx.RunningSlots.FreeAllOf(n);
     return true;
+}
+
+void ReportUnkillable(std::uint32_t n, long pid) {
+    std::fprintf(stderr, "vantrel: the client of instance %u (process %ld) did not end when killed; left behind\n", n,
+                 pid);
 }
 
 void SetClientPriority(const CEngineContext& ctx, std::uint32_t n, std::uint32_t priorityClass) {

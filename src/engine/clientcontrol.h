@@ -19,7 +19,11 @@ std::vector<platform::ProcessHandle> OpenInstanceClient(const CEngineContext& ct
 
 // Terminates every processing client of instance n, one after another with the kill pause
 // between them, then frees every slot holding n. False (and the slots untouched) when none ran.
+// Gives up on clients still found after the kill wait (a process stuck in the kernel), saying so.
 bool KillInstanceClients(CEngineContext& ctx, std::uint32_t n);
+
+// Says on stderr that a killed client of instance n did not end.
+void ReportUnkillable(std::uint32_t n, long pid);
 
 // Gives the processing clients of instance n a priority class (IDLE/NORMAL/HIGH_PRIORITY_CLASS).
 void SetClientPriority(const CEngineContext& ctx, std::uint32_t n, std::uint32_t priorityClass);

@@ -25,34 +25,53 @@ platform::ProcessStartInfo ProcessingRun(const CEngineContext& ctx, std::uint32_
     return info;
 }
 
-// Ends the client and reaps it; SIGKILL cannot be ignored, so the wait is short.
-void EndClient(platform::ProcessHandle& client) {
+// How a supervised client run ended.
+enum class ERunEnd {
+    EndedByItself, // before the hang check or after being judged alive
+    Hung,          // terminated at the hang check
+    Stopped,       // ended because the engine is shutting down
+    NotStarted     // the client could not be started
+};
+
+// Ends the client and reaps it. SIGKILL cannot be ignored, but a process stuck in the kernel does
+// not go: the wait is bounded so that exit never hangs on it.
+void EndClient(const CEngineContext& ctx, std::uint32_t n, platform::ProcessHandle& client) {
     client.Terminate();
-    client.WaitForExit();
+    if (!client.WaitForExit(ctx.timings.killWait))
+        ReportUnkillable(n, client.Pid());
 }
 
 // Waits for the client to end, judging it once for a hang after the hang check. A set stop event
 // ends the wait and the client with it, so no client outlives its runner.
-void SuperviseClient(const CEngineContext& ctx, std::uint32_t n, platform::ProcessHandle& client,
-                     const StateSnapshot& before, const platform::CEvent& stopEvent) {
+ERunEnd SuperviseClient(const CEngineContext& ctx, std::uint32_t n, platform::ProcessHandle& client,
+                        const StateSnapshot& before, const platform::CEvent& stopEvent) {
     if (!client.IsValid()) {
         // A client that cannot start is tried again after the hang check, not in a tight loop.
         platform::WaitForAny({stopEvent.Fd()}, ctx.timings.hangCheck);
-        return;
+        return ERunEnd::NotStarted;
     }
     int woke = platform::WaitForAny({client.PidFd(), stopEvent.Fd()}, ctx.timings.hangCheck);
     if (woke == platform::kWaitTimeout) {
         if (!IsClientWritingState(ctx, n, before)) {
-            EndClient(client);
-            return;
+            EndClient(ctx, n, client);
+            return ERunEnd::Hung;
         }
         // Judged once: from here the client may take as long as it needs.
         woke = platform::WaitForAny({client.PidFd(), stopEvent.Fd()});
     }
-    if (woke == 0)
+    if (woke == 0) {
         client.WaitForExit();
-    else
-        EndClient(client); // told to stop, or the wait itself failed
+        return ERunEnd::EndedByItself;
+    }
+    EndClient(ctx, n, client); // told to stop, or the wait itself failed
+    return ERunEnd::Stopped;
+}
+
+// A client that ended by itself leaving its work unit as it was, without a write of its state
+// (a missing library, a refused input, a terminal that cannot open), would be started again at
+// once, for ever.
+bool EndedWithoutWork(const CEngineContext& ctx, std::uint32_t n, const StateSnapshot& before) {
+    return ctx.store.GetInstanceState(n) == IS_WORK_UNIT && TakeStateSnapshot(ctx, n).lastWrite == before.lastWrite;
 }
 
 } // namespace
@@ -96,14 +115,31 @@ int ProcessRunnerThread(CEngineContext& ctx, platform::CEvent& SlotClaimedEvent,
     // The restart goes on only once the client runs, so its priority and processor steps find it.
     SlotClaimedEvent.Set();
 
-    SuperviseClient(ctx, n, client, before, stopEvent);
+    ERunEnd end = SuperviseClient(ctx, n, client, before, stopEvent);
+    // The instance rests for a hang check, passed over by the restarts meanwhile, so the other
+    // instances get their turn and the dialog's thread is not kept busy restarting it.
+    // A client we killed ourselves (its slot cut away, or freed by a kill by title) did not end
+    // by itself.
+    const bool ownSlot = *slot < ctx.RunningSlots.Size() && ctx.RunningSlots.Get(*slot) == n;
+    const bool rest = end == ERunEnd::EndedByItself && ownSlot && EndedWithoutWork(ctx, n, before);
+    if (rest)
+        ctx.RunningSlots.HoldInstance(n);
 
-    // Leftovers with the instance's title go while the slot still holds n, so no new runner can
-    // start a client there that this look would take for a leftover.
-    KillInstanceClients(ctx, n);
+    // Only the slot this runner claimed is freed, and no client but its own is ended: when its
+    // slot was cut away, another runner may already run a new client in the same instance.
     ctx.RunningSlots.Free(*slot, n);
-    if (!stopEvent.IsSet())
-        ctx.dialog.Post(WM_APP);
+    if (stopEvent.IsSet()) {
+        if (rest)
+            ctx.RunningSlots.ReleaseInstance(n);
+        return 0;
+    }
+    ctx.dialog.Post(WM_APP);
+    if (rest) {
+        bool stopped = platform::WaitForAny({stopEvent.Fd()}, ctx.timings.hangCheck) == 0;
+        ctx.RunningSlots.ReleaseInstance(n);
+        if (!stopped)
+            ctx.dialog.Post(WM_APP);
+    }
     return 0;
 }
 

@@ -64,8 +64,10 @@ void CTransmitter::TransmitThread(std::vector<std::string> optionArgs) {
 
 void CTransmitter::WalkInstances(CPassState& pass) {
     unsigned count = m_ctx.store.CountInstances();
-    if (count == 0)
+    if (count == 0) {
+        ForgetFailures();
         return;
+    }
     bool walked = true;
     for (std::uint32_t i = count; i >= 1 && walked; --i)
         walked = TransmitInstance(pass, i);
@@ -73,9 +75,14 @@ void CTransmitter::WalkInstances(CPassState& pass) {
     // in the walk, or the walk was cut short by exit.
     if (pass.bestInstance != 0)
         m_ctx.store.CopyToProgramDir(pass.bestInstance, contract::kUserInfoFile);
-    // At exit the timer is disarmed by Shutdown itself.
-    if (pass.failed && walked)
-        DisarmRetryTimer();
+    // At exit the timer is disarmed by Shutdown itself. A result not sent or a fill that fetched
+    // nothing is retried by the timer alone, so an outage ends by itself without a pass per message.
+    if (!walked)
+        return;
+    if (pass.failed)
+        ArmFailureRetry();
+    else
+        ForgetFailures();
 }
 
 bool CTransmitter::TransmitInstance(CPassState& pass, std::uint32_t i) {
@@ -85,7 +92,7 @@ bool CTransmitter::TransmitInstance(CPassState& pass, std::uint32_t i) {
     if (m_ctx.store.IsInstanceLocked(i))
         return true;
     bool hadResult = false;
-    if (!PrepareInstance(i, hadResult))
+    if (!PrepareInstance(pass, i, hadResult))
         return true;
     MoveStopAfterSendMarker(i);
     if (RunTransmitClient(i, pass.optionArgs, pass.showCommand) == ERunEnd::ShuttingDown)
@@ -96,19 +103,17 @@ bool CTransmitter::TransmitInstance(CPassState& pass, std::uint32_t i) {
     return true;
 }
 
-bool CTransmitter::PrepareInstance(std::uint32_t i, bool& hadResult) {
+bool CTransmitter::PrepareInstance(CPassState& pass, std::uint32_t i, bool& hadResult) {
     CCacheStore& store = m_ctx.store;
     switch (store.GetInstanceState(i)) {
     case IS_RESULT:
         ArmRetryTimer();
         hadResult = true;
-        // The result is handed to the log once, before its first transmit; the marker is set even
-        // when logging is off, so a result met then is never logged later.
-        if (!HasLogMarker(store, i)) {
-            ResultRecord record(store, m_ctx.options.LogEnabled);
-            record.GatherResult(i);
-            record.WriteRow();
-            SetLogMarker(store, i, true);
+        // A result whose row could not be written stays until it can be: once sent, nothing
+        // would log it any more.
+        if (!LogResult(i)) {
+            MarkFailed(pass, i);
+            return false;
         }
         return true;
     case IS_PARTIAL:
@@ -131,6 +136,37 @@ bool CTransmitter::PrepareInstance(std::uint32_t i, bool& hadResult) {
     return false;
 }
 
+bool CTransmitter::LogResult(std::uint32_t i) {
+    CCacheStore& store = m_ctx.store;
+    // The result is handed to the log once, before its first transmit; the marker is set even
+    // when logging is off, so a result met then is never logged later.
+    if (HasLogMarker(store, i))
+        return true;
+    ResultRecord record(store, m_ctx.options.LogEnabled);
+    const bool wanted = record.LogThisRecord;
+    record.GatherResult(i);
+    if (!record.WriteRow() && wanted)
+        return false;
+    SetLogMarker(store, i, true);
+    return true;
+}
+
+void CTransmitter::MarkFailed(CPassState& pass, std::uint32_t i) {
+    pass.failed = true;
+    fs::CreateEmptyFile(LoopDetectorPath(m_ctx.store, i));
+}
+
+bool CTransmitter::HasUnmetResult() const {
+    const CCacheStore& store = m_ctx.store;
+    const unsigned count = store.CountInstances();
+    for (std::uint32_t n = 1; n <= count; ++n) {
+        if (store.GetInstanceState(n) == IS_RESULT && !HasLogMarker(store, n) &&
+            !fs::PathExists(LoopDetectorPath(store, n)) && !store.IsInstanceLocked(n))
+            return true;
+    }
+    return false;
+}
+
 void CTransmitter::MoveStopAfterSendMarker(std::uint32_t i) {
     CCacheStore& store = m_ctx.store;
     if (store.HasStopAfterSend(i))
@@ -148,7 +184,8 @@ void CTransmitter::MoveStopAfterSendMarker(std::uint32_t i) {
 
 void CTransmitter::CheckAfterRun(CPassState& pass, std::uint32_t i, bool hadResult) {
     CCacheStore& store = m_ctx.store;
-    switch (store.GetInstanceState(i)) {
+    const InstanceState state = store.GetInstanceState(i);
+    switch (state) {
     case IS_WORK_UNIT:
     case IS_EMPTY: {
         RemoveOldClientCopy(i);
@@ -161,6 +198,12 @@ void CTransmitter::CheckAfterRun(CPassState& pass, std::uint32_t i, bool hadResu
             pass.bestInstance = i;
         }
         SetLogMarker(store, i, false);
+        // Left empty without being retired, the fill fetched nothing (offline, or the server has
+        // no work): its result, if any, is sent and tidied, but the pass has failed.
+        if (state == IS_EMPTY && !store.HasStopAfterSend(i)) {
+            MarkFailed(pass, i);
+            break;
+        }
         // Only now, with the instance tidied, may the dialog start processing its new work unit:
         // a runner must not pick up the old client copy that is being removed.
         m_ctx.dialog.Post(WM_APP);
@@ -168,8 +211,7 @@ void CTransmitter::CheckAfterRun(CPassState& pass, std::uint32_t i, bool hadResu
     }
     case IS_RESULT:
     case IS_PARTIAL:
-        pass.failed = true;
-        fs::CreateEmptyFile(LoopDetectorPath(store, i));
+        MarkFailed(pass, i);
         break;
     case IS_MISSING:
         break;

@@ -4,6 +4,8 @@
 #include "data/logmarker.h"
 #include "engine/messagetarget.h"
 
+#include <algorithm>
+
 namespace vantrel {
 
 CTransmitter::CTransmitter(CEngineContext& ctx, ITransmitHost& host) : m_ctx(ctx), m_host(host) {}
@@ -52,6 +54,13 @@ void CTransmitter::StartTransmit() {
 }
 
 void CTransmitter::CheckAutoTransmit(unsigned readyToTransmit, unsigned needToFill) {
+    bool waitingForRetry = false;
+    {
+        std::lock_guard lock(m_timerLock);
+        waitingForRetry = m_bRetryAfterFailure && m_RetryTimerId.load() != 0;
+    }
+    if (waitingForRetry && !HasUnmetResult())
+        return;
     DisarmRetryTimer();
     if (!m_ctx.options.AutoTransmit.load())
         return;
@@ -62,19 +71,23 @@ void CTransmitter::CheckAutoTransmit(unsigned readyToTransmit, unsigned needToFi
 }
 
 void CTransmitter::OnTimer(unsigned id, unsigned readyToTransmit, unsigned needToFill) {
-    if (id != 0 && id == m_RetryTimerId.load())
-        CheckAutoTransmit(readyToTransmit, needToFill);
+    if (id == 0 || id != m_RetryTimerId.load())
+        return;
+    // The retry is due: the wait after a failure is over.
+    DisarmRetryTimer();
+    CheckAutoTransmit(readyToTransmit, needToFill);
+}
+
+std::chrono::milliseconds CTransmitter::RetryDelay(unsigned failedPasses) const {
+    std::chrono::milliseconds delay = std::min(m_ctx.timings.firstRetry, m_ctx.timings.retryInterval);
+    for (unsigned k = 1; k < failedPasses && delay < m_ctx.timings.retryInterval; ++k)
+        delay = std::min(delay * 2, m_ctx.timings.retryInterval);
+    return delay;
 }
 
 void CTransmitter::OnPassEnded(unsigned readyToTransmit, unsigned needToFill) {
-    const CCacheStore& store = m_ctx.store;
-    const unsigned count = store.CountInstances();
-    for (std::uint32_t n = 1; n <= count; ++n) {
-        if (store.GetInstanceState(n) == IS_RESULT && !HasLogMarker(store, n)) {
-            CheckAutoTransmit(readyToTransmit, needToFill);
-            return;
-        }
-    }
+    if (HasUnmetResult())
+        CheckAutoTransmit(readyToTransmit, needToFill);
 }
 
 void CTransmitter::Shutdown() {
@@ -99,8 +112,23 @@ void CTransmitter::ArmRetryTimer() {
     m_host.ArmRetryTimer(m_ctx.timings.retryInterval);
 }
 
+void CTransmitter::ArmFailureRetry() {
+    std::lock_guard lock(m_timerLock);
+    // Arming an armed timer starts it afresh with the new period.
+    m_RetryTimerId.store(kRetryTimerId);
+    m_bRetryAfterFailure = true;
+    ++m_nFailedPasses;
+    m_host.ArmRetryTimer(RetryDelay(m_nFailedPasses));
+}
+
+void CTransmitter::ForgetFailures() {
+    std::lock_guard lock(m_timerLock);
+    m_nFailedPasses = 0;
+}
+
 void CTransmitter::DisarmRetryTimer() {
     std::lock_guard lock(m_timerLock);
+    m_bRetryAfterFailure = false;
     // A timer that is no longer armed counts as stopped; the id is 0 either way.
     if (m_RetryTimerId.exchange(0) != 0)
         m_host.KillRetryTimer();

@@ -23,8 +23,8 @@ public:
     virtual ~ITransmitHost() = default;
     // The pass began (caption "Stop Transmit", system-menu "Transmit" greyed) or ended.
     virtual void TransmitStateChanged(bool running) = 0;
-    // Arms the retry timer (kRetryTimerId) with the given period; the dialog runs
-    // CTransmitter::OnTimer when it fires.
+    // Arms the retry timer (kRetryTimerId) with the given period, afresh when it is armed; the
+    // dialog runs CTransmitter::OnTimer when it fires.
     virtual void ArmRetryTimer(std::chrono::milliseconds period) = 0;
     virtual void KillRetryTimer() = 0;
 };
@@ -49,17 +49,22 @@ public:
     void TransmitToggle();
     void StartTransmit();
     // Starts an automatic pass when Auto Transmit is on and anything waits to be sent or filled;
-    // always disarms the retry timer first.
+    // disarms the retry timer first. After a failed pass the retry timer alone starts the next
+    // one: until it fires, only a result that no pass has met yet starts a pass here, so an
+    // outage costs one pass per retry, not one per message.
     void CheckAutoTransmit(unsigned readyToTransmit, unsigned needToFill);
     // The dialog's timer fired: runs CheckAutoTransmit when id is the armed retry timer.
     void OnTimer(unsigned id, unsigned readyToTransmit, unsigned needToFill);
+    // The period the retry timer gets after the given number of failed passes in a row (1 for the
+    // first): firstRetry, doubling, at most retryInterval.
+    std::chrono::milliseconds RetryDelay(unsigned failedPasses) const;
     unsigned RetryTimerId() const;
 
     // The dialog's WM_APP_1 handler, after its recount: a result that finished while the pass ran
-    // was never met by it, and no later message may come to send it (a failed pass leaves the
-    // retry timer disarmed, and a finished cache posts nothing more). Such a result gets the
-    // automatic check the pass's own messages could not give it. Results the pass did meet are
-    // left alone, so a transmit that keeps failing is not retried in a loop.
+    // was never met by it, and no later message may come to send it (a finished cache posts
+    // nothing more). Such a result gets the automatic check the pass's own messages could not
+    // give it. Results the pass did meet, or skipped because a client holds them, are left to the
+    // retry timer, so a transmit that keeps failing is not retried in a loop.
     void OnPassEnded(unsigned readyToTransmit, unsigned needToFill);
 
     // Exit: disarms the retry timer and ends a running pass cleanly without killing its client,
@@ -93,13 +98,22 @@ private:
     // One instance of the walk; false when the program is exiting and the walk must end.
     bool TransmitInstance(CPassState& pass, std::uint32_t i);
     // Whether instance i is to be run, after the work its state asks for before the run.
-    bool PrepareInstance(std::uint32_t i, bool& hadResult);
+    bool PrepareInstance(CPassState& pass, std::uint32_t i, bool& hadResult);
+    // Hands a result to the log once; false when its row is wanted but could not be written.
+    bool LogResult(std::uint32_t i);
+    void MarkFailed(CPassState& pass, std::uint32_t i);
+    // A result that no pass has met: not logged, never failed to send, and not held by a client.
+    bool HasUnmetResult() const;
     void MoveStopAfterSendMarker(std::uint32_t i);
     void CheckAfterRun(CPassState& pass, std::uint32_t i, bool hadResult);
     void RemoveOldClientCopy(std::uint32_t i);
     ERunEnd RunTransmitClient(std::uint32_t n, const std::vector<std::string>& optionArgs, std::uint16_t show);
 
     void ArmRetryTimer();
+    // Arms the retry timer for the next pass after a failed one, replacing an armed timer.
+    void ArmFailureRetry();
+    // A pass without a failure: the next failure waits firstRetry again.
+    void ForgetFailures();
     void DisarmRetryTimer();
     void JoinEndedPasses();
 
@@ -113,6 +127,9 @@ private:
     std::atomic<unsigned> m_RetryTimerId{0};
     std::atomic<bool> m_bTransmitRunning{false};
     std::mutex m_timerLock; // keeps the host's arm and kill calls in the order of m_RetryTimerId's changes
+    // Under m_timerLock: the armed timer is the retry after a failed pass; failed passes in a row.
+    bool m_bRetryAfterFailure = false;
+    unsigned m_nFailedPasses = 0;
 
     std::list<std::unique_ptr<CPassThread>> m_passes; // dialog's thread only
     bool m_bShutDown = false;

@@ -50,7 +50,7 @@ bool RemoveDirectory(const std::string& path);
 bool DeleteFile(const std::string& path);
 
 // Renames like MoveFileA: fails when the target exists, also an empty directory
-// (renameat2 RENAME_NOREPLACE).
+// (renameat2 RENAME_NOREPLACE, or an equivalent step where the file system refuses that flag).
 bool MoveFile(const std::string& from, const std::string& to);
 
 // Copies a regular file. With failIfExists the copy fails when the target exists; otherwise the

@@ -30,6 +30,41 @@ std::string TemporaryNameBeside(const std::string& target) {
     return JoinPath(DirectoryPart(target), "." + FileNamePart(target) + suffix);
 }
 
+// Renames without ever replacing what is at `to`. Some file systems (NFS, many FUSE ones) refuse
+// RENAME_NOREPLACE with EINVAL: there the name is taken first, by a hard link for a file (which
+// fails when the name exists) or by an exclusively made placeholder that the rename then
+// replaces, and the old name goes afterwards.
+bool RenameNoReplace(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return false;
+    struct stat st {};
+    if (::lstat(from.c_str(), &st) != 0)
+        return false;
+    if (!S_ISDIR(st.st_mode)) {
+        if (::link(from.c_str(), to.c_str()) == 0) {
+            ::unlink(from.c_str());
+            return true;
+        }
+        if (errno == EEXIST)
+            return false;
+        UniqueFd placeholder(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+        if (placeholder.Get() < 0)
+            return false;
+    } else if (::mkdir(to.c_str(), 0700) != 0) {
+        return false;
+    }
+    if (::rename(from.c_str(), to.c_str()) == 0)
+        return true;
+    // Only our own placeholder is removed again.
+    if (S_ISDIR(st.st_mode))
+        ::rmdir(to.c_str());
+    else
+        ::unlink(to.c_str());
+    return false;
+}
+
 // Writes data into a fresh temporary file beside target and renames it into place. With
 // noReplace the rename fails when the target exists.
 bool ReplaceWith(const std::string& target, std::string_view data, unsigned mode, bool noReplace,
@@ -62,8 +97,7 @@ bool ReplaceWith(const std::string& target, std::string_view data, unsigned mode
     ok = ok && ::fsync(out.Get()) == 0;
     ok = ::close(out.Release()) == 0 && ok;
     if (ok) {
-        ok = noReplace ? ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0
-                       : ::rename(temp.c_str(), target.c_str()) == 0;
+        ok = noReplace ? RenameNoReplace(temp, target) : ::rename(temp.c_str(), target.c_str()) == 0;
     }
     if (!ok)
         ::unlink(temp.c_str());
@@ -154,7 +188,7 @@ bool DeleteFile(const std::string& path) {
 }
 
 bool MoveFile(const std::string& from, const std::string& to) {
-    return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
+    return RenameNoReplace(from, to);
 }
 
 bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) {

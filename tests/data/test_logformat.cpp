@@ -46,8 +46,13 @@ TEST(CountUnquotedCommas, IgnoresCommasInsideQuotes) {
     // Every escaped field stays one field.
     std::string row = QuoteField("a,b") + "," + QuoteField("\"q\",r") + "," + QuoteField("x\n,y") + ",3";
     EXPECT_EQ(CountUnquotedCommas(row), 3u);
-    // An unbalanced quote hides the rest.
-    EXPECT_EQ(CountUnquotedCommas("a,\"b,c"), 1u);
+    // A quote that never closes, or one inside a bare field, is a plain character of a row
+    // written without quoting: the commas after it still part fields.
+    EXPECT_EQ(CountUnquotedCommas("a,\"b,c"), 2u);
+    EXPECT_EQ(CountUnquotedCommas("a,b\"c,d\",e"), 3u);
+    EXPECT_TRUE(ScanCsvRecord("a,\"b,c").open);
+    EXPECT_FALSE(ScanCsvRecord("a,b\"c,d").open);
+    EXPECT_FALSE(ScanCsvRecord("\"a\"b,c").wellFormed);
 }
 
 } // namespace

@@ -1,5 +1,12 @@
 #include <cctype>
+#include <cerrno>
+#include <cstddef>
+#include <fcntl.h>
 #include <filesystem>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <gtest/gtest.h>
 #include <set>
 #include <string>
@@ -9,6 +16,7 @@
 #include "data/logformat.h"
 #include "data/resultlog.h"
 #include "datatest.h"
+#include "platform/fileops.h"
 #include "support/childprocess.h"
 #include "support/tempdir.h"
 
@@ -84,6 +92,66 @@ TEST_F(ResultLog, OlderHeaderIsBackedUpAndRowsArePaddedToTheCurrentColumns) {
                            "2001.01.03 10:00:00,\"two\nlines\",\"and\r\nmore\",4" + std::string(80, ',') + "\r\n" +
                            Row("new");
     EXPECT_EQ(ReadFile(LogPath()), expected);
+}
+
+TEST_F(ResultLog, OldRowsWithStrayQuotesAreNeverJoinedOrMisPadded) {
+    std::string old = "date,id,name\r\n"
+                      "1,\"Bob,x\r\n"          // a quote opened and never closed: written without quoting
+                      "2,say \"hi\",y\r\n"     // quotes inside a bare field are plain characters
+                      "3,\"ok\"\"\",z\r\n"     // a quoted field with a doubled quote
+                      "4,\"abc\r\n"            // a quote that closes on the next line, but with text after it
+                      "5,de\"f,g\r\n"
+                      "6,\"two\r\nlines\",h"; // a quoted field over two lines: one row
+    WriteFile(LogPath(), old);
+    ASSERT_TRUE(AppendToLog(LogPath(), Row("new")));
+    EXPECT_EQ(ReadFile(Backup()), old);
+    const std::string pad(81, ',');
+    EXPECT_EQ(ReadFile(LogPath()), LogHeader() + "\r\n1,\"Bob,x" + pad + "\r\n2,say \"hi\",y" + pad +
+                                       "\r\n3,\"ok\"\"\",z" + pad + "\r\n4,\"abc" + std::string(82, ',') +
+                                       "\r\n5,de\"f,g" + pad + "\r\n6,\"two\r\nlines\",h" + pad + "\r\n" + Row("new"));
+}
+
+// In a child whose renameat2 fails with EINVAL, as on NFS and many FUSE file systems.
+template <typename Fn> bool WithoutRenameNoReplace(Fn fn) {
+    return ExitCode(RunInChild([&] {
+               sock_filter filter[] = {
+                   BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+                   BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_renameat2, 0, 1),
+                   BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EINVAL),
+                   BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+               };
+               sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+               if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+                   return false;
+               return fn();
+           })) == 0;
+}
+
+TEST_F(ResultLog, UpgradeWorksWhereTheFileSystemRefusesRenameNoReplace) {
+    WriteFile(LogPath(), "old header\r\n1");
+    WriteFile(Backup(), "an earlier backup");
+    std::string dirA = m_dir / "a";
+    std::string dirB = m_dir / "b";
+    ASSERT_EQ(::mkdir(dirA.c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir(dirB.c_str(), 0700), 0);
+    EXPECT_TRUE(WithoutRenameNoReplace([&] {
+        // The filter is in place: the plain call fails as it would there.
+        if (::renameat2(AT_FDCWD, dirA.c_str(), AT_FDCWD, (dirA + "x").c_str(), RENAME_NOREPLACE) == 0 ||
+            errno != EINVAL)
+            return false;
+        // Nothing is replaced, not even an empty directory or a file.
+        return AppendToLog(LogPath(), Row("a")) && !platform::MoveFile(dirA, dirB) &&
+               !platform::MoveFile(LogPath(), Backup()) && platform::MoveFile(dirA, m_dir / "c") &&
+               platform::CopyFile(LogPath(), m_dir / "copy.csv", true) &&
+               !platform::CopyFile(LogPath(), m_dir / "copy.csv", true);
+    }));
+    EXPECT_EQ(ReadFile(Backup()), "an earlier backup");
+    EXPECT_EQ(ReadFile(Backup("Backup of ORVALog(1).csv")), "old header\r\n1");
+    EXPECT_EQ(ReadFile(LogPath()), LogHeader() + "\r\n1" + std::string(83, ',') + "\r\n" + Row("a"));
+    EXPECT_EQ(ReadFile(m_dir / "copy.csv"), ReadFile(LogPath()));
+    EXPECT_TRUE(std::filesystem::is_directory(m_dir / "c"));
+    EXPECT_TRUE(std::filesystem::is_directory(dirB));
+    EXPECT_FALSE(Exists(dirA));
 }
 
 TEST_F(ResultLog, UpgradeSkipsOnlyTheFirstLineAndKeepsTheFileMode) {

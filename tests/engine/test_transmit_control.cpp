@@ -13,6 +13,9 @@ namespace {
 constexpr const char* kSlowTransfer = "ORVA_SIM_TRANSFER_SECONDS=120\n";
 
 TEST_F(TransmitTest, AStopKillsTheRunningClientAndEveryLaterOneAfterItsPause) {
+    // A later client is killed once its pause is over, and the runs are counted by what each
+    // client records at its start: the pause must outlast a start on a loaded machine.
+    ctx.timings.transmitPause = 2s;
     for (unsigned n : {1u, 2u, 3u}) {
         MakeResult(n);
         SetKnobs(n, kSlowTransfer);

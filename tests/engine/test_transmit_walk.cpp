@@ -97,11 +97,13 @@ TEST_F(TransmitTest, ABrokenDownloadGetsTheLoopDetectorAndIsStartedAfreshNextPas
     EXPECT_TRUE(store.HasStopAfterSend(2));
     EXPECT_EQ(store.GetInstanceState(2), IS_EMPTY);
     EXPECT_FALSE(Exists(2, "VantrelTransmitLoopDetector.txt"));
-    // 1 failed: detector created, nothing wiped yet; no result, so no retry timer.
+    // 1 failed: detector created, nothing wiped yet, and the retry timer armed to try again.
     EXPECT_EQ(store.GetInstanceState(1), IS_PARTIAL);
     EXPECT_TRUE(Exists(1, "VantrelTransmitLoopDetector.txt"));
     EXPECT_TRUE(Exists(1, "orva_sim_knobs.txt"));
-    EXPECT_EQ(transmitter->RetryTimerId(), 0u);
+    EXPECT_EQ(transmitter->RetryTimerId(), kRetryTimerId);
+    EXPECT_EQ(host.Events(), (std::vector<std::string>{"running", "arm", "idle"}));
+    EXPECT_EQ(host.Period(), TransmitTimings().firstRetry);
 
     std::vector<unsigned> messages = RunUserPass();
 
@@ -134,10 +136,12 @@ TEST_F(TransmitTest, AResultThatNeverGoesIsLoggedOnceAndKept) {
     // The header and one row after it, whatever the number of passes.
     EXPECT_EQ(CountLineEnds(log), 1u);
     EXPECT_NE(log.find("\"wu1\""), std::string::npos);
-    // Each pass armed the retry timer on meeting the result and disarmed it at its failed end.
-    EXPECT_EQ(host.Events(), (std::vector<std::string>{"running", "arm", "kill", "idle", "running", "arm", "kill",
-                                                       "idle", "running", "arm", "kill", "idle"}));
-    EXPECT_EQ(transmitter->RetryTimerId(), 0u);
+    // Each pass armed the retry timer on meeting the result and again, for the retry, at its failed
+    // end; the next start disarmed it.
+    EXPECT_EQ(host.Events(),
+              (std::vector<std::string>{"running", "arm", "arm", "idle", "kill", "running", "arm", "arm", "idle", "kill",
+                                        "running", "arm", "arm", "idle"}));
+    EXPECT_EQ(transmitter->RetryTimerId(), kRetryTimerId);
 }
 
 TEST_F(TransmitTest, TheOldClientCopyGoesAfterASendButTheMainClientNeverDoes) {

@@ -16,7 +16,8 @@ namespace orvasim {
 
 namespace {
 
-enum class KnobKind { Path, Seconds, Interval, Chance };
+// OwnChance: a chance that the shared failure rate does not set.
+enum class KnobKind { Path, Seconds, Interval, Chance, OwnChance };
 
 struct KnobInfo {
     const char* name;
@@ -43,6 +44,10 @@ const KnobInfo kKnobs[] = {
      "chance that a processing run never writes state.orv and never ends"},
     {"ORVA_SIM_CRASH", KnobKind::Chance, &Knobs::crash, "chance that a processing run aborts half-way"},
     {kFailRate, KnobKind::Chance, nullptr, "chance used for each of the four failures above that is not set"},
+    {"ORVA_SIM_EXIT_AT_ONCE", KnobKind::OwnChance, &Knobs::exitAtOnce,
+     "chance that a processing run exits at once with code 1, touching nothing"},
+    {"ORVA_SIM_HOLD_AFTER_RESULT", KnobKind::Seconds, &Knobs::holdAfterResult,
+     "seconds a processing run keeps running, holding lock.orv, after its result is written"},
 };
 
 const KnobInfo* FindKnob(std::string_view name) {
@@ -74,6 +79,7 @@ std::optional<double> ParseValue(const KnobInfo& knob, const std::string& text, 
         ok = ok && value > 0 && value <= kMaxSeconds;
         break;
     case KnobKind::Chance:
+    case KnobKind::OwnChance:
         ok = ok && value <= 1;
         break;
     default:
@@ -82,7 +88,8 @@ std::optional<double> ParseValue(const KnobInfo& knob, const std::string& text, 
     }
     if (ok)
         return value;
-    const char* expected = knob.kind == KnobKind::Chance     ? "a chance from 0 to 1"
+    const bool chance = knob.kind == KnobKind::Chance || knob.kind == KnobKind::OwnChance;
+    const char* expected = chance                            ? "a chance from 0 to 1"
                            : knob.kind == KnobKind::Interval ? "a number of seconds above 0"
                                                              : "a number of seconds, 0 or more";
     error = std::string(knob.name) + ": expected " + expected + ", got \"" + text + "\"";
@@ -188,6 +195,7 @@ Failures DrawFailures(const Knobs& knobs) {
     failures.partialDownload = draw(knobs.partialDownload);
     failures.hang = draw(knobs.hang);
     failures.crash = draw(knobs.crash);
+    failures.exitAtOnce = draw(knobs.exitAtOnce);
     return failures;
 }
 

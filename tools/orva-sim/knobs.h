@@ -18,6 +18,8 @@ struct Knobs {
     double partialDownload = 0.0;
     double hang = 0.0;
     double crash = 0.0;
+    double exitAtOnce = 0.0;      // not part of ORVA_SIM_FAIL_RATE
+    double holdAfterResult = 0.0; // seconds
 };
 
 // Reads the environment, then the knobs file at knobsFilePath when it exists. False with a
@@ -33,6 +35,7 @@ struct Failures {
     bool partialDownload = false;
     bool hang = false;
     bool crash = false;
+    bool exitAtOnce = false;
 };
 
 // Draws from a generator seeded with the process id and the time, so concurrent runs differ.

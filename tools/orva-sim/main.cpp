@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <iostream>
 #include <thread>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -131,6 +132,28 @@ std::string RunRecord(const Invocation& invocation) {
            "\tshow=" + Escape(Environment(vantrel::platform::kShowCommandVariable), false) + "\targs=" + args + "\n";
 }
 
+// Where a run works: the path it was started in and what that path names now.
+struct WorkingDirectory {
+    std::string path;
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool linked = false; // the directory still has a name (not deleted)
+    bool operator==(const WorkingDirectory&) const = default;
+};
+
+WorkingDirectory CurrentDirectory() {
+    WorkingDirectory wd;
+    std::error_code ec;
+    wd.path = std::filesystem::current_path(ec).string();
+    struct stat here {};
+    if (::stat(".", &here) == 0) {
+        wd.device = here.st_dev;
+        wd.inode = here.st_ino;
+        wd.linked = here.st_nlink > 0;
+    }
+    return wd;
+}
+
 void PrintHelp() {
     std::cout << "Usage: ORVA_sim_cmdline.exe -stop_after_process\n"
                  "       ORVA_sim_cmdline.exe -stop_after_xfer [-proxy HOST[:PORT] |\n"
@@ -182,5 +205,12 @@ int main(int argc, char** argv) {
         return Fail(std::string("cannot find this program's directory; set ") + kServerVariable);
     if (!server.RecordRun(RunRecord(invocation)))
         Fail("cannot append to " + server.Dir() + "/" + kRunsLog);
-    return invocation.transmit ? RunTransmit(knobs, server) : RunProcessing(knobs);
+    WorkingDirectory started = CurrentDirectory();
+    int code = invocation.transmit ? RunTransmit(knobs, server) : RunProcessing(knobs);
+    // A client must never find its directory renamed or deleted under it: say so where the tests
+    // look.
+    if (WorkingDirectory ended = CurrentDirectory(); ended != started)
+        server.RecordMoved("pid=" + std::to_string(::getpid()) + "\tstarted=" + Escape(started.path, false) +
+                           "\tended=" + Escape(ended.path, false) + "\n");
+    return code;
 }

@@ -84,6 +84,9 @@ bool WriteResult(const Job& job) {
 } // namespace
 
 int RunProcessing(const Knobs& knobs) {
+    // A client that cannot even begin (a missing library, a refused input).
+    if (DrawFailures(knobs).exitAtOnce)
+        return Fail("exits at once (simulated)");
     // Looked at before the lock file is created, so a directory without work stays untouched.
     if (!PathExists(kWorkUnitFile))
         return Fail("no work unit (work_unit.orv) in this directory");
@@ -127,6 +130,8 @@ int RunProcessing(const Knobs& knobs) {
     if (!WriteResult(job))
         return Fail("cannot write result.orv or delete work_unit.orv");
     Say("work unit done; result.orv written");
+    // A client that hangs at its very end, still holding lock.orv.
+    SleepSeconds(knobs.holdAfterResult);
     return 0;
 }
 

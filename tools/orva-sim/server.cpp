@@ -60,6 +60,19 @@ bool Server::RecordRun(std::string_view line) const {
     return EnsureDir({}, error) && AppendToFile(m_dir + "/" + kRunsLog, line);
 }
 
+bool Server::RecordMoved(std::string_view line) const {
+    std::string error;
+    return EnsureDir({}, error) && AppendToFile(m_dir + "/" + kMovedLog, line);
+}
+
+bool Server::IsUnreachable() const {
+    return PathExists(m_dir + "/" + kUnreachableFile);
+}
+
+bool Server::HasNoWork() const {
+    return PathExists(m_dir + "/" + kNoWorkFile);
+}
+
 std::optional<unsigned long> Server::AllocateWorkUnitNumber(std::string& error) const {
     if (!EnsureDir({}, error))
         return std::nullopt;

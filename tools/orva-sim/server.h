@@ -12,6 +12,11 @@ inline constexpr const char* kServerVariable = "ORVA_SIM_SERVER";
 inline constexpr const char* kRunsLog = "runs.log";
 inline constexpr const char* kCounterFile = "wu_counter.txt";
 inline constexpr const char* kReceivedDir = "received";
+// Switches a test sets for a stretch by creating the file in the server directory.
+inline constexpr const char* kUnreachableFile = "unreachable"; // no client can connect
+inline constexpr const char* kNoWorkFile = "no_work";          // results are taken, no work handed out
+// Runs whose working directory was renamed or deleted under them, one line each.
+inline constexpr const char* kMovedLog = "moved.log";
 
 class Server {
 public:
@@ -24,6 +29,11 @@ public:
 
     // Appends one line to runs.log (created with the directory when missing).
     bool RecordRun(std::string_view line) const;
+    // Appends one line to moved.log.
+    bool RecordMoved(std::string_view line) const;
+
+    bool IsUnreachable() const;
+    bool HasNoWork() const;
 
     // The next work-unit number, 1 for the first. The counter file is read and rewritten under
     // an exclusive flock, so concurrent clients never get the same number.

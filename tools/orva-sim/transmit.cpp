@@ -45,6 +45,8 @@ int FetchWorkUnit(const Knobs& knobs, const Server& server, const Failures& fail
     // The previous work unit's progress belongs to the result that has gone.
     RemoveFile(kStateFile);
     RemoveFile(kOutFile);
+    if (server.HasNoWork())
+        return Fail("the server has no work to hand out (simulated)");
     DataFile partial;
     partial.Set("download_started", JulianTime(std::time(nullptr)));
     partial.Set("bytes_received", "0");
@@ -91,7 +93,7 @@ int RunTransmit(const Knobs& knobs, const Server& server) {
     bool hasResult = PathExists(kResultFile);
     bool needsWorkUnit = !stopAfterSend && !PathExists(kWorkUnitFile);
     Failures failures = DrawFailures(knobs);
-    if ((hasResult || needsWorkUnit) && failures.failTransfer) {
+    if ((hasResult || needsWorkUnit) && (failures.failTransfer || server.IsUnreachable())) {
         SleepSeconds(knobs.transferSeconds);
         return Fail("cannot connect to the project server (simulated)");
     }

@@ -5,6 +5,7 @@
 //   state_interval_ms=M   ... M ms apart, the first M ms after the start (default 10)
 //   run_ms=T              finish after T ms: write result.orv, delete work_unit.orv, exit 0
 //                         (default -1: run until killed)
+//   exit_now=1            exit 1 at once, touching nothing (a client that cannot begin)
 // Every start appends one line to "client_starts.txt" in its directory: the pid, the argument
 // count, the first argument, the console title and the show command, separated by tabs; and one
 // line with the instance directory's name to "client_order.txt" in the directory above.
@@ -87,6 +88,8 @@ int main(int argc, char** argv) {
     long writes = Get(script, "state_writes", 0);
     long interval = Get(script, "state_interval_ms", 10);
     long runMs = Get(script, "run_ms", -1);
+    if (Get(script, "exit_now", 0) != 0)
+        return 1;
 
     long elapsed = 0;
     for (long i = 0; i < writes && (runMs < 0 || elapsed + interval < runMs); ++i) {
