@@ -1,6 +1,11 @@
 #include "ui/aboutdlg.h"
 
 #include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QStringList>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -42,21 +47,47 @@ QString FormatVersionLine(const std::optional<VersionInfo>& version) {
     return line;
 }
 
+QUrl ChooseHomePage(const QStringList& readmes, const QString& projectUrl, const QString& spareDirectory) {
+    for (const QString& readme : readmes) {
+        if (!readme.isEmpty() && QFileInfo(readme).isFile())
+            return QUrl::fromLocalFile(readme);
+    }
+    if (!projectUrl.isEmpty())
+        return QUrl::fromUserInput(projectUrl);
+    // Neither installed nor beside its source: the README the program carries, put where a
+    // browser can open it.
+    const QString spare = QDir(spareDirectory).filePath(QStringLiteral("vantrel-README.md"));
+    QFile::remove(spare);
+    QFile::copy(QStringLiteral(":/README.md"), spare);
+    return QUrl::fromLocalFile(spare);
+}
+
 QUrl VantrelHomeUrl() {
-    // A web address or an absolute path, chosen when the program is configured.
-    return QUrl::fromUserInput(QString::fromUtf8(VANTREL_HOME_URL));
+    // The installed README (or the page the build named), then the README of the source tree a
+    // portable copy was built from, then the project's address.
+    const QString configured = QString::fromUtf8(VANTREL_HOME_URL);
+    QStringList readmes{QString::fromUtf8(VANTREL_SOURCE_README)};
+    if (configured.startsWith(QLatin1Char('/')))
+        readmes.prepend(configured);
+    else if (!configured.isEmpty())
+        return QUrl::fromUserInput(configured);
+    return ChooseHomePage(readmes, QString::fromUtf8(VANTREL_PROJECT_URL),
+                          QStandardPaths::writableLocation(QStandardPaths::TempLocation));
 }
 
 CAboutDlg::CAboutDlg(QWidget* parent, UrlOpener openUrl)
     : QDialog(parent), m_openUrl(openUrl ? std::move(openUrl) : &QDesktopServices::openUrl) {
     setWindowTitle(QStringLiteral("About Vantrel"));
-    setModal(true);
+    // Modal for the main dialog only (its parent), never for the tray icon.
+    setWindowModality(Qt::WindowModal);
 
     auto* icon = new QLabel(this);
     icon->setPixmap(LoadApplicationIcon().pixmap(32, 32));
+    icon->setAccessibleName(QStringLiteral("Vantrel"));
 
     auto* version = new QLabel(FormatVersionLine(CompiledVersion()), this);
     version->setProperty(kControlIdProperty, IDC_VERSION);
+    auto* what = new QLabel(QString::fromUtf8(kAboutDescription), this);
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setProperty(kControlIdProperty, IDOK_BUTTON);
@@ -72,7 +103,11 @@ CAboutDlg::CAboutDlg(QWidget* parent, UrlOpener openUrl)
     buttons->addWidget(home);
     auto* layout = new QHBoxLayout(this);
     layout->addWidget(icon, 0, Qt::AlignTop);
-    layout->addWidget(version, 1);
+    auto* texts = new QVBoxLayout;
+    texts->addWidget(version);
+    texts->addWidget(what);
+    texts->addStretch();
+    layout->addLayout(texts, 1);
     layout->addLayout(buttons);
 }
 

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 #include <array>
 #include <functional>
@@ -21,7 +22,15 @@ std::optional<VersionInfo> CompiledVersion();
 // "Vantrel 1.2.3.4", with " BETA" after a pre-release; "Vantrel Version UNKNOWN" without a version.
 QString FormatVersionLine(const std::optional<VersionInfo>& version);
 
-// The page the About box's home button opens.
+// What Vantrel is, in the About box's one line.
+inline constexpr const char* kAboutDescription =
+    "Keeps a cache of ORVA work units and drives the ORVA command-line client.";
+
+// The first of readmes that exists; else projectUrl; else the README compiled into the program,
+// copied into spareDirectory.
+QUrl ChooseHomePage(const QStringList& readmes, const QString& projectUrl, const QString& spareDirectory);
+
+// The page the About box's home button opens: one that exists for every copy.
 QUrl VantrelHomeUrl();
 
 // The About box: the program's icon, its version line, "OK" and a button that opens the home page.

@@ -36,6 +36,8 @@ QString CQtUserPrompts::AskOpenFileName(QWidget* parent, const QString& title, c
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     // Only a file that exists can be chosen, in a directory that exists.
     dialog.setFileMode(QFileDialog::ExistingFile);
+    if (parent != nullptr)
+        dialog.setWindowModality(Qt::WindowModal);
     if (dialog.exec() != QDialog::Accepted)
         return {};
     QStringList files = dialog.selectedFiles();
@@ -44,6 +46,9 @@ QString CQtUserPrompts::AskOpenFileName(QWidget* parent, const QString& title, c
 
 void CQtUserPrompts::ShowMessage(QWidget* parent, EMessageKind kind, const QString& text) {
     QMessageBox box(IconOf(kind), QString::fromUtf8(kMessageCaption), text, QMessageBox::Ok, parent);
+    // Over a window, modal for it alone: the tray icon and its menu keep working meanwhile.
+    if (parent != nullptr)
+        box.setWindowModality(Qt::WindowModal);
     box.exec();
 }
 

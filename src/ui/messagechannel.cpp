@@ -11,6 +11,8 @@
 #include <fcntl.h>
 #include <optional>
 #include <string_view>
+#include <tuple>
+#include <utility>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,9 +20,39 @@ namespace vantrel {
 
 namespace {
 
-// A message is a decimal number and a line feed; anything longer is not ours.
-constexpr qint64 kMaxMessageBytes = 16;
+// A request is one line: a command (a decimal number, or "show"), then optionally a blank and a
+// program directory, percent-encoded so that no blank or line feed of a path can split it. The
+// copy answers with one line of the same shape: "done", "refused" or "other" and its own
+// directory. Anything longer than a path can make is not ours.
+constexpr qint64 kMaxMessageBytes = 16 + 3 * 4096;
 constexpr int kConnectTimeoutMs = 2000;
+// A copy answers from its event loop, which may be busy for a moment (a restart of the engine).
+constexpr int kAnswerTimeoutMs = 10000;
+
+constexpr std::string_view kReplyWords[] = {"done", "refused", "other"};
+
+QByteArray EncodePath(const std::string& path) {
+    return QByteArray::fromStdString(path).toPercentEncoding("/");
+}
+
+std::string DecodePath(const QByteArray& encoded) {
+    return QByteArray::fromPercentEncoding(encoded).toStdString();
+}
+
+QByteArray FormatLine(std::string_view word, const std::string& path) {
+    QByteArray line(word.data(), static_cast<qsizetype>(word.size()));
+    if (!path.empty())
+        line += ' ' + EncodePath(path);
+    return line + '\n';
+}
+
+// Splits a line into its word and its decoded path.
+std::pair<std::string, std::string> SplitLine(const QByteArray& line) {
+    const qsizetype blank = line.indexOf(' ');
+    if (blank < 0)
+        return {line.toStdString(), {}};
+    return {line.left(blank).toStdString(), DecodePath(line.mid(blank + 1))};
+}
 
 bool IsOwnPrivateDirectory(const struct stat& info) {
     return S_ISDIR(info.st_mode) && info.st_uid == ::getuid() && (info.st_mode & 077) == 0;
@@ -62,21 +94,61 @@ std::string NextSocketName() {
 
 enum class PostResult { Delivered, Stale, Unreachable };
 
-PostResult PostToSocket(const std::string& path, unsigned wParam) {
+// Writes one request; with answer set, waits for the copy's answer line and puts it there.
+PostResult PostToSocket(const std::string& path, const QByteArray& request, CopyAnswer* answer) {
     QLocalSocket socket;
-    socket.connectToServer(QString::fromStdString(path), QIODevice::WriteOnly);
+    socket.connectToServer(QString::fromStdString(path), QIODevice::ReadWrite);
     if (!socket.waitForConnected(kConnectTimeoutMs)) {
         auto error = socket.error();
         return error == QLocalSocket::ConnectionRefusedError || error == QLocalSocket::ServerNotFoundError
                    ? PostResult::Stale
                    : PostResult::Unreachable;
     }
-    socket.write(QByteArray::number(wParam) + '\n');
+    socket.write(request);
     bool written = socket.waitForBytesWritten(kConnectTimeoutMs) || socket.bytesToWrite() == 0;
+    if (written && answer != nullptr) {
+        while (!socket.canReadLine() && socket.state() == QLocalSocket::ConnectedState &&
+               socket.bytesAvailable() <= kMaxMessageBytes && socket.waitForReadyRead(kAnswerTimeoutMs)) {
+        }
+        if (socket.canReadLine()) {
+            auto [word, dir] = SplitLine(socket.readLine(kMaxMessageBytes + 1).trimmed());
+            for (std::size_t i = 0; i < std::size(kReplyWords); ++i) {
+                if (word == kReplyWords[i])
+                    answer->reply = static_cast<EChannelReply>(i);
+            }
+            answer->programDir = dir;
+        }
+    }
     socket.disconnectFromServer();
     if (socket.state() != QLocalSocket::UnconnectedState)
         socket.waitForDisconnected(kConnectTimeoutMs);
     return written ? PostResult::Delivered : PostResult::Unreachable;
+}
+
+// Sends request to every copy's socket in dir; with answers set, collects each answer there.
+unsigned PostToSockets(const std::string& dir, const QByteArray& request, std::vector<CopyAnswer>* answers) {
+    if (!IsPrivateDirectory(dir))
+        return 0;
+    unsigned reached = 0;
+    for (const auto& entry : platform::ListDirectory(dir)) {
+        std::string path = platform::JoinPath(dir, entry.name);
+        if (!IsSocketName(entry.name) || !IsSocket(path))
+            continue;
+        CopyAnswer answer;
+        switch (PostToSocket(path, request, answers != nullptr ? &answer : nullptr)) {
+        case PostResult::Delivered:
+            ++reached;
+            if (answers != nullptr)
+                answers->push_back(answer);
+            break;
+        case PostResult::Stale:
+            platform::DeleteFile(path);
+            break;
+        case PostResult::Unreachable:
+            break;
+        }
+    }
+    return reached;
 }
 
 } // namespace
@@ -104,25 +176,20 @@ bool PrepareChannelDirectory(const std::string& dir) {
 }
 
 unsigned PostToAllCopies(const std::string& dir, unsigned wParam) {
-    if (!IsPrivateDirectory(dir))
-        return 0;
-    unsigned reached = 0;
-    for (const auto& entry : platform::ListDirectory(dir)) {
-        std::string path = platform::JoinPath(dir, entry.name);
-        if (!IsSocketName(entry.name) || !IsSocket(path))
-            continue;
-        switch (PostToSocket(path, wParam)) {
-        case PostResult::Delivered:
-            ++reached;
-            break;
-        case PostResult::Stale:
-            platform::DeleteFile(path);
-            break;
-        case PostResult::Unreachable:
-            break;
-        }
-    }
-    return reached;
+    return PostToSockets(dir, QByteArray::number(wParam) + '\n', nullptr);
+}
+
+std::vector<CopyAnswer> SendToAllCopies(const std::string& dir, const ChannelRequest& request) {
+    std::vector<CopyAnswer> answers;
+    PostToSockets(dir, FormatLine(request.command, request.programDir), &answers);
+    return answers;
+}
+
+bool IsSameDirectory(const std::string& a, const std::string& b) {
+    struct stat first {};
+    struct stat second {};
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && S_ISDIR(first.st_mode) &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
 CMessageChannel::CMessageChannel(std::string dir, QObject* parent) : QObject(parent), m_strDir(std::move(dir)) {}
@@ -174,11 +241,30 @@ void CMessageChannel::OnReadyRead(QLocalSocket* socket) {
             socket->abort();
         return;
     }
-    QByteArray line = socket->readLine(kMaxMessageBytes + 1).trimmed();
-    // One message per connection: the sender closes after it.
+    ChannelRequest request;
+    std::tie(request.command, request.programDir) = SplitLine(socket->readLine(kMaxMessageBytes + 1).trimmed());
+    const std::optional<unsigned> wParam = ParseUnsigned(request.command);
+    if (!wParam && request.command != kShowCommand) {
+        socket->disconnectFromServer();
+        return;
+    }
+    EChannelReply reply = EChannelReply::Done;
+    if (!request.programDir.empty() &&
+        (m_strProgramDir.empty() || !IsSameDirectory(request.programDir, m_strProgramDir)))
+        reply = EChannelReply::Other;
+    else if (m_judge)
+        reply = m_judge(request);
+    // One request per connection: the answer goes out before anything is carried out, so a
+    // sender learns it even when carrying it out ends this program or opens a box.
+    socket->write(FormatLine(kReplyWords[static_cast<std::size_t>(reply)], m_strProgramDir));
+    socket->flush();
     socket->disconnectFromServer();
-    if (auto wParam = ParseUnsigned(std::string_view(line.constData(), static_cast<std::size_t>(line.size()))))
+    if (reply == EChannelReply::Other)
+        return;
+    if (wParam)
         emit MessageReceived(*wParam);
+    else
+        emit ShowRequested();
 }
 
 } // namespace vantrel

@@ -3,7 +3,9 @@
 #include <QObject>
 #include <QString>
 #include <memory>
+#include <functional>
 #include <string>
+#include <vector>
 
 class QLocalServer;
 class QLocalSocket;
@@ -22,9 +24,39 @@ std::string GetChannelDirectory();
 // could be read or replaced by another user.
 bool PrepareChannelDirectory(const std::string& dir);
 
+// What one copy is asked: a message number (the registered message), or to show its window
+// ("show", a second start handing over). A request that names a program directory is carried out
+// only by the copy that works in that directory; the others answer EChannelReply::Other.
+struct ChannelRequest {
+    std::string command; // a decimal number, or kShowCommand
+    std::string programDir; // empty: every copy
+};
+inline constexpr const char* kShowCommand = "show";
+
+enum class EChannelReply {
+    Done,    // carried out (or will be, once the current handler returns)
+    Refused, // the copy would not: a field of its window holds a value it cannot take
+    Other,   // a copy of another program directory
+    None,    // reached, but no answer came (an older copy, or one too busy to answer in time)
+};
+
+// One copy's answer, with the program directory it named.
+struct CopyAnswer {
+    EChannelReply reply = EChannelReply::None;
+    std::string programDir;
+};
+
 // Sends wParam to every copy listening in dir and removes the sockets that nobody listens on any
-// more (copies that died without removing theirs). Returns how many copies were reached.
+// more (copies that died without removing theirs). Returns how many copies were reached. Does not
+// wait for answers, so a copy on the caller's own thread can be reached.
 unsigned PostToAllCopies(const std::string& dir, unsigned wParam);
+
+// Sends request to every copy in dir, clears stale sockets like PostToAllCopies and waits for
+// each copy's answer. Blocks: never call it on the thread of a channel that should answer.
+std::vector<CopyAnswer> SendToAllCopies(const std::string& dir, const ChannelRequest& request);
+
+// Whether two paths name the same directory (links and spellings aside).
+bool IsSameDirectory(const std::string& a, const std::string& b);
 
 // The listening side: one per running copy. Messages arrive through the event loop of the thread
 // that owns the object.
@@ -41,15 +73,25 @@ public:
     // The socket's path, empty before Listen.
     QString SocketPath() const;
 
+    // The program directory this copy works in; requests naming another one are not ours.
+    void SetProgramDirectory(std::string dir) { m_strProgramDir = std::move(dir); }
+    // Decides the answer to a request for this copy before it is signalled; without one, Done.
+    using RequestJudge = std::function<EChannelReply(const ChannelRequest&)>;
+    void SetRequestJudge(RequestJudge judge) { m_judge = std::move(judge); }
+
 signals:
-    // A number another program sent.
+    // A number another program sent (emitted after the answer has gone out).
     void MessageReceived(unsigned wParam);
+    // A second start in this program directory asks this copy to show its window.
+    void ShowRequested();
 
 private:
     void OnNewConnection();
     void OnReadyRead(QLocalSocket* socket);
 
     std::string m_strDir;
+    std::string m_strProgramDir;
+    RequestJudge m_judge;
     std::unique_ptr<QLocalServer> m_server;
 };
 

@@ -10,9 +10,6 @@ namespace vantrel {
 
 namespace {
 
-const QColor kBarBlue(0, 0, 255);
-const QColor kBarWhite(255, 255, 255);
-
 // One pass of the label: fill the rectangle with the background and draw the label clipped to
 // it. An empty rectangle draws nothing at all.
 void PaintPass(QPainter& painter, const QRect& area, const QColor& background, const QColor& textColour,
@@ -60,6 +57,10 @@ CPercentBar::CPercentBar(QWidget* parent) : QLineEdit(parent) {
     setReadOnly(true);
     // The whole widget is the bar: no frame takes pixels from it.
     setFrame(false);
+    // Nothing to type or copy: no stop on Tab, no text menu. A screen reader reads its text.
+    setFocusPolicy(Qt::NoFocus);
+    setContextMenuPolicy(Qt::NoContextMenu);
+    setText(FormatPercentLabel(m_fPercent));
 }
 
 void CPercentBar::SetPercent(float fraction) {
@@ -69,6 +70,7 @@ void CPercentBar::SetPercent(float fraction) {
         m_fPercent = 100.0f;
     else
         m_fPercent = fraction * 100.0f;
+    setText(FormatPercentLabel(m_fPercent));
     update();
 }
 
@@ -82,9 +84,13 @@ void CPercentBar::paintEvent(QPaintEvent*) {
     const int textWidth = QFontMetrics(font()).horizontalAdvance(label);
     const QPoint baselineStart(barWidth / 2 - textWidth / 2, static_cast<int>(barHeight * 0.7));
 
+    // The palette's selection colours: blue on white in a light theme, and as readable in a dark one.
+    const QColor filled = palette().color(QPalette::Highlight);
+    const QColor onFilled = palette().color(QPalette::HighlightedText);
+    const QColor empty = palette().color(QPalette::Base);
     QPainter painter(this);
-    PaintPass(painter, QRect(0, 0, split, barHeight), kBarBlue, kBarWhite, baselineStart, label);
-    PaintPass(painter, QRect(split, 0, barWidth - split, barHeight), kBarWhite, kBarBlue, baselineStart, label);
+    PaintPass(painter, QRect(0, 0, split, barHeight), filled, onFilled, baselineStart, label);
+    PaintPass(painter, QRect(split, 0, barWidth - split, barHeight), empty, filled, baselineStart, label);
 }
 
 void CPercentBar::focusInEvent(QFocusEvent*) {

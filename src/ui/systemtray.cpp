@@ -3,6 +3,10 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusInterface>
+#include <QDBusReply>
 #include <QList>
 #include <QMenu>
 #include <optional>
@@ -56,8 +60,22 @@ QIcon LoadApplicationIcon() {
     return QIcon(QStringLiteral(":/icons/vantrel.svg"));
 }
 
-CSystemTray::CSystemTray(AvailabilityProbe isTrayAvailable)
+bool CSystemTray::IsStatusNotifierHostRegistered() {
+    // The toolkit's own test, so both agree on the protocol in use.
+    const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || bus.interface() == nullptr || !bus.interface()->isServiceRegistered(watcher))
+        return false;
+    QDBusInterface properties(watcher, QStringLiteral("/StatusNotifierWatcher"),
+                              QStringLiteral("org.freedesktop.DBus.Properties"), bus);
+    QDBusReply<QVariant> reply =
+        properties.call(QStringLiteral("Get"), watcher, QStringLiteral("IsStatusNotifierHostRegistered"));
+    return reply.isValid() && reply.value().toBool();
+}
+
+CSystemTray::CSystemTray(AvailabilityProbe isTrayAvailable, ProtocolProbe isStatusNotifier)
     : m_isTrayAvailable(isTrayAvailable ? std::move(isTrayAvailable) : &QSystemTrayIcon::isSystemTrayAvailable),
+      m_isStatusNotifier(isStatusNotifier ? std::move(isStatusNotifier) : &CSystemTray::IsStatusNotifierHostRegistered),
       m_showMenu([](QMenu& menu, const QPoint& at) { return menu.exec(at); }) {}
 
 CSystemTray::~CSystemTray() {
@@ -65,6 +83,7 @@ CSystemTray::~CSystemTray() {
     // it now would reach into what is already destroyed, and the process is ending anyway.
     if (QCoreApplication::instance() == nullptr) {
         static_cast<void>(m_trayIcon.release());
+        static_cast<void>(m_hostMenu.release());
         return;
     }
     RemoveFromTray();
@@ -103,6 +122,7 @@ bool CSystemTray::SetDefaultItem(unsigned item, bool byPosition) {
         return true;
     m_nDefaultItem = item;
     m_bDefaultByPosition = byPosition;
+    RefreshHostMenu();
     return BuildMenu() != nullptr;
 }
 
@@ -127,6 +147,16 @@ bool CSystemTray::IsInTray() const {
 int CSystemTray::OnIconNotify(unsigned wParam, QSystemTrayIcon::ActivationReason reason) {
     if (wParam != m_notify.uID)
         return 0;
+    // A StatusNotifierItem host has no double click: its single click stands for it, and it shows
+    // the menu it was given itself (a menu popped at the pointer lands wrongly on Wayland).
+    if (m_bStatusNotifier) {
+        if (reason == QSystemTrayIcon::Trigger)
+            reason = QSystemTrayIcon::DoubleClick;
+        else if (reason == QSystemTrayIcon::Context && m_hostMenu)
+            return 1;
+    } else if (reason == QSystemTrayIcon::Trigger) {
+        return 1; // the first click of a double click
+    }
     switch (reason) {
     case QSystemTrayIcon::Context: {
         std::unique_ptr<QMenu> menu = BuildMenu();
@@ -162,6 +192,50 @@ void CSystemTray::SetMenuPresenter(MenuPresenter presenter) {
     m_showMenu = std::move(presenter);
 }
 
+void CSystemTray::WatchPresence(bool on) {
+    if (!on) {
+        if (m_presenceTimer)
+            m_presenceTimer->stop();
+        return;
+    }
+    if (!m_presenceTimer) {
+        m_presenceTimer = std::make_unique<QTimer>();
+        // A panel restarting or a session losing its area is rare: a slow look is enough.
+        m_presenceTimer->setInterval(1000);
+        connect(m_presenceTimer.get(), &QTimer::timeout, this, &CSystemTray::CheckPresence);
+    }
+    m_presenceTimer->start();
+}
+
+void CSystemTray::CheckPresence() {
+    if (!m_bAdded || m_isTrayAvailable())
+        return;
+    // Added again by UpdateTrayPresence once an area is back.
+    m_bAdded = false;
+    m_presenceTimer->stop();
+    Q_EMIT trayLost();
+}
+
+void CSystemTray::EmitCommand(unsigned command) {
+    ++m_nNotifyDepth;
+    Q_EMIT commandChosen(command);
+    --m_nNotifyDepth;
+}
+
+void CSystemTray::RefreshHostMenu() {
+    if (!m_hostMenu)
+        return;
+    const QList<QAction*> actions = m_hostMenu->actions();
+    for (std::size_t i = 0; i < kTrayMenuItems.size() && i < static_cast<std::size_t>(actions.size()); ++i) {
+        QAction* action = actions[static_cast<qsizetype>(i)];
+        if (kTrayMenuItems[i].text != nullptr)
+            action->setText(QString::fromLatin1(kTrayMenuItems[i].text));
+        action->setEnabled(true);
+    }
+    m_hostMenu->setDefaultAction(nullptr);
+    MarkDefaultItem(*m_hostMenu);
+}
+
 std::unique_ptr<QMenu> CSystemTray::BuildMenu() const {
     // The icon's id names its menu; the program has one menu, under the icon id it always uses.
     if (m_notify.uID != kTrayIconId)
@@ -188,7 +262,27 @@ void CSystemTray::MarkDefaultItem(QMenu& menu) const {
 
 void CSystemTray::ShowIcon() {
     RetireTrayIcon();
+    if (!m_bProtocolKnown) {
+        // The toolkit settles the protocol once per process, at its first icon.
+        m_bStatusNotifier = m_isStatusNotifier();
+        m_bProtocolKnown = true;
+    }
+    if (m_bStatusNotifier && !m_hostMenu) {
+        m_hostMenu = BuildMenu();
+        if (m_hostMenu) {
+            for (QAction* action : m_hostMenu->actions()) {
+                connect(action, &QAction::triggered, this, [this, action] {
+                    if (std::optional<unsigned> command = CommandOf(action))
+                        EmitCommand(*command);
+                });
+            }
+            connect(m_hostMenu.get(), &QMenu::aboutToShow, this, &CSystemTray::RefreshHostMenu);
+            RefreshHostMenu();
+        }
+    }
     m_trayIcon = std::make_unique<QSystemTrayIcon>();
+    if (m_hostMenu)
+        m_trayIcon->setContextMenu(m_hostMenu.get());
     connect(m_trayIcon.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         ++m_nNotifyDepth;
         OnIconNotify(m_notify.uID, reason);

@@ -5,6 +5,7 @@
 #include <QPoint>
 #include <QString>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <functional>
 #include <memory>
 
@@ -27,7 +28,14 @@ QIcon LoadApplicationIcon();
 // UpdateTrayPresence, which the dialog calls whenever it is minimised or restored, re-checks and
 // adds the icon afresh once an area is there. The dialog hides itself on minimise only when
 // UpdateTrayPresence answers true; otherwise it minimises to the task bar, so it can always be
-// reached. No timer polls for the area.
+// reached. While the dialog is hidden it asks WatchPresence, and a slow check then tells it
+// (trayLost) when the area goes away, so the window is never lost with the icon.
+//
+// Two protocols: XEmbed (trayer and other X11 areas) delivers double clicks and lets the program
+// pop its menu at the pointer, as above. The D-Bus StatusNotifierItem protocol (KDE, GNOME's
+// AppIndicator extension, most Wayland panels) delivers single clicks only and shows the menu
+// itself: there a single click does the default item's command, and the menu is handed to the
+// host once, refreshed (texts, enabled states, default item) each time before it opens.
 class CSystemTray : public QObject {
     Q_OBJECT
 public:
@@ -36,8 +44,11 @@ public:
     // Shows the menu at a point and answers the chosen action (none when dismissed).
     using MenuPresenter = std::function<QAction*(QMenu& menu, const QPoint& at)>;
 
+    // Whether the area speaks the StatusNotifierItem protocol (the toolkit's own choice).
+    using ProtocolProbe = std::function<bool()>;
+
     // Creates no toolkit objects, so the process-wide object may exist before the application.
-    explicit CSystemTray(AvailabilityProbe isTrayAvailable = {});
+    explicit CSystemTray(AvailabilityProbe isTrayAvailable = {}, ProtocolProbe isStatusNotifier = {});
     ~CSystemTray() override;
 
     CSystemTray(const CSystemTray&) = delete;
@@ -79,6 +90,16 @@ public:
     // Test seam: how the menu is shown (by default QMenu::exec, which waits for the choice).
     void SetMenuPresenter(MenuPresenter presenter);
 
+    // While on, the area is checked now and then; trayLost comes once if it goes away.
+    void WatchPresence(bool on);
+    // The icon talks to a StatusNotifierItem host (decided when the icon is first shown).
+    bool IsStatusNotifier() const { return m_bStatusNotifier; }
+    // The menu handed to a StatusNotifierItem host; null on XEmbed.
+    QMenu* HostMenu() const { return m_hostMenu.get(); }
+
+    // The desktop's own answer: a StatusNotifierWatcher with a host is on the session bus.
+    static bool IsStatusNotifierHostRegistered();
+
     // The icon as handed to the toolkit; null before AddToTray and after RemoveFromTray.
     const QSystemTrayIcon* TrayIcon() const { return m_trayIcon.get(); }
 
@@ -86,6 +107,8 @@ Q_SIGNALS:
     // A command of the menu, for the main dialog to carry out. Emitted during the notification;
     // a handler may remove or re-add the icon (the old one is then deleted later).
     void commandChosen(unsigned commandId);
+    // The notification area went away while WatchPresence was on.
+    void trayLost();
 
 private:
     // What the notification area knows of the icon.
@@ -100,14 +123,23 @@ private:
     // is no such menu.
     std::unique_ptr<QMenu> BuildMenu() const;
     void MarkDefaultItem(QMenu& menu) const;
+    // The host's menu as the resource has it, with the current default item.
+    void RefreshHostMenu();
+    void EmitCommand(unsigned command);
+    void CheckPresence();
     // Hands the icon afresh to the toolkit, which then binds to the area that is there now.
     void ShowIcon();
     // Takes the toolkit's icon away; deleted later when that icon's own notification is running.
     void RetireTrayIcon();
 
     AvailabilityProbe m_isTrayAvailable;
+    ProtocolProbe m_isStatusNotifier;
     MenuPresenter m_showMenu;
+    std::unique_ptr<QMenu> m_hostMenu; // outlives every icon it was handed to
     std::unique_ptr<QSystemTrayIcon> m_trayIcon;
+    std::unique_ptr<QTimer> m_presenceTimer;
+    bool m_bStatusNotifier = false;
+    bool m_bProtocolKnown = false;
     bool m_bAdded = false;
     bool m_bWanted = false;      // AddToTray was called and RemoveFromTray was not
     int m_nNotifyDepth = 0;      // notifications of the toolkit's icon being handled now

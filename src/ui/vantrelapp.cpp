@@ -11,11 +11,15 @@
 #include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
+#include <cstdlib>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <iostream>
 #include <string_view>
+#include <thread>
+#include <vector>
 #include <unistd.h>
 
 #include "engine/enginecontext.h"
@@ -23,7 +27,9 @@
 #include "platform/fileops.h"
 #include "platform/programdir.h"
 #include "platform/system.h"
+#include "ui/aboutdlg.h"
 #include "ui/messagechannel.h"
+#include "ui/programdirlock.h"
 #include "ui/trayrules.h"
 #include "ui/vantrelcontroller.h"
 #include "ui/vantreldlg.h"
@@ -33,6 +39,7 @@ namespace vantrel {
 namespace {
 
 constexpr int kUsageErrorCode = 2;
+constexpr std::string_view kProgramDirOption = "--program-dir";
 
 std::optional<unsigned> ParseMessageNumber(std::string_view text) {
     unsigned value = 0;
@@ -42,6 +49,11 @@ std::optional<unsigned> ParseMessageNumber(std::string_view text) {
     return value;
 }
 
+std::string CopiesText(std::size_t count) {
+    return std::to_string(count) + (count == 1 ? " running copy" : " running copies");
+}
+
+// `--post N [--program-dir DIR]`: every copy, or the one copy working in DIR.
 int PostFromCommandLine(int argc, char** argv, int index) {
     std::optional<unsigned> wParam;
     if (index + 1 < argc)
@@ -50,26 +62,64 @@ int PostFromCommandLine(int argc, char** argv, int index) {
         std::cerr << "vantrel: --post needs a number from 0 to 4294967295\n";
         return kUsageErrorCode;
     }
+    ChannelRequest request{std::to_string(*wParam), {}};
+    for (int i = index + 2; i < argc; ++i) {
+        std::string_view word = argv[i];
+        if (word == kProgramDirOption && i + 1 < argc) {
+            request.programDir = argv[++i];
+        } else if (word.starts_with(std::string(kProgramDirOption) + "=")) {
+            request.programDir = std::string(word.substr(kProgramDirOption.size() + 1));
+        } else {
+            std::cerr << "vantrel: --post takes only --program-dir DIR after its number, not \"" << word << "\"\n";
+            return kUsageErrorCode;
+        }
+    }
+    if (!request.programDir.empty() && !platform::IsDirectory(request.programDir)) {
+        std::cerr << "vantrel: " << request.programDir << " is not a directory\n";
+        return kUsageErrorCode;
+    }
     // The local sockets need the toolkit's core; no display is opened.
     std::unique_ptr<QCoreApplication> core;
     if (QCoreApplication::instance() == nullptr)
         core = std::make_unique<QCoreApplication>(argc, argv);
-    PostToAllCopies(GetChannelDirectory(), *wParam);
-    return 0;
+    std::size_t reached = 0;
+    std::vector<std::string> refused;
+    for (const CopyAnswer& answer : SendToAllCopies(GetChannelDirectory(), request)) {
+        if (answer.reply == EChannelReply::Other)
+            continue;
+        ++reached;
+        if (answer.reply == EChannelReply::Refused)
+            refused.push_back(answer.programDir);
+    }
+    if (reached == 0) {
+        std::cerr << "vantrel: no running Vantrel"
+                  << (request.programDir.empty() ? std::string() : " in " + request.programDir) << " was reached\n";
+        return 1;
+    }
+    std::cout << "vantrel: reached " << CopiesText(reached) << "\n";
+    for (const std::string& dir : refused)
+        std::cerr << "vantrel: the copy in " << dir
+                  << " refused: a number field in its window holds a value it cannot take; correct it there\n";
+    return refused.empty() ? 0 : 1;
+}
+
+bool IsHelpOption(std::string_view word) {
+    return word == "--help" || word == "-h";
 }
 
 } // namespace
 
 std::string UsageText() {
     return "Usage: vantrel [KEYWORD...]\n"
-           "       vantrel --post N\n"
-           "       vantrel --help\n"
+           "       vantrel --post N [--program-dir DIR]\n"
+           "       vantrel --help | -h | --version\n"
            "\n"
            "Keeps a cache of ORVA work units in numbered directories of its program directory and drives\n"
            "the ORVA command-line client found there (or chosen at start). The program directory is the\n"
            "one the program lies in, or ~/.local/share/vantrel for an installed copy. Keywords may also\n"
            "stand one per line in the configuration file there (the program's name with \".cfg\"); the\n"
-           "command line comes first. Keywords are found in any case.\n"
+           "command line comes first. Keywords are found in any case. One copy runs per program\n"
+           "directory: a second start there shows the running copy's window and exits.\n"
            "\n"
            "Keywords:\n"
            "  -auto                    transmit by itself when results wait or directories need filling\n"
@@ -89,8 +139,13 @@ std::string UsageText() {
            "\n"
            "Other uses:\n"
            "  --post N                 send N to every running Vantrel of this user and exit\n"
-           "                           (16 ends them)\n"
-           "  --help                   show this text and exit\n"
+           "                           (16 ends them); says how many it reached\n"
+           "  --program-dir DIR        with --post: only the copy working in DIR\n"
+           "  --help, -h               show this text and exit\n"
+           "  --version                show the version and exit\n"
+           "\n"
+           "Exit codes: 0 done; 1 no client chosen, no display, or --post reached no copy or a copy\n"
+           "refused; 2 a mistyped command line.\n"
            "\n"
            "Environment:\n"
            "  VANTREL_TIME_SCALE       factor for every duration the program waits (default 1)\n"
@@ -99,15 +154,92 @@ std::string UsageText() {
 
 std::optional<int> RunCommandLineRequest(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0) {
+        const std::string_view word = argv[i];
+        if (IsHelpOption(word)) {
             std::cout << UsageText();
             return 0;
         }
-        if (std::strcmp(argv[i], "--post") == 0)
+        if (word == "--version") {
+            std::cout << FormatVersionLine(CompiledVersion()).toStdString() << "\n";
+            return 0;
+        }
+        if (word == "--post")
             return PostFromCommandLine(argc, argv, i);
+    }
+    // Keywords have one dash; a word with two is a mistyped or unknown option, never a keyword.
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view word = argv[i];
+        if (word.starts_with("--") && word.size() > 2) {
+            std::cerr << "vantrel: unknown option " << word << " (vantrel --help lists the options)\n";
+            return kUsageErrorCode;
+        }
     }
     return std::nullopt;
 }
+
+std::optional<int> CheckDisplay(int argc, char** argv) {
+    std::string platformName;
+    if (const char* fromEnv = std::getenv("QT_QPA_PLATFORM"))
+        platformName = fromEnv;
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "-platform") == 0)
+            platformName = argv[i + 1];
+    }
+    auto isSet = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value != nullptr && *value != '\0';
+    };
+    bool missing = false;
+    if (platformName.empty())
+        missing = !isSet("DISPLAY") && !isSet("WAYLAND_DISPLAY");
+    else if (platformName.starts_with("xcb"))
+        missing = !isSet("DISPLAY");
+    if (!missing)
+        return std::nullopt;
+    std::cerr << NoDisplayMessage() << "\n";
+    return 1;
+}
+
+std::string NoDisplayMessage() {
+    const char* display = std::getenv("DISPLAY");
+    std::string which = display != nullptr && *display != '\0' ? std::string("the display ") + display
+                                                                : std::string("a display (DISPLAY is not set)");
+    return "vantrel: cannot open " + which + "; Vantrel needs a graphical desktop session";
+}
+
+namespace {
+
+// The toolkit ends the process with a core dump and a page of text when it cannot open the
+// display; the user gets one line and exit code 1 instead. Other messages of the start are kept
+// and handed on once the application exists.
+std::vector<std::pair<QtMsgType, QString>>* g_startMessages = nullptr;
+
+void StartMessageHandler(QtMsgType type, const QMessageLogContext&, const QString& text) {
+    if (type == QtFatalMsg) {
+        std::cerr << NoDisplayMessage() << std::endl;
+        std::_Exit(1);
+    }
+    if (g_startMessages != nullptr)
+        g_startMessages->emplace_back(type, text);
+}
+
+std::unique_ptr<QApplication> MakeApplication(int& argc, char** argv) {
+    std::vector<std::pair<QtMsgType, QString>> messages;
+    g_startMessages = &messages;
+    QtMessageHandler previous = qInstallMessageHandler(&StartMessageHandler);
+    auto app = std::make_unique<QApplication>(argc, argv);
+    qInstallMessageHandler(previous);
+    g_startMessages = nullptr;
+    for (const auto& [type, text] : messages) {
+        if (type == QtWarningMsg)
+            qWarning("%s", qUtf8Printable(text));
+        else if (type == QtCriticalMsg)
+            qCritical("%s", qUtf8Printable(text));
+    }
+    return app;
+}
+
+} // namespace
 
 // Turns SIGTERM, SIGINT and SIGHUP into a call on the dialog's thread (a byte through a pipe),
 // so a terminated program still ends its clients and threads cleanly. One at a time.
@@ -175,7 +307,7 @@ private:
 CVantrelApp::CVantrelApp(int& argc, char** argv, AppEnvironment environment)
     : m_env(std::move(environment)), m_strArgv0(argc > 0 && argv[0] != nullptr ? argv[0] : "") {
     if (QCoreApplication::instance() == nullptr)
-        m_app = std::make_unique<QApplication>(argc, argv);
+        m_app = MakeApplication(argc, argv);
     // The arguments after the toolkit has taken its own out of argv.
     if (m_env.arguments)
         m_arguments = *m_env.arguments;
@@ -208,28 +340,45 @@ bool CVantrelApp::eventFilter(QObject* watched, QEvent* event) {
     return QObject::eventFilter(watched, event);
 }
 
-bool CVantrelApp::StartUp() {
+std::optional<int> CVantrelApp::StartUp() {
     m_strExecutable = m_env.executablePath.empty() ? platform::GetOwnExecutablePath() : m_env.executablePath;
     IUserPrompts& prompts = m_env.prompts != nullptr ? *m_env.prompts : m_qtPrompts;
     if (m_strExecutable.empty()) {
         prompts.ShowMessage(nullptr, EMessageKind::Error,
                             QStringLiteral("Vantrel cannot find its own program file; Exiting!"));
-        return false;
+        return 1;
     }
     // Beside the executable, or in the user's data directory for an installed copy.
     const platform::ProgramLocation where = platform::ResolveProgramLocation(
         m_env.executablePath.empty() ? m_strArgv0 : m_env.executablePath, m_strExecutable);
     const std::string programPath = platform::JoinPath(where.directory, where.fileName);
 
+    // One copy per program directory, decided before the cache is touched: a second copy would
+    // stop the first one's clients and start its own beside them.
+    switch (m_lock.Acquire(where.directory)) {
+    case CProgramDirLock::EResult::Taken:
+        break;
+    case CProgramDirLock::EResult::HeldByOther:
+        if (std::optional<int> code = HandOver(where.directory))
+            return code;
+        break;
+    case CProgramDirLock::EResult::Unavailable:
+        // Nothing can be kept in such a directory either; the program says why as it goes.
+        std::cerr << "vantrel: cannot lock " << CProgramDirLock::LockPath(where.directory)
+                  << "; a second copy started there would not be noticed\n";
+        break;
+    }
+
     // The client is chosen before any window exists; a cancelled choice ends the program here.
     m_store = std::make_unique<CCacheStore>(where.directory, where.fileName, m_slots);
     CClientChooser chooser(prompts);
     if (!m_store->SelectClientAtStartup(chooser))
-        return false;
+        return 1;
     m_tray = std::make_unique<CSystemTray>(m_env.trayProbe);
 
     m_channel = std::make_unique<CMessageChannel>(m_env.channelDirectory.empty() ? GetChannelDirectory()
                                                                                  : m_env.channelDirectory);
+    m_channel->SetProgramDirectory(where.directory);
     // Without a channel the program runs on; only other programs cannot reach it.
     m_channel->Listen();
 
@@ -241,22 +390,61 @@ bool CVantrelApp::StartUp() {
     m_dialog->AttachController(m_controller.get());
 
     connect(m_tray.get(), &CSystemTray::commandChosen, m_dialog.get(), &CVantrelDlg::OnTrayCommand);
-    connect(m_channel.get(), &CMessageChannel::MessageReceived, m_dialog.get(), [this](unsigned wParam) {
-        if (m_controller != nullptr)
-            m_controller->OnRegisteredMessage(wParam);
-    });
+    ConnectChannel();
     connect(m_dialog.get(), &QDialog::finished, this, [] { QCoreApplication::exit(0); });
     m_signals = std::make_unique<CSignalWatch>([this] { EndFromOutside(); });
 
     // No show command reaches a program here; "-min" asks for a minimised start.
     m_dialog->InitDialog(false);
-    return true;
+    return std::nullopt;
+}
+
+void CVantrelApp::ConnectChannel() {
+    // The sender learns at once whether the exit will happen: a field the user left invalid
+    // keeps this copy open (it shows the refusal, as Exit does).
+    m_channel->SetRequestJudge([this](const ChannelRequest& request) {
+        if (request.command == std::to_string(kExitRequest) && m_dialog != nullptr && !m_dialog->HasEnded() &&
+            !m_dialog->FieldsAcceptable())
+            return EChannelReply::Refused;
+        return EChannelReply::Done;
+    });
+    connect(m_channel.get(), &CMessageChannel::MessageReceived, m_dialog.get(), [this](unsigned wParam) {
+        if (m_controller != nullptr)
+            m_controller->OnRegisteredMessage(wParam);
+    });
+    connect(m_channel.get(), &CMessageChannel::ShowRequested, m_dialog.get(),
+            [this] { m_dialog->PostSysCommand(SC_RESTORE); });
+}
+
+std::optional<int> CVantrelApp::HandOver(const std::string& programDir) {
+    const std::string channelDir = m_env.channelDirectory.empty() ? GetChannelDirectory() : m_env.channelDirectory;
+    // The running copy listens once its client is chosen; a copy that has just ended lets go
+    // of the lock, and this start then runs after all.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (;;) {
+        for (const CopyAnswer& answer : SendToAllCopies(channelDir, {kShowCommand, programDir})) {
+            if (answer.reply == EChannelReply::Done) {
+                std::cout << "vantrel: Vantrel already runs in " << programDir << "; its window is shown\n";
+                return 0;
+            }
+        }
+        if (m_lock.Acquire(programDir) == CProgramDirLock::EResult::Taken)
+            return std::nullopt;
+        if (std::chrono::steady_clock::now() >= deadline)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    const pid_t holder = CProgramDirLock::ReadHolder(programDir);
+    std::cerr << "vantrel: another Vantrel"
+              << (holder > 0 ? " (process " + std::to_string(holder) + ")" : std::string()) << " runs in "
+              << programDir << " and does not answer (is it asking for its client?); not started again\n";
+    return 1;
 }
 
 int CVantrelApp::Run() {
-    if (!StartUp()) {
+    if (std::optional<int> code = StartUp()) {
         TearDown();
-        return 1;
+        return *code;
     }
     if (m_env.onStarted)
         m_env.onStarted(*this);
@@ -290,6 +478,7 @@ void CVantrelApp::TearDown() {
     m_channel.reset();
     m_tray.reset();
     m_store.reset();
+    m_lock.Release();
 }
 
 } // namespace vantrel

@@ -5,6 +5,7 @@
 #include "core/runningslots.h"
 #include "core/timings.h"
 #include "ui/clientchooser.h"
+#include "ui/programdirlock.h"
 #include "ui/systemtray.h"
 
 #include <QObject>
@@ -37,9 +38,15 @@ struct AppEnvironment {
     std::function<void(CVantrelApp&)> onStarted;
 };
 
-// `vantrel --help` and `vantrel --post N`, which need neither a client nor a window. The exit
-// code when the command line asked for one of them, else none.
+// `vantrel --help`, `-h`, `--version` and `vantrel --post N [--program-dir DIR]`, which need
+// neither a client nor a window, and a mistyped `--option` (exit code 2). The exit code when the
+// command line asked for one of them or was refused, else none.
 std::optional<int> RunCommandLineRequest(int argc, char** argv);
+
+// Exit code 1 with one line on stderr when the toolkit would find no display to open; else none.
+std::optional<int> CheckDisplay(int argc, char** argv);
+// That line.
+std::string NoDisplayMessage();
 
 // The usage text of --help.
 std::string UsageText();
@@ -81,7 +88,11 @@ private:
     class CSignalWatch;
 
     void ConfigureApplication();
-    bool StartUp();
+    // The exit code when the program ends during start-up (no client, handed over), else none.
+    std::optional<int> StartUp();
+    // Another copy holds this program directory: ask it to show its window. The exit code.
+    std::optional<int> HandOver(const std::string& programDir);
+    void ConnectChannel();
     void TearDown();
 
     AppEnvironment m_env;
@@ -91,6 +102,7 @@ private:
     bool m_bPreviousQuitOnLastWindowClosed = true;
     CQtUserPrompts m_qtPrompts;
     std::string m_strExecutable;
+    CProgramDirLock m_lock; // held from before the cache is first looked at until the process ends
     // The process-wide objects, in the order they come into being.
     CRunningSlots m_slots; // before the store, which refers to it
     std::unique_ptr<CCacheStore> m_store;

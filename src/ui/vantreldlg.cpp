@@ -78,6 +78,11 @@ CVantrelDlg::CVantrelDlg(COptions& options, const CCacheStore& store, CSystemTra
         if (m_controller != nullptr)
             m_controller->OnTimer(kRetryTimerId);
     });
+    // The area went away with the window hidden in it: back on the task bar, never lost.
+    connect(&m_tray, &CSystemTray::trayLost, this, [this] {
+        if (m_bMinimized && !m_bEnded && !isVisible())
+            showMinimized();
+    });
 }
 
 CVantrelDlg::~CVantrelDlg() {
@@ -197,6 +202,11 @@ bool CVantrelDlg::ReadFields() {
         return true;
     RefuseField(refused);
     return false;
+}
+
+bool CVantrelDlg::FieldsAcceptable() const {
+    return ParseMaxProcessesField(Edit(1004)->text().toStdString()) &&
+           ParseNumberField(Edit(1000)->text().toStdString()) && ParseNumberField(Edit(1019)->text().toStdString());
 }
 
 void CVantrelDlg::RefuseField(QLineEdit* edit) {
@@ -426,15 +436,18 @@ void CVantrelDlg::OnSysCommand(unsigned command) {
 void CVantrelDlg::MinimizeWindow() {
     m_bMinimized = true;
     // Hidden only where the tray icon gives a way back; else on the task bar.
-    if (m_tray.UpdateTrayPresence())
+    const bool inTray = m_tray.UpdateTrayPresence();
+    if (inTray)
         hide();
     else if (!isMinimized() || !isVisible())
         showMinimized();
+    m_tray.WatchPresence(inTray);
     m_tray.SetDefaultItem(ID_SYSTRAY_RESTORE, false);
 }
 
 void CVantrelDlg::RestoreWindow() {
     m_bMinimized = false;
+    m_tray.WatchPresence(false);
     m_tray.UpdateTrayPresence();
     showNormal();
     raise();
@@ -502,7 +515,9 @@ void CVantrelDlg::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void CVantrelDlg::ShowAbout() {
+    // Modal for the dialog only: the tray icon and its menu keep working while it is open.
     CAboutDlg about(this);
+    about.setWindowModality(Qt::WindowModal);
     about.exec();
 }
 

@@ -65,6 +65,8 @@ public:
     void AllowClose() { m_bCloseAllowed = true; }
     // EndDialog has run.
     bool HasEnded() const { return m_bEnded; }
+    // Every number field holds a number it takes, so reading the fields would refuse nothing.
+    bool FieldsAcceptable() const;
 
     // IDialogView
     bool ReadFields() override;

@@ -1,4 +1,5 @@
 // The main dialog's controls, their layout and its window menu.
+#include "ui/autostart.h"
 #include "ui/percentbar.h"
 #include "ui/vantreldlg.h"
 
@@ -15,6 +16,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 #include <utility>
 
@@ -58,11 +60,15 @@ void CVantrelDlg::BuildLayout() {
     const int fieldWidth = fontMetrics().horizontalAdvance(Text("4294967295")) + 16;
     auto addRow = [&](const char* label, QWidget* field) {
         field->setFixedWidth(fieldWidth);
-        cacheGrid->addWidget(FixedLabel(label), row, 0);
+        QLabel* caption = FixedLabel(label);
+        // The label's mnemonic focuses its field; a counter is read out under its caption.
+        caption->setBuddy(field);
+        field->setAccessibleName(caption->text().remove(QLatin1Char('&')).chopped(1));
+        cacheGrid->addWidget(caption, row, 0);
         cacheGrid->addWidget(field, row++, 1);
     };
-    addRow("Maximum Processes:", MakeEdit(1004));
-    addRow("Desired Cache Size:", MakeEdit(1000));
+    addRow("&Maximum Processes:", MakeEdit(1004));
+    addRow("&Desired Cache Size:", MakeEdit(1000));
     addRow("Current Cache Size:", MakeCounter(1001));
     addRow("Processing:", MakeCounter(1011));
     addRow("Waiting to Process:", MakeCounter(1003));
@@ -70,54 +76,59 @@ void CVantrelDlg::BuildLayout() {
     addRow("Need to Fill:", MakeCounter(1032));
     auto* left = new QVBoxLayout;
     left->addLayout(cacheGrid);
-    left->addWidget(MakeControl<QCheckBox>(1012, Text("Hide Processing")));
-    left->addWidget(MakeControl<QCheckBox>(1031, Text("Auto Transmit")));
-    left->addWidget(MakeControl<QCheckBox>(1054, Text("Display Transmit")));
+    left->addWidget(MakeControl<QCheckBox>(1012, Text("&Hide Processing")));
+    left->addWidget(MakeControl<QCheckBox>(1031, Text("&Auto Transmit")));
+    left->addWidget(MakeControl<QCheckBox>(1054, Text("Display &Transmit")));
     left->addStretch();
 
     // Right: the server, progress and priority groups.
     auto* server = new QGroupBox(Text("Proxy/Socks Server"));
     auto* serverGrid = new QGridLayout(server);
     auto* modes = new QHBoxLayout;
-    modes->addWidget(MakeControl<QRadioButton>(1013, Text("No Proxy/Socks")));
-    modes->addWidget(MakeControl<QRadioButton>(1014, Text("Proxy Server")));
-    modes->addWidget(MakeControl<QRadioButton>(1015, Text("Socks Server")));
+    modes->addWidget(MakeControl<QRadioButton>(1013, Text("No Proxy/Soc&ks")));
+    modes->addWidget(MakeControl<QRadioButton>(1014, Text("Pro&xy Server")));
+    modes->addWidget(MakeControl<QRadioButton>(1015, Text("&Socks Server")));
     serverGrid->addLayout(modes, 0, 0, 1, 3);
-    serverGrid->addWidget(MakeControl<QLabel>(1016, Text("Host:")), 1, 0);
+    serverGrid->addWidget(MakeControl<QLabel>(1016, Text("H&ost:")), 1, 0);
     serverGrid->addWidget(MakeEdit(1018), 1, 1, 1, 2);
-    serverGrid->addWidget(MakeControl<QLabel>(1017, Text("Port:")), 2, 0);
+    serverGrid->addWidget(MakeControl<QLabel>(1017, Text("&Port:")), 2, 0);
     serverGrid->addWidget(MakeEdit(1019), 2, 1);
-    serverGrid->addWidget(MakeControl<QCheckBox>(1052, Text("Use Colon")), 2, 2);
-    serverGrid->addWidget(MakeControl<QLabel>(1022, Text("Socks UserName:")), 3, 0);
+    serverGrid->addWidget(MakeControl<QCheckBox>(1052, Text("Use &Colon")), 2, 2);
+    serverGrid->addWidget(MakeControl<QLabel>(1022, Text("Socks &UserName:")), 3, 0);
     serverGrid->addWidget(MakeEdit(1020), 3, 1, 1, 2);
-    serverGrid->addWidget(MakeControl<QLabel>(1023, Text("Socks Password:")), 4, 0);
+    serverGrid->addWidget(MakeControl<QLabel>(1023, Text("Socks Passwo&rd:")), 4, 0);
     QLineEdit* password = MakeEdit(1021);
+    for (auto [labelId, editId] : {std::pair{1016, 1018}, {1017, 1019}, {1022, 1020}, {1023, 1021}})
+        qobject_cast<QLabel*>(Control(labelId))->setBuddy(Control(editId));
     password->setEchoMode(QLineEdit::Password);
     serverGrid->addWidget(password, 4, 1, 1, 2);
 
     auto* progress = new QGroupBox(Text("Progress Monitoring"));
     auto* progressGrid = new QGridLayout(progress);
-    progressGrid->addWidget(MakeControl<QCheckBox>(1040, Text("Use Vantrel")), 0, 0, 1, 2);
-    progressGrid->addWidget(MakeControl<QCheckBox>(1041, Text("Use ORVA Spy")), 0, 2, 1, 2);
-    progressGrid->addWidget(MakeControl<QCheckBox>(1045, Text("Use 24Hr Clock")), 1, 0, 1, 2);
-    progressGrid->addWidget(MakeControl<QCheckBox>(1046, Text("Create ORVALog.csv")), 1, 2, 1, 2);
+    progressGrid->addWidget(MakeControl<QCheckBox>(1040, Text("Use &Vantrel")), 0, 0, 1, 2);
+    progressGrid->addWidget(MakeControl<QCheckBox>(1041, Text("Use ORVA Sp&y")), 0, 2, 1, 2);
+    progressGrid->addWidget(MakeControl<QCheckBox>(1045, Text("Use &24Hr Clock")), 1, 0, 1, 2);
+    progressGrid->addWidget(MakeControl<QCheckBox>(1046, Text("Create ORVA&Log.csv")), 1, 2, 1, 2);
     progressGrid->addWidget(FixedLabel("Est. Times:   Total:"), 2, 0);
-    progressGrid->addWidget(MakeControl<QLabel>(1030), 2, 1);
+    for (auto [id, name] : {std::pair{1030, "Estimated total time"}, {1043, "Time left"}, {1044, "Completion"}})
+        MakeControl<QLabel>(id)->setAccessibleName(Text(name));
+    progressGrid->addWidget(Control(1030), 2, 1);
     progressGrid->addWidget(FixedLabel("Left:"), 2, 2);
-    progressGrid->addWidget(MakeControl<QLabel>(1043), 2, 3);
+    progressGrid->addWidget(Control(1043), 2, 3);
     progressGrid->addWidget(FixedLabel("Completion:"), 3, 0);
-    progressGrid->addWidget(MakeControl<QLabel>(1044), 3, 1, 1, 3);
+    progressGrid->addWidget(Control(1044), 3, 1, 1, 3);
     m_bar = MakeControl<CPercentBar>(1029);
+    m_bar->setAccessibleName(Text("Progress of the current work unit"));
     progressGrid->addWidget(m_bar, 4, 0, 1, 3);
     progressGrid->addWidget(MakeControl<QPushButton>(1026, Text("Update Progress Now")), 4, 3);
 
     auto* priority = new QGroupBox(Text("ORVA Client Priority"));
     auto* priorityRow = new QHBoxLayout(priority);
-    priorityRow->addWidget(MakeControl<QRadioButton>(1048, Text("Low")));
-    priorityRow->addWidget(MakeControl<QRadioButton>(1050, Text("Normal")));
-    priorityRow->addWidget(MakeControl<QRadioButton>(1049, Text("High")));
+    priorityRow->addWidget(MakeControl<QRadioButton>(1048, Text("Lo&w")));
+    priorityRow->addWidget(MakeControl<QRadioButton>(1050, Text("&Normal")));
+    priorityRow->addWidget(MakeControl<QRadioButton>(1049, Text("H&igh")));
     priorityRow->addStretch();
-    priorityRow->addWidget(MakeControl<QCheckBox>(1053, Text("Set Processor Affinity")));
+    priorityRow->addWidget(MakeControl<QCheckBox>(1053, Text("Set Processor A&ffinity")));
 
     auto* right = new QVBoxLayout;
     right->addWidget(server);
@@ -125,8 +136,8 @@ void CVantrelDlg::BuildLayout() {
     right->addWidget(priority);
 
     auto* buttons = new QHBoxLayout;
-    buttons->addWidget(MakeControl<QPushButton>(1051, Text("Save Config")));
-    buttons->addWidget(MakeControl<QPushButton>(1028, Text("New Client")));
+    buttons->addWidget(MakeControl<QPushButton>(1051, Text("Save Confi&g")));
+    buttons->addWidget(MakeControl<QPushButton>(1028, Text("N&ew Client")));
     buttons->addStretch();
     m_transmitButton = MakeControl<QPushButton>(1008, Text("Transmit"));
     buttons->addWidget(m_transmitButton);
@@ -156,6 +167,25 @@ void CVantrelDlg::BuildWindowMenu() {
     QAction* about = m_windowMenu->addAction(Text("&About Vantrel..."));
     about->setProperty(kCommandIdProperty, kAboutCommand);
     about->setShortcut(QKeySequence(QKeySequence::HelpContents));
+    // Beside the window's own items, the desktop's way to start with the session.
+    m_windowMenu->addSeparator();
+    QAction* login = m_windowMenu->addAction(Text("Start at login"));
+    login->setCheckable(true);
+    login->setChecked(IsStartAtLogin());
+    connect(login, &QAction::toggled, this, [this, login](bool on) {
+        if (!SetStartAtLogin(on, m_strOwnExecutable)) {
+            const QSignalBlocker quiet(login);
+            login->setChecked(IsStartAtLogin());
+        }
+    });
+    // Ctrl+Q ends the program as the Exit button does.
+    auto* quit = new QAction(Text("Exit"), this);
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    addAction(quit);
+    connect(quit, &QAction::triggered, this, [this] {
+        if (m_controller != nullptr && !m_bEnded)
+            m_controller->Exit();
+    });
     for (QAction* action : {m_transmitAction, about}) {
         addAction(action); // the shortcuts work while the menu is closed
         connect(action, &QAction::triggered, this,

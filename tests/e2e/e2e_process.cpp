@@ -159,6 +159,29 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds t
     return true;
 }
 
+CVirtualDisplay::CVirtualDisplay(const std::string& xvfb, const std::string& logPath)
+    : m_server({xvfb, "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"}, MergedEnvironment({}), {},
+               logPath, true) {
+    if (!m_server.Started())
+        return;
+    std::optional<std::string> number = m_server.ReadLine();
+    if (number && !number->empty())
+        m_name = ":" + *number;
+}
+
+std::string VisibleWindows(const std::string& xdotool, const Environment& env, const std::string& title) {
+    return RunToEnd({xdotool, "search", "--onlyvisible", "--name", "^" + title + "$"}, env).output;
+}
+
+bool InstallPortableCopy(const std::string& dir) {
+    // Copied, not linked: the program directory is where the executable lies.
+    bool copied = platform::CopyFile(VANTREL_E2E_PROGRAM, dir + "/vantrel", false) &&
+                  platform::CopyFile(VANTREL_TEST_ORVA_SIM, dir + "/ORVA_sim_cmdline.exe", false);
+    ::chmod((dir + "/vantrel").c_str(), 0755);
+    ::chmod((dir + "/ORVA_sim_cmdline.exe").c_str(), 0755);
+    return copied;
+}
+
 std::vector<ClientProcess> ClientsBeneath(const std::string& dir) {
     namespace fs = std::filesystem;
     const std::string variable = "VANTREL_CONSOLE_TITLE=";

@@ -59,6 +59,25 @@ RunResult RunToEnd(const std::vector<std::string>& argv, const Environment& env,
 // tell nobody when they are ready, so the test looks.
 bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
 
+// An X server of its own (Xvfb, a free display number it picks and tells once it accepts
+// clients), with a screen of 1280x800.
+class CVirtualDisplay {
+public:
+    CVirtualDisplay(const std::string& xvfb, const std::string& logPath);
+    // ":N", or empty when the server did not start.
+    const std::string& Name() const { return m_name; }
+
+private:
+    CChild m_server;
+    std::string m_name;
+};
+
+// The ids of the mapped windows whose name is exactly title (xdotool search --onlyvisible).
+std::string VisibleWindows(const std::string& xdotool, const Environment& env, const std::string& title);
+
+// Copies the built program and the simulated client into dir, as a portable copy has them.
+bool InstallPortableCopy(const std::string& dir);
+
 // Processes that carry a console title (VANTREL_CONSOLE_TITLE) and work in a directory beneath
 // dir: the clients a program in dir started, each with its title.
 struct ClientProcess {

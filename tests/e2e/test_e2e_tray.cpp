@@ -100,22 +100,14 @@ TEST(EndToEnd, TrayProcessTransmitAndPostedExit) {
     for (const char* log : {"/xvfb.log", "/trayer.log", "/vantrel.log"})
         platform::DeleteFile(logs + log);
     ASSERT_EQ(::mkdir(runtime.c_str(), 0700), 0);
-    // Copied, not linked: the program directory is where the executable lies.
-    ASSERT_TRUE(platform::CopyFile(VANTREL_E2E_PROGRAM, program + "/vantrel", false));
-    ASSERT_TRUE(platform::CopyFile(VANTREL_TEST_ORVA_SIM, program + "/ORVA_sim_cmdline.exe", false));
-    ::chmod((program + "/vantrel").c_str(), 0755);
-    ::chmod((program + "/ORVA_sim_cmdline.exe").c_str(), 0755);
+    ASSERT_TRUE(InstallPortableCopy(program));
     test::WriteFile(program + "/vantrel.cfg", "-auto -verbose -ORVALog -cpu 2\r\n");
     test::MakeDirs(program + "/1");
     test::MakeDirs(program + "/2");
 
-    // A display of its own: Xvfb picks a free number and tells it once it accepts clients.
-    CChild server({*xvfb, "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"}, MergedEnvironment({}),
-                  {}, logs + "/xvfb.log", true);
-    ASSERT_TRUE(server.Started());
-    std::optional<std::string> number = server.ReadLine();
-    ASSERT_TRUE(number && !number->empty()) << "Xvfb did not start";
-    const std::string display = ":" + *number;
+    CVirtualDisplay server(*xvfb, logs + "/xvfb.log");
+    const std::string display = server.Name();
+    ASSERT_FALSE(display.empty()) << "Xvfb did not start";
 
     const Environment x = MergedEnvironment({{"DISPLAY", display}});
     ASSERT_TRUE(WaitFor([&] { return RunToEnd({*xwininfo, "-root"}, x).exitCode == 0; }, 20s)) << "no display";

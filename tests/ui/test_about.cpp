@@ -5,6 +5,8 @@
 #include <QUrl>
 #include <vector>
 
+#include "platform/fileops.h"
+#include "support/tempdir.h"
 #include "ui/aboutdlg.h"
 
 namespace vantrel::test {
@@ -64,6 +66,34 @@ TEST(AboutBox, HomeOpensThePageThroughTheOpenerAndOkCloses) {
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(opened.size(), 1u);
+}
+
+TEST(AboutBox, HomeIsAPageThatExistsForEveryCopyAndTheBoxSaysWhatVantrelIs) {
+    TempDir dir;
+    const QString installed = QString::fromStdString(dir / "installed-README.md");
+    const QString source = QString::fromStdString(dir / "source-README.md");
+    const QString spare = QString::fromStdString(dir.Path());
+    WriteFile(source.toStdString(), "# Vantrel\n");
+    // The installed README first; when it is missing, the one beside the source.
+    EXPECT_EQ(ChooseHomePage({installed, source}, QStringLiteral("https://example.org/vantrel"), spare),
+              QUrl::fromLocalFile(source));
+    WriteFile(installed.toStdString(), "# Vantrel\n");
+    EXPECT_EQ(ChooseHomePage({installed, source}, {}, spare), QUrl::fromLocalFile(installed));
+    // Neither: the project's address, or else the README the program carries, put on disk.
+    const QStringList missing{QString::fromStdString(dir / "none-1"), QString::fromStdString(dir / "none-2")};
+    EXPECT_EQ(ChooseHomePage(missing, QStringLiteral("https://example.org/vantrel"), spare),
+              QUrl(QStringLiteral("https://example.org/vantrel")));
+    QUrl carried = ChooseHomePage(missing, {}, spare);
+    ASSERT_TRUE(carried.isLocalFile());
+    std::string text = platform::ReadFileText(carried.toLocalFile().toStdString()).value_or("");
+    EXPECT_NE(text.find("# Vantrel"), std::string::npos) << "the carried README is not the program's";
+    EXPECT_TRUE(VantrelHomeUrl().isValid());
+
+    CAboutDlg about;
+    QStringList texts;
+    for (QLabel* label : about.findChildren<QLabel*>())
+        texts << label->text();
+    EXPECT_TRUE(texts.contains(QString::fromUtf8(kAboutDescription)));
 }
 
 } // namespace

@@ -3,9 +3,12 @@
 #include "platform/process.h"
 #include "test_dialog_support.h"
 #include "ui/messagechannel.h"
+#include "ui/programdirlock.h"
 #include "ui/vantrelapp.h"
 
+#include <QThread>
 #include <QTimer>
+#include <atomic>
 #include <csignal>
 
 namespace vantrel {
@@ -193,6 +196,56 @@ TEST(App, ASignalOrTheApplicationQuittingEndsItLikeExitButTheTitleBarCloseDoesNo
               0);
     EXPECT_TRUE(minimisedAndRunning);
     EXPECT_FALSE(hung);
+}
+
+TEST(App, ASecondStartInTheSameProgramDirectoryHandsOverAndTouchesNothing) {
+    AskingProgram scene;
+    const std::string dir = scene.program.dir.Path();
+    scene.program.MakeInstance(1);
+    // The running copy: its lock, and its channel answering from a thread of its own as another
+    // process would.
+    CProgramDirLock held;
+    ASSERT_EQ(held.Acquire(dir), CProgramDirLock::EResult::Taken);
+    EXPECT_EQ(CProgramDirLock::ReadHolder(dir), ::getpid());
+    QThread thread;
+    auto* channel = new CMessageChannel(scene.ChannelDir());
+    channel->SetProgramDirectory(dir);
+    channel->moveToThread(&thread);
+    std::atomic<int> shows{0};
+    QObject::connect(channel, &CMessageChannel::ShowRequested, channel, [&] { ++shows; }, Qt::DirectConnection);
+    thread.start();
+    bool listening = false;
+    QMetaObject::invokeMethod(channel, [&] { listening = channel->Listen(); }, Qt::BlockingQueuedConnection);
+    ASSERT_TRUE(listening);
+
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(scene.Run(scene.Environment({"-cpu", "3", "-auto"})), 0);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("already runs"), std::string::npos);
+    EXPECT_EQ(shows.load(), 1);
+    // Nothing of the cache was looked at: no client asked for, no directory made or removed.
+    EXPECT_TRUE(scene.prompts.questions.empty());
+    EXPECT_TRUE(platform::PathExists(scene.program.Instance(1)));
+    EXPECT_FALSE(platform::PathExists(scene.program.Instance(2)));
+    QMetaObject::invokeMethod(channel, [channel] { delete channel; }, Qt::BlockingQueuedConnection);
+    thread.quit();
+    thread.wait();
+
+    // Once the other copy has ended, a start runs there as usual and holds the directory.
+    held.Release();
+    bool hung = false;
+    bool lockedWhileRunning = false;
+    EXPECT_EQ(RunAndEnd(
+                  scene,
+                  [&](CVantrelApp& app) {
+                      CProgramDirLock probe;
+                      lockedWhileRunning = probe.Acquire(dir) == CProgramDirLock::EResult::HeldByOther;
+                      app.EndFromOutside();
+                  },
+                  hung),
+              0);
+    EXPECT_FALSE(hung);
+    EXPECT_TRUE(lockedWhileRunning);
+    EXPECT_EQ(held.Acquire(dir), CProgramDirLock::EResult::Taken) << "the lock outlived the program";
 }
 
 } // namespace

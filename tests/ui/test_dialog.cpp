@@ -2,6 +2,7 @@
 // the way it minimises, offscreen and without sleeping.
 #include "core/optiontext.h"
 #include "test_dialog_support.h"
+#include "ui/autostart.h"
 #include "ui/percentbar.h"
 #include "ui/trayrules.h"
 
@@ -11,6 +12,7 @@
 #include <QGroupBox>
 #include <QMenu>
 #include <QPushButton>
+#include <QTimer>
 #include <QRadioButton>
 #include <QtTest/qtestspontaneevent.h>
 #include <map>
@@ -105,17 +107,18 @@ TEST(Dialog, EveryControlCarriesItsIdAndCaption) {
         EXPECT_TRUE(control->inherits(expected.className)) << control->metaObject()->className();
         if (expected.caption == nullptr)
             continue;
-        if (auto* button = qobject_cast<QAbstractButton*>(control))
-            EXPECT_EQ(button->text(), Text(expected.caption));
-        else
-            EXPECT_EQ(qobject_cast<QLabel*>(control)->text(), Text(expected.caption));
+        // The caption as shown: a mnemonic's marker is not part of it.
+        QString shown = qobject_cast<QAbstractButton*>(control) != nullptr
+                            ? qobject_cast<QAbstractButton*>(control)->text()
+                            : qobject_cast<QLabel*>(control)->text();
+        EXPECT_EQ(shown.remove(QLatin1Char('&')), Text(expected.caption));
     }
 
     EXPECT_EQ(scene.dialog->windowTitle(), Text("Vantrel"));
     EXPECT_EQ(scene.dialog->property(kControlIdProperty).toInt(), 102);
     QStringList labels;
     for (QLabel* label : scene.dialog->findChildren<QLabel*>())
-        labels << label->text();
+        labels << label->text().remove(QLatin1Char('&'));
     for (const char* fixed :
          {"Maximum Processes:", "Desired Cache Size:", "Current Cache Size:", "Processing:", "Waiting to Process:",
           "Need to Fill:", "Ready to Transmit:", "Est. Times:   Total:", "Left:", "Completion:"})
@@ -126,12 +129,13 @@ TEST(Dialog, EveryControlCarriesItsIdAndCaption) {
     EXPECT_EQ(groups,
               (QStringList{Text("Proxy/Socks Server"), Text("Progress Monitoring"), Text("ORVA Client Priority")}));
 
-    // The window menu's two items with their commands.
+    // The window menu's two items with their commands, then the desktop's "Start at login".
     QList<QAction*> items;
     for (QAction* action : scene.dialog->WindowMenu()->actions())
         if (!action->isSeparator())
             items << action;
-    ASSERT_EQ(items.size(), 2);
+    ASSERT_EQ(items.size(), 3);
+    EXPECT_EQ(items[2]->text(), Text("Start at login"));
     EXPECT_EQ(items[0]->text(), Text("Transmit"));
     EXPECT_EQ(items[0]->property(kCommandIdProperty).toUInt(), kTransmitCommand);
     EXPECT_EQ(items[1]->text(), Text("&About Vantrel..."));
@@ -331,6 +335,66 @@ TEST(Dialog, WithATrayMinimiseHidesAndTheDefaultItemFollows) {
     minimised.Init();
     EXPECT_FALSE(minimised.dialog->isVisible());
     EXPECT_TRUE(minimised.dialog->IsMinimized());
+}
+
+} // namespace
+} // namespace vantrel
+
+namespace vantrel {
+namespace {
+
+TEST(Dialog, StartAtLoginWritesAndRemovesTheAutostartEntry) {
+    test::TempDir config;
+    const char* old = std::getenv("XDG_CONFIG_HOME");
+    const std::string saved = old != nullptr ? old : "";
+    ::setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
+    {
+        test::DialogScene scene;
+        QAction* login = nullptr;
+        for (QAction* action : scene.dialog->WindowMenu()->actions())
+            if (action->text() == QStringLiteral("Start at login"))
+                login = action;
+        ASSERT_NE(login, nullptr);
+        EXPECT_FALSE(login->isChecked());
+        login->setChecked(true);
+        const std::string entry = config / "autostart/vantrel.desktop";
+        std::string text = platform::ReadFileText(entry).value_or("");
+        EXPECT_NE(text.find("Exec=\"" + scene.program.exe + "\" -min\n"), std::string::npos) << text;
+        login->setChecked(false);
+        EXPECT_FALSE(platform::PathExists(entry));
+    }
+    // A path with the characters an Exec line must escape stays one argument.
+    EXPECT_EQ(QuoteExecArgument(QStringLiteral("/home/a b/$x\\\"q")),
+              QStringLiteral("\"/home/a b/\\\\$x\\\\\\\\\\\\\"q\""));
+    if (old != nullptr)
+        ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+    else
+        ::unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST(Dialog, TheWindowComesBackWhenTheTrayGoesAwayAndBoxesBlockOnlyTheDialog) {
+    test::DialogScene scene({}, true);
+    scene.Init();
+    scene.dialog->OnSysCommand(SC_MINIMIZE);
+    ASSERT_FALSE(scene.dialog->isVisible());
+    // The panel quits while the window is hidden in it: the window must not be lost.
+    scene.trayUp = false;
+    EXPECT_TRUE(test::WaitUntil([&] { return scene.dialog->isVisible() && scene.dialog->isMinimized(); }))
+        << "the hidden window stayed out of reach";
+    scene.dialog->OnSysCommand(SC_RESTORE);
+    EXPECT_TRUE(scene.dialog->isVisible());
+
+    // The About box is modal for the dialog alone, so the tray icon and its menu keep working.
+    Qt::WindowModality modality = Qt::NonModal;
+    QTimer::singleShot(0, scene.dialog.get(), [&] {
+        QWidget* box = QApplication::activeModalWidget();
+        if (box != nullptr) {
+            modality = box->windowModality();
+            box->close();
+        }
+    });
+    scene.dialog->OnSysCommand(kAboutCommand);
+    EXPECT_EQ(modality, Qt::WindowModal);
 }
 
 } // namespace

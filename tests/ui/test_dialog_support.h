@@ -103,7 +103,7 @@ struct ProgramDir {
 class DialogScene {
 public:
     explicit DialogScene(std::vector<std::string> arguments = {}, bool trayAvailable = false)
-        : store(program.dir.Path(), "vantrel", runningSlots), tray([trayAvailable] { return trayAvailable; }) {
+        : store(program.dir.Path(), "vantrel", runningSlots), trayUp(trayAvailable), tray([this] { return trayUp; }) {
         CClientChooser chooser(prompts);
         EXPECT_TRUE(store.SelectClientAtStartup(chooser));
         dialog = std::make_unique<CVantrelDlg>(options, store, tray, prompts, program.exe);
@@ -145,6 +145,7 @@ public:
     CRunningSlots runningSlots;
     CCacheStore store;
     COptions options;
+    bool trayUp; // whether a notification area is there now
     CSystemTray tray;
     CPresetPrompts prompts;
     std::unique_ptr<CVantrelDlg> dialog;

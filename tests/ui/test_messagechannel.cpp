@@ -8,7 +8,10 @@
 #include <QLocalSocket>
 #include <QSignalSpy>
 #include <QTest>
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <future>
 #include <gtest/gtest.h>
 #include <optional>
 #include <sys/socket.h>
@@ -167,33 +170,100 @@ TEST(MessageChannel, AClosedChannelTakesItsSocketAlong) {
     EXPECT_EQ(PostToAllCopies(dir, 16), 0u);
 }
 
+// Runs a command-line request on a thread of its own, as another process would, while this
+// thread's channels answer it.
+int RunAnswered(std::vector<std::string> words) {
+    std::future<int> result = std::async(std::launch::async, [words] { return RunRequest(words); });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+                                30000));
+    return result.get();
+}
+
 TEST(MessageChannel, CommandLineRequests) {
     TempDir runtime;
+    TempDir programDir;
+    TempDir elsewhere;
     ScopedEnv env("XDG_RUNTIME_DIR", runtime.Path());
     ASSERT_EQ(GetChannelDirectory(), runtime / "vantrel");
     CMessageChannel channel(GetChannelDirectory());
+    channel.SetProgramDirectory(programDir.Path());
+    bool refuse = false;
+    channel.SetRequestJudge([&](const ChannelRequest&) { return refuse ? EChannelReply::Refused : EChannelReply::Done; });
     ASSERT_TRUE(channel.Listen());
     QSignalSpy spy(&channel, &CMessageChannel::MessageReceived);
 
-    EXPECT_EQ(RunRequest({"vantrel", "--post", "16"}), 0);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(RunAnswered({"vantrel", "--post", "16"}), 0);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("reached 1 running copy"), std::string::npos);
     ASSERT_TRUE(QTest::qWaitFor([&] { return spy.size() == 1; }, 5000));
     EXPECT_EQ(spy.front().front().toUInt(), 16u);
+
+    // Limited to one program directory: only the copy working there.
+    EXPECT_EQ(RunAnswered({"vantrel", "--post", "16", "--program-dir", elsewhere.Path()}), 1);
+    EXPECT_EQ(RunAnswered({"vantrel", "--post", "16", "--program-dir=" + programDir.Path() + "/."}), 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return spy.size() == 2; }, 5000));
+    EXPECT_EQ(spy.size(), 2) << "the copy of another directory acted on the post";
+
+    // A copy that refuses (a field left invalid) is reported and the answer is not success; it
+    // still gets the message, so it shows the user why.
+    refuse = true;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(RunAnswered({"vantrel", "--post", "16"}), 1);
+    std::string refusal = testing::internal::GetCapturedStderr();
+    EXPECT_NE(refusal.find("refused"), std::string::npos);
+    EXPECT_NE(refusal.find(programDir.Path()), std::string::npos) << refusal;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return spy.size() == 3; }, 5000));
 
     EXPECT_EQ(RunRequest({"vantrel", "--post"}), 2);
     EXPECT_EQ(RunRequest({"vantrel", "--post", "-1"}), 2);
     EXPECT_EQ(RunRequest({"vantrel", "--post", "16x"}), 2);
-    // Option keywords are the program's own business.
+    EXPECT_EQ(RunRequest({"vantrel", "--post", "16", "--program-dir"}), 2);
+    EXPECT_EQ(RunRequest({"vantrel", "--post", "16", "--program-dir", runtime / "missing"}), 2);
+    // Option keywords are the program's own business; a mistyped long option is not.
     EXPECT_EQ(RunRequest({"vantrel", "-auto", "-cpu", "2"}), -1);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(RunRequest({"vantrel", "-auto", "--cpu", "2"}), 2);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("--cpu"), std::string::npos);
 
+    for (const char* help : {"--help", "-h"}) {
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(RunRequest({"vantrel", "-auto", help}), 0);
+        std::string usage = testing::internal::GetCapturedStdout();
+        for (const char* word : {"--post N", "--program-dir", "--version", "-socks_server", "-ORVALog", "-cpu N",
+                                 "VANTREL_TIME_SCALE"})
+            EXPECT_NE(usage.find(word), std::string::npos) << word;
+    }
     testing::internal::CaptureStdout();
-    EXPECT_EQ(RunRequest({"vantrel", "-auto", "--help"}), 0);
-    std::string usage = testing::internal::GetCapturedStdout();
-    for (const char* word : {"--post N", "-socks_server", "-ORVALog", "-cpu N", "VANTREL_TIME_SCALE"})
-        EXPECT_NE(usage.find(word), std::string::npos) << word;
+    EXPECT_EQ(RunRequest({"vantrel", "--version"}), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("Vantrel ", 0), 0u);
+    EXPECT_EQ(spy.size(), 3) << "a request that only prints reached a copy";
+
+    // With nobody listening, --post says so and fails.
+    TempDir quiet;
+    ::setenv("XDG_RUNTIME_DIR", quiet.Path().c_str(), 1);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(RunRequest({"vantrel", "--post", "16"}), 1);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("no running Vantrel"), std::string::npos);
 
     // Without a runtime directory the per-user directory under /tmp is used.
     ::unsetenv("XDG_RUNTIME_DIR");
     EXPECT_EQ(GetChannelDirectory(), "/tmp/vantrel-" + std::to_string(::getuid()));
+}
+
+TEST(MessageChannel, NoDisplayIsOneLineAndExitCode1) {
+    ScopedEnv noX("DISPLAY", "");
+    ScopedEnv noWayland("WAYLAND_DISPLAY", "");
+    ScopedEnv platform("QT_QPA_PLATFORM", "xcb");
+    char name[] = "vantrel";
+    char* argv[] = {name, nullptr};
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(CheckDisplay(1, argv), 1);
+    std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    EXPECT_NE(said.find("display"), std::string::npos);
+    // A platform without a display (the tests' own) needs none.
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    EXPECT_EQ(CheckDisplay(1, argv), std::nullopt);
 }
 
 } // namespace

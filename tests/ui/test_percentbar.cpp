@@ -3,6 +3,7 @@
 #include <QFontMetrics>
 #include <QImage>
 #include <QPainter>
+#include <QPalette>
 #include <climits>
 #include <cmath>
 #include <limits>
@@ -18,6 +19,17 @@ const QRgb kWhite = qRgb(255, 255, 255);
 // A bar of the given size rendered to an image; red marks any pixel the bar left unpainted.
 class PercentBarTest : public ::testing::Test {
 protected:
+    // The bar paints in the palette's selection colours; a light theme's are blue on white.
+    PercentBarTest() { UsePalette(kBlue, kWhite, kWhite); }
+
+    void UsePalette(QRgb highlight, QRgb highlightedText, QRgb base) {
+        QPalette palette = bar.palette();
+        palette.setColor(QPalette::Highlight, QColor(highlight));
+        palette.setColor(QPalette::HighlightedText, QColor(highlightedText));
+        palette.setColor(QPalette::Base, QColor(base));
+        bar.setPalette(palette);
+    }
+
     QImage Render(int width, int height = 40) {
         bar.resize(width, height);
         QImage image(bar.size(), QImage::Format_RGB32);
@@ -121,6 +133,20 @@ TEST_F(PercentBarTest, ATinyFractionFillsNothingButTheLabelShowsIt) {
     // One percent of 200 pixels is two.
     bar.SetPercent(0.01f);
     ExpectBar(Render(200), 2, QStringLiteral("1.00 %"));
+}
+
+TEST_F(PercentBarTest, ADarkThemeKeepsTheBarReadableAndAScreenReaderReadsItsValue) {
+    const QRgb highlight = qRgb(61, 174, 233);
+    const QRgb base = qRgb(35, 38, 41);
+    UsePalette(highlight, qRgb(252, 252, 252), base);
+    bar.SetPercent(0.25f);
+    QImage image = Render(200);
+    EXPECT_EQ(image.pixel(2, 2), highlight);
+    EXPECT_EQ(image.pixel(197, 2), base);
+    // Its value as text, not only as pixels; no stop on Tab and no text menu.
+    EXPECT_EQ(bar.text(), QStringLiteral("25.00 %"));
+    EXPECT_EQ(bar.focusPolicy(), Qt::NoFocus);
+    EXPECT_EQ(bar.contextMenuPolicy(), Qt::NoContextMenu);
 }
 
 TEST(PercentBarSplit, RoundsLikeMulDivAndNeverGoesNegative) {

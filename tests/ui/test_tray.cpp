@@ -283,6 +283,58 @@ TEST(TrayMenu, TheRealMenuOpensAndItsChoiceReachesTheDialog) {
     EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
 }
 
+TEST(TrayProtocols, AStatusNotifierHostGetsTheMenuAndASingleClickDoesTheDefault) {
+    CSystemTray sni([] { return true; }, [] { return true; });
+    QSignalSpy commands(&sni, &CSystemTray::commandChosen);
+    bool popped = false;
+    sni.SetMenuPresenter([&](QMenu&, const QPoint&) -> QAction* {
+        popped = true;
+        return nullptr;
+    });
+    ASSERT_TRUE(sni.AddToTray(WM_APP_3, QStringLiteral("Vantrel"), LoadVantrelIcon(kIconWorkHeld), kTrayIconId));
+    ASSERT_TRUE(sni.IsStatusNotifier());
+    QMenu* menu = sni.HostMenu();
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(sni.TrayIcon()->contextMenu(), menu);
+    ASSERT_EQ(menu->actions().size(), 9);
+
+    sni.SetDefaultItem(ID_SYSTRAY_RESTORE, false);
+    EXPECT_EQ(sni.OnIconNotify(kTrayIconId, QSystemTrayIcon::Trigger), 1);
+    ASSERT_EQ(commands.size(), 1);
+    EXPECT_EQ(commands.at(0).at(0).toUInt(), ID_SYSTRAY_RESTORE);
+    // The host shows the menu itself: nothing pops at the pointer.
+    EXPECT_EQ(sni.OnIconNotify(kTrayIconId, QSystemTrayIcon::Context), 1);
+    EXPECT_FALSE(popped);
+    EXPECT_EQ(commands.size(), 1);
+
+    // Before it opens, the menu is the resource's again, every item enabled, the default bold.
+    menu->actions().at(8)->setText(QStringLiteral("Stop Transmit"));
+    menu->actions().at(0)->setEnabled(false);
+    sni.SetDefaultItem(ID_SYSTRAY_MINIMIZE, false);
+    Q_EMIT menu->aboutToShow();
+    EXPECT_EQ(menu->actions().at(8)->text(), QStringLiteral("Transmit"));
+    EXPECT_TRUE(menu->actions().at(0)->isEnabled());
+    ASSERT_NE(menu->defaultAction(), nullptr);
+    EXPECT_EQ(menu->defaultAction()->text(), QStringLiteral("Minimize"));
+    // The host's choice arrives as the item's command.
+    menu->actions().at(5)->trigger();
+    ASSERT_EQ(commands.size(), 2);
+    EXPECT_EQ(commands.at(1).at(0).toUInt(), ID_SYSTRAY_SAVECONFIG);
+
+    // XEmbed keeps the double click: a single click is only its first half, and no menu is handed
+    // to the area.
+    CSystemTray xembed([] { return true; }, [] { return false; });
+    QSignalSpy xembedCommands(&xembed, &CSystemTray::commandChosen);
+    ASSERT_TRUE(xembed.AddToTray(WM_APP_3, QStringLiteral("Vantrel"), LoadVantrelIcon(kIconWorkHeld), kTrayIconId));
+    EXPECT_EQ(xembed.HostMenu(), nullptr);
+    EXPECT_EQ(xembed.TrayIcon()->contextMenu(), nullptr);
+    xembed.SetDefaultItem(ID_SYSTRAY_RESTORE, false);
+    EXPECT_EQ(xembed.OnIconNotify(kTrayIconId, QSystemTrayIcon::Trigger), 1);
+    EXPECT_EQ(xembedCommands.size(), 0);
+    EXPECT_EQ(xembed.OnIconNotify(kTrayIconId, QSystemTrayIcon::DoubleClick), 1);
+    EXPECT_EQ(xembedCommands.size(), 1);
+}
+
 TEST(TrayIcons, EveryStateHasItsOwnPicture) {
     std::vector<QImage> pictures;
     for (unsigned id : {kIconWorkHeld, kIconNoWorkUnit, kIconTransmitting, kIconWorkPending}) {
