@@ -5,7 +5,7 @@
 #include <optional>
 #include <set>
 
-#include "csvreader.h"
+#include "data/csvreader.h"
 #include "data/logformat.h"
 #include "platform/fileops.h"
 
