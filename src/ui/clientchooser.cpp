@@ -1,6 +1,14 @@
 #include "ui/clientchooser.h"
 
+#include <QCheckBox>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <sys/stat.h>
+
+#include "platform/fileops.h"
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QStringList>
@@ -28,6 +36,13 @@ std::string AskForExistingClient(IUserPrompts& prompts, QWidget* parent, const c
     return PathFromQString(chosen);
 }
 
+bool HasClientCandidate(const std::string& programDir) {
+    for (const auto& entry : platform::ListDirectory(programDir, "ORVA*.exe"))
+        if (!entry.isDirectory)
+            return true;
+    return false;
+}
+
 } // namespace
 
 QString CQtUserPrompts::AskOpenFileName(QWidget* parent, const QString& title, const QString& directory,
@@ -52,8 +67,66 @@ void CQtUserPrompts::ShowMessage(QWidget* parent, EMessageKind kind, const QStri
     box.exec();
 }
 
+std::optional<bool> CQtUserPrompts::ExplainFirstRun(const QString& text, bool copyByDefault) {
+    QMessageBox box(QMessageBox::Information, QString::fromUtf8(kMessageCaption), text,
+                    QMessageBox::Ok | QMessageBox::Cancel);
+    auto* copy = new QCheckBox(QString::fromUtf8(kCopyClientText), &box);
+    copy->setChecked(copyByDefault);
+    box.setCheckBox(copy);
+    box.button(QMessageBox::Ok)->setText(QStringLiteral("Choose the client..."));
+    if (box.exec() != QMessageBox::Ok)
+        return std::nullopt;
+    return copy->isChecked();
+}
+
+QString FirstRunText(const std::string& programDir) {
+    return QStringLiteral("Vantrel needs the ORVA command-line client: the program that processes ORVA work units "
+                          "(a file named like ORVA_cmdline.exe). None was found in %1.\n\n"
+                          "Download the command-line client for Linux from the ORVA project's web site, then "
+                          "choose it in the next window.")
+        .arg(PathToQString(programDir));
+}
+
+std::string FirstRunDirectory() {
+    const QString home = QDir::homePath();
+    const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    return PathFromQString(!downloads.isEmpty() && QFileInfo(downloads).isDir() ? downloads : home);
+}
+
+std::string CopyClientIntoProgramDir(const std::string& client, const std::string& programDir) {
+    std::string name = platform::FileNamePart(client);
+    const QString upper = QString::fromStdString(name).toUpper();
+    // Only a name the next start looks for is any use there.
+    if (!upper.startsWith(QStringLiteral("ORVA")) || !upper.endsWith(QStringLiteral(".EXE")))
+        name = "ORVA_" + name + (upper.endsWith(QStringLiteral(".EXE")) ? "" : ".exe");
+    const std::string target = platform::JoinPath(programDir, name);
+    if (platform::IsSameFile(client, target))
+        return target;
+    if (!platform::CopyFile(client, target, true))
+        return {};
+    ::chmod(target.c_str(), 0755);
+    return target;
+}
+
 std::string CClientChooser::AskForClient(const std::string& programDir) {
-    return AskForExistingClient(m_prompts, nullptr, kSelectClientTitle, programDir);
+    if (m_bExplained || HasClientCandidate(programDir))
+        return AskForExistingClient(m_prompts, nullptr, kSelectClientTitle,
+                                    m_bExplained ? FirstRunDirectory() : programDir);
+    // The very first start: say what is wanted before asking for a file.
+    m_bExplained = true;
+    std::optional<bool> copy = m_prompts.ExplainFirstRun(FirstRunText(programDir), m_bInstalledCopy);
+    if (!copy)
+        return {};
+    m_bCopy = *copy;
+    std::string chosen = AskForExistingClient(m_prompts, nullptr, kSelectClientTitle, FirstRunDirectory());
+    // The program itself is refused by the caller, never copied as a client.
+    if (chosen.empty() || !m_bCopy ||
+        QString::fromStdString(platform::FileNamePart(chosen)).compare(QString::fromStdString(m_strOwnFileName),
+                                                                       Qt::CaseInsensitive) == 0)
+        return chosen;
+    // A copy that fails leaves the client used where it lies, as without the box.
+    std::string copied = CopyClientIntoProgramDir(chosen, programDir);
+    return copied.empty() ? chosen : copied;
 }
 
 void CClientChooser::ShowMessage(const std::string& text, bool error) {

@@ -126,13 +126,15 @@ PostResult PostToSocket(const std::string& path, const QByteArray& request, Copy
 }
 
 // Sends request to every copy's socket in dir; with answers set, collects each answer there.
-unsigned PostToSockets(const std::string& dir, const QByteArray& request, std::vector<CopyAnswer>* answers) {
+unsigned PostToSockets(const std::string& dir, const QByteArray& request, std::vector<CopyAnswer>* answers,
+                       const QString& exceptSocket = {}) {
     if (!IsPrivateDirectory(dir))
         return 0;
     unsigned reached = 0;
     for (const auto& entry : platform::ListDirectory(dir)) {
         std::string path = platform::JoinPath(dir, entry.name);
-        if (!IsSocketName(entry.name) || !IsSocket(path))
+        if (!IsSocketName(entry.name) || !IsSocket(path) ||
+            (!exceptSocket.isEmpty() && QString::fromStdString(path) == exceptSocket))
             continue;
         CopyAnswer answer;
         switch (PostToSocket(path, request, answers != nullptr ? &answer : nullptr)) {
@@ -179,9 +181,10 @@ unsigned PostToAllCopies(const std::string& dir, unsigned wParam) {
     return PostToSockets(dir, QByteArray::number(wParam) + '\n', nullptr);
 }
 
-std::vector<CopyAnswer> SendToAllCopies(const std::string& dir, const ChannelRequest& request) {
+std::vector<CopyAnswer> SendToAllCopies(const std::string& dir, const ChannelRequest& request,
+                                        const QString& exceptSocket) {
     std::vector<CopyAnswer> answers;
-    PostToSockets(dir, FormatLine(request.command, request.programDir), &answers);
+    PostToSockets(dir, FormatLine(request.command, request.programDir), &answers, exceptSocket);
     return answers;
 }
 
@@ -244,12 +247,13 @@ void CMessageChannel::OnReadyRead(QLocalSocket* socket) {
     ChannelRequest request;
     std::tie(request.command, request.programDir) = SplitLine(socket->readLine(kMaxMessageBytes + 1).trimmed());
     const std::optional<unsigned> wParam = ParseUnsigned(request.command);
-    if (!wParam && request.command != kShowCommand) {
+    if (!wParam && request.command != kShowCommand && request.command != kHelloCommand) {
         socket->disconnectFromServer();
         return;
     }
     EChannelReply reply = EChannelReply::Done;
-    if (!request.programDir.empty() &&
+    // A hello names the sender's directory, not the copy it is meant for.
+    if (!request.programDir.empty() && request.command != kHelloCommand &&
         (m_strProgramDir.empty() || !IsSameDirectory(request.programDir, m_strProgramDir)))
         reply = EChannelReply::Other;
     else if (m_judge)
@@ -263,8 +267,10 @@ void CMessageChannel::OnReadyRead(QLocalSocket* socket) {
         return;
     if (wParam)
         emit MessageReceived(*wParam);
-    else
+    else if (request.command == kShowCommand)
         emit ShowRequested();
+    else
+        emit CopyStarted(QString::fromStdString(request.programDir));
 }
 
 } // namespace vantrel

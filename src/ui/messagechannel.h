@@ -28,10 +28,12 @@ bool PrepareChannelDirectory(const std::string& dir);
 // ("show", a second start handing over). A request that names a program directory is carried out
 // only by the copy that works in that directory; the others answer EChannelReply::Other.
 struct ChannelRequest {
-    std::string command; // a decimal number, or kShowCommand
-    std::string programDir; // empty: every copy
+    std::string command;    // a decimal number, kShowCommand or kHelloCommand
+    std::string programDir; // empty: every copy; for a hello, the sender's own
 };
 inline constexpr const char* kShowCommand = "show";
+// A copy that has just started tells the others, so each can say which program directory it is.
+inline constexpr const char* kHelloCommand = "hello";
 
 enum class EChannelReply {
     Done,    // carried out (or will be, once the current handler returns)
@@ -52,8 +54,10 @@ struct CopyAnswer {
 unsigned PostToAllCopies(const std::string& dir, unsigned wParam);
 
 // Sends request to every copy in dir, clears stale sockets like PostToAllCopies and waits for
-// each copy's answer. Blocks: never call it on the thread of a channel that should answer.
-std::vector<CopyAnswer> SendToAllCopies(const std::string& dir, const ChannelRequest& request);
+// each copy's answer. Blocks: never call it on the thread of a channel that should answer, except
+// for that channel's own socket, which exceptSocket leaves out.
+std::vector<CopyAnswer> SendToAllCopies(const std::string& dir, const ChannelRequest& request,
+                                        const QString& exceptSocket = {});
 
 // Whether two paths name the same directory (links and spellings aside).
 bool IsSameDirectory(const std::string& a, const std::string& b);
@@ -72,6 +76,8 @@ public:
     bool IsListening() const;
     // The socket's path, empty before Listen.
     QString SocketPath() const;
+    // The directory of every copy's socket.
+    const std::string& Directory() const { return m_strDir; }
 
     // The program directory this copy works in; requests naming another one are not ours.
     void SetProgramDirectory(std::string dir) { m_strProgramDir = std::move(dir); }
@@ -84,6 +90,8 @@ signals:
     void MessageReceived(unsigned wParam);
     // A second start in this program directory asks this copy to show its window.
     void ShowRequested();
+    // Another copy has started (in the program directory given).
+    void CopyStarted(const QString& programDir);
 
 private:
     void OnNewConnection();

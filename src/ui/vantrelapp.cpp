@@ -371,7 +371,9 @@ std::optional<int> CVantrelApp::StartUp() {
 
     // The client is chosen before any window exists; a cancelled choice ends the program here.
     m_store = std::make_unique<CCacheStore>(where.directory, where.fileName, m_slots);
-    CClientChooser chooser(prompts);
+    // An installed copy keeps its cache away from its executable.
+    const bool installed = !IsSameDirectory(where.directory, platform::DirectoryPart(m_strExecutable));
+    CClientChooser chooser(prompts, installed, where.fileName);
     if (!m_store->SelectClientAtStartup(chooser))
         return 1;
     m_tray = std::make_unique<CSystemTray>(m_env.trayProbe);
@@ -414,6 +416,19 @@ void CVantrelApp::ConnectChannel() {
     });
     connect(m_channel.get(), &CMessageChannel::ShowRequested, m_dialog.get(),
             [this] { m_dialog->PostSysCommand(SC_RESTORE); });
+    // With two copies running, each names its program directory, so the user can tell them apart.
+    connect(m_channel.get(), &CMessageChannel::CopyStarted, m_dialog.get(), [this](const QString& dir) {
+        if (!IsSameDirectory(PathFromQString(dir), m_store->GetProgramDir()))
+            m_dialog->ShowProgramDirectory(m_store->GetProgramDir());
+    });
+    if (!m_channel->IsListening())
+        return;
+    for (const CopyAnswer& answer : SendToAllCopies(m_channel->Directory(), {kHelloCommand, m_store->GetProgramDir()},
+                                                    m_channel->SocketPath())) {
+        if (answer.reply == EChannelReply::Done && !answer.programDir.empty() &&
+            !IsSameDirectory(answer.programDir, m_store->GetProgramDir()))
+            m_dialog->ShowProgramDirectory(m_store->GetProgramDir());
+    }
 }
 
 std::optional<int> CVantrelApp::HandOver(const std::string& programDir) {

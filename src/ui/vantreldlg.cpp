@@ -24,6 +24,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QThread>
+#include <cstdlib>
 #include <functional>
 #include <utility>
 
@@ -100,6 +101,12 @@ void CVantrelDlg::InitDialog(bool startMinimized) {
     m_tray.AddToTray(WM_APP_3, Text("Vantrel"), m_currentIcon, kTrayIconId);
     if (m_controller != nullptr)
         m_controller->OnInitDialog(startMinimized);
+    // An empty cache: say where to begin, and begin there.
+    if (m_options.DesiredCacheSize == 0) {
+        m_emptyCacheHint->show();
+        Edit(1000)->setFocus(Qt::OtherFocusReason);
+        Edit(1000)->selectAll();
+    }
 }
 
 QWidget* CVantrelDlg::Control(int id) const {
@@ -237,6 +244,8 @@ void CVantrelDlg::SetChecked(int id, bool checked) {
 }
 
 void CVantrelDlg::ShowFields() {
+    if (m_options.DesiredCacheSize > 0)
+        m_emptyCacheHint->hide();
     SetEditText(1004, Number(m_options.MaxProcesses));
     SetEditText(1000, Number(m_options.DesiredCacheSize));
     SetEditText(1018, QString::fromStdString(m_options.ServerHost));
@@ -279,7 +288,29 @@ void CVantrelDlg::SetIcon(unsigned iconId) {
 }
 
 void CVantrelDlg::SetTrayTip(const std::string& tip) {
-    m_tray.ChangeTip(QString::fromStdString(tip));
+    m_strLastTip = tip;
+    QString shown = QString::fromStdString(tip);
+    if (!m_strCopyLabel.isEmpty() && shown.startsWith(Text("Vantrel")))
+        shown.insert(7, QLatin1Char(' ') + m_strCopyLabel);
+    m_tray.ChangeTip(shown);
+}
+
+QString ShortDirectoryLabel(const std::string& dir, const std::string& home) {
+    QString label = PathToQString(dir);
+    const QString homeDir = PathToQString(home);
+    if (!homeDir.isEmpty() && (label == homeDir || label.startsWith(homeDir + QLatin1Char('/'))))
+        label = QLatin1Char('~') + label.mid(homeDir.size());
+    constexpr qsizetype kMaxLabel = 30;
+    if (label.size() > kMaxLabel)
+        label = QStringLiteral("...") + label.right(kMaxLabel - 3);
+    return label;
+}
+
+void CVantrelDlg::ShowProgramDirectory(const std::string& dir) {
+    const char* home = std::getenv("HOME");
+    m_strCopyLabel = ShortDirectoryLabel(dir, home != nullptr ? home : "");
+    setWindowTitle(Text("Vantrel - ") + m_strCopyLabel);
+    SetTrayTip(m_strLastTip.empty() ? std::string("Vantrel") : m_strLastTip);
 }
 
 void CVantrelDlg::ShowProgress(const ProgressFigures& figures) {

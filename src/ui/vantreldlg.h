@@ -26,10 +26,16 @@ class CPercentBar;
 class CSystemTray;
 class IUserPrompts;
 
+// dir for a title: the home directory as ~, and at most about 30 characters (its end kept).
+QString ShortDirectoryLabel(const std::string& dir, const std::string& home);
+
 // The property under which every control keeps its dialog id, so code and tests find it.
 inline constexpr const char* kControlIdProperty = "controlId";
 // The property under which each window-menu action keeps its command (0x20, 0x10).
 inline constexpr const char* kCommandIdProperty = "commandId";
+// The one-line hint over an empty cache.
+inline constexpr const char* kEmptyCacheHint =
+    "Desired Cache Size sets how many work units Vantrel keeps: enter a number to begin.";
 
 // The main window: a thin view over CVantrelController. It shows the options, counters and
 // progress, forwards every widget's signal to the controller, receives the engine's messages
@@ -67,6 +73,9 @@ public:
     bool HasEnded() const { return m_bEnded; }
     // Every number field holds a number it takes, so reading the fields would refuse nothing.
     bool FieldsAcceptable() const;
+    // Another copy runs: the title and the tooltip's first line name this copy's program
+    // directory (shortened with ~).
+    void ShowProgramDirectory(const std::string& dir);
 
     // IDialogView
     bool ReadFields() override;
@@ -133,9 +142,12 @@ private:
     IUserPrompts& m_prompts;
     std::string m_strOwnExecutable;
     CVantrelController* m_controller = nullptr;
+    QString m_strCopyLabel; // the program directory as the title shows it; empty while alone
+    std::string m_strLastTip;
 
     CPercentBar* m_bar = nullptr;
     QPushButton* m_transmitButton = nullptr;
+    QLabel* m_emptyCacheHint = nullptr; // shown while the cache is to keep nothing
     QMenu* m_windowMenu = nullptr;
     QAction* m_transmitAction = nullptr;
     std::unordered_map<int, QWidget*> m_controls; // by dialog id; the dialog owns the widgets

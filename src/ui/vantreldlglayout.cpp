@@ -152,6 +152,10 @@ void CVantrelDlg::BuildLayout() {
     columns->addLayout(left);
     columns->addLayout(right, 1);
     auto* main = new QVBoxLayout(this);
+    m_emptyCacheHint = new QLabel(Text(kEmptyCacheHint), this);
+    m_emptyCacheHint->setBuddy(Control(1000));
+    m_emptyCacheHint->hide();
+    main->addWidget(m_emptyCacheHint);
     main->addLayout(columns);
     main->addLayout(buttons);
 }

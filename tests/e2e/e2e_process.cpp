@@ -170,7 +170,7 @@ CVirtualDisplay::CVirtualDisplay(const std::string& xvfb, const std::string& log
 }
 
 std::string VisibleWindows(const std::string& xdotool, const Environment& env, const std::string& title) {
-    return RunToEnd({xdotool, "search", "--onlyvisible", "--name", "^" + title + "$"}, env).output;
+    return RunToEnd({xdotool, "search", "--onlyvisible", "--name", "^" + title + "( - .*)?$"}, env).output;
 }
 
 bool InstallPortableCopy(const std::string& dir) {

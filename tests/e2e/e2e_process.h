@@ -72,7 +72,8 @@ private:
     std::string m_name;
 };
 
-// The ids of the mapped windows whose name is exactly title (xdotool search --onlyvisible).
+// The ids of the mapped windows named title, or title, " - " and more (a copy that names its
+// program directory), by xdotool search --onlyvisible; title is a regular expression.
 std::string VisibleWindows(const std::string& xdotool, const Environment& env, const std::string& title);
 
 // Copies the built program and the simulated client into dir, as a portable copy has them.

@@ -180,6 +180,11 @@ TEST(EndToEnd, StatusNotifierHostOneCopyPerDirectoryAndACommandLineThatAnswers) 
                                          std::string::npos; },
                         30s))
         << "the copy in the other directory did not come up";
+    // Two copies: each window names its program directory.
+    EXPECT_TRUE(WaitFor([&] { return !VisibleWindows(*xdotool, env, "Vantrel - .*/program").empty() &&
+                                     !VisibleWindows(*xdotool, env, "Vantrel - .*/other").empty(); },
+                        20s))
+        << "the two windows do not say which copy is which";
     RunResult limited = RunToEnd({program + "/vantrel", "--post", "16", "--program-dir", other}, env);
     EXPECT_EQ(limited.exitCode, 0);
     EXPECT_NE(limited.output.find("reached 1 running copy"), std::string::npos) << limited.output;

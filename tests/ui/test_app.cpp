@@ -7,9 +7,11 @@
 #include "ui/vantrelapp.h"
 
 #include <QThread>
+#include <QLabel>
 #include <QTimer>
 #include <atomic>
 #include <csignal>
+#include <sys/stat.h>
 
 namespace vantrel {
 namespace {
@@ -196,6 +198,56 @@ TEST(App, ASignalOrTheApplicationQuittingEndsItLikeExitButTheTitleBarCloseDoesNo
               0);
     EXPECT_TRUE(minimisedAndRunning);
     EXPECT_FALSE(hung);
+}
+
+TEST(App, TheFirstStartExplainsTheClientAndCanCopyItIntoTheProgramDirectory) {
+    // No client in the program directory; one downloaded elsewhere.
+    AskingProgram scene;
+    test::TempDir downloads;
+    const std::string downloaded = downloads / "ORVA_sim_cmdline.exe";
+    ASSERT_TRUE(platform::CopyFile(scene.program.client, downloaded, false));
+    ::chmod(downloaded.c_str(), 0755);
+    platform::DeleteFile(scene.program.client);
+    platform::DeleteFile(scene.program.dir / "ORVA_second_cmdline.exe");
+
+    // Cancelled at the explanation: no file dialog, the Part's message, exit code 1.
+    scene.prompts.firstRunAnswer = std::optional<bool>();
+    EXPECT_EQ(scene.Run(scene.Environment()), 1);
+    ASSERT_EQ(scene.prompts.explanations.size(), 1u);
+    EXPECT_TRUE(scene.prompts.explanations[0].first.contains(QStringLiteral("ORVA command-line client")));
+    EXPECT_FALSE(scene.prompts.explanations[0].second) << "a portable copy leaves the client where it lies";
+    EXPECT_TRUE(scene.prompts.questions.empty());
+    ASSERT_EQ(scene.prompts.messages.size(), 1u);
+
+    // Copied when the box is ticked: found there next time; the dialog opens on the empty cache
+    // with the hint, the focus on Desired Cache Size.
+    scene.prompts.firstRunAnswer = std::optional<bool>(true);
+    scene.prompts.fileAnswers = {QString::fromStdString(downloaded)};
+    scene.prompts.messages.clear();
+    bool hinted = false;
+    std::string client;
+    AppEnvironment env = scene.Environment();
+    env.onStarted = [&](CVantrelApp& app) {
+        client = app.Store()->GetClientPath();
+        const QString hint = Text(kEmptyCacheHint);
+        for (QLabel* label : app.Dialog()->findChildren<QLabel*>())
+            hinted = hinted || (label->text() == hint && !label->isHidden());
+        hinted = hinted && app.Dialog()->focusWidget() == app.Dialog()->Control(1000);
+        QTimer::singleShot(0, app.Dialog(), [&app] { app.EndFromOutside(); });
+    };
+    EXPECT_EQ(scene.Run(std::move(env)), 0);
+    ASSERT_EQ(scene.prompts.questions.size(), 1u);
+    EXPECT_EQ(scene.prompts.questions[0].directory, QString::fromStdString(FirstRunDirectory()));
+    EXPECT_EQ(client, scene.program.client);
+    EXPECT_TRUE(platform::PathExists(scene.program.client)) << "the client was not copied";
+    EXPECT_TRUE(platform::PathExists(downloaded));
+    EXPECT_TRUE(hinted) << "no hint and focus over the empty cache";
+    EXPECT_TRUE(scene.prompts.messages.empty());
+    // A client outside the ORVA*.exe names is copied under one the next start finds.
+    EXPECT_EQ(CopyClientIntoProgramDir(downloaded, downloads / "sub-missing"), std::string());
+    test::WriteFile(downloads / "client-linux", "x");
+    EXPECT_EQ(CopyClientIntoProgramDir(downloads / "client-linux", scene.program.dir.Path()),
+              scene.program.dir / "ORVA_client-linux.exe");
 }
 
 TEST(App, ASecondStartInTheSameProgramDirectoryHandsOverAndTouchesNothing) {

@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QRadioButton>
 #include <QtTest/qtestspontaneevent.h>
+#include <cstdlib>
 #include <map>
 
 namespace vantrel {
@@ -370,6 +371,26 @@ TEST(Dialog, StartAtLoginWritesAndRemovesTheAutostartEntry) {
         ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
     else
         ::unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST(Dialog, WithTwoCopiesTheTitleAndTipNameTheProgramDirectory) {
+    EXPECT_EQ(ShortDirectoryLabel("/home/ann/orva", "/home/ann"), QStringLiteral("~/orva"));
+    EXPECT_EQ(ShortDirectoryLabel("/home/annie/orva", "/home/ann"), QStringLiteral("/home/annie/orva"));
+    EXPECT_EQ(ShortDirectoryLabel("/srv/a/very/long/path/to/the/orva/cache/copy2", ""),
+              QStringLiteral("...ath/to/the/orva/cache/copy2"));
+
+    test::DialogScene scene({}, true);
+    scene.Init();
+    EXPECT_EQ(scene.dialog->windowTitle(), QStringLiteral("Vantrel"));
+    scene.dialog->ShowProgramDirectory(scene.program.dir.Path());
+    const QString label = ShortDirectoryLabel(scene.program.dir.Path(), std::getenv("HOME") ? std::getenv("HOME") : "");
+    EXPECT_EQ(scene.dialog->windowTitle(), QStringLiteral("Vantrel - ") + label);
+    ASSERT_NE(scene.tray.TrayIcon(), nullptr);
+    EXPECT_TRUE(scene.tray.TrayIcon()->toolTip().startsWith(QStringLiteral("Vantrel ") + label))
+        << scene.tray.TrayIcon()->toolTip().toStdString();
+    // Every later tip keeps it on its first line.
+    scene.controller->RefreshCounters();
+    EXPECT_TRUE(scene.tray.TrayIcon()->toolTip().startsWith(QStringLiteral("Vantrel ") + label));
 }
 
 TEST(Dialog, TheWindowComesBackWhenTheTrayGoesAwayAndBoxesBlockOnlyTheDialog) {

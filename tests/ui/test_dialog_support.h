@@ -20,6 +20,8 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <optional>
+#include <utility>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -63,6 +65,17 @@ public:
         messages.push_back({kind, text});
         if (onPrompt)
             onPrompt();
+    }
+
+    // The first start's explanation: its text and the box's default recorded; the box answered
+    // from firstRunAnswer (none: cancelled; unset: left as it was).
+    std::vector<std::pair<QString, bool>> explanations;
+    std::optional<std::optional<bool>> firstRunAnswer;
+    std::optional<bool> ExplainFirstRun(const QString& text, bool copyByDefault) override {
+        explanations.emplace_back(text, copyByDefault);
+        if (onPrompt)
+            onPrompt();
+        return firstRunAnswer ? *firstRunAnswer : std::optional<bool>(copyByDefault);
     }
 };
 

@@ -250,6 +250,33 @@ TEST(MessageChannel, CommandLineRequests) {
     EXPECT_EQ(GetChannelDirectory(), "/tmp/vantrel-" + std::to_string(::getuid()));
 }
 
+TEST(MessageChannel, AHelloReachesEveryOtherCopyWithTheSendersDirectory) {
+    TempDir runtime;
+    TempDir first;
+    TempDir second;
+    CMessageChannel running(runtime / "vantrel");
+    running.SetProgramDirectory(first.Path());
+    ASSERT_TRUE(running.Listen());
+    CMessageChannel starting(runtime / "vantrel");
+    starting.SetProgramDirectory(second.Path());
+    ASSERT_TRUE(starting.Listen());
+    QSignalSpy started(&running, &CMessageChannel::CopyStarted);
+    QSignalSpy selfStarted(&starting, &CMessageChannel::CopyStarted);
+
+    std::future<std::vector<CopyAnswer>> answers = std::async(std::launch::async, [&] {
+        return SendToAllCopies(runtime / "vantrel", {kHelloCommand, second.Path()}, starting.SocketPath());
+    });
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return answers.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 20000));
+    std::vector<CopyAnswer> got = answers.get();
+    ASSERT_EQ(got.size(), 1u) << "the sender's own socket was asked too";
+    EXPECT_EQ(got[0].reply, EChannelReply::Done);
+    EXPECT_EQ(got[0].programDir, first.Path());
+    ASSERT_EQ(started.size(), 1);
+    EXPECT_EQ(started.at(0).at(0).toString().toStdString(), second.Path());
+    EXPECT_EQ(selfStarted.size(), 0);
+}
+
 TEST(MessageChannel, NoDisplayIsOneLineAndExitCode1) {
     ScopedEnv noX("DISPLAY", "");
     ScopedEnv noWayland("WAYLAND_DISPLAY", "");

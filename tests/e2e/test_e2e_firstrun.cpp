@@ -1,0 +1,69 @@
+// The built program's first start in a program directory without a client, on a real X server:
+// the explanation comes before anything else, nothing of the cache is made, and cancelling ends
+// the program with exit code 1. A screenshot of the explanation is kept.
+#include "e2e_process.h"
+#include "platform/fileops.h"
+#include "support/tempdir.h"
+
+#include <chrono>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+namespace vantrel::e2e {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(EndToEnd, TheFirstStartExplainsWhatIsMissingBeforeAnythingElse) {
+    std::optional<std::string> xvfb = FindProgram("Xvfb");
+    std::optional<std::string> xdotool = FindProgram("xdotool");
+    if (!xvfb || !xdotool)
+        GTEST_SKIP() << "needs Xvfb and xdotool";
+    std::optional<std::string> import = FindProgram("import");
+
+    test::TempDir work;
+    const std::string program = work / "program";
+    const std::string runtime = work / "runtime";
+    const std::string logs = std::string(VANTREL_E2E_ARTIFACTS);
+    test::MakeDirs(program);
+    test::MakeDirs(logs);
+    ASSERT_EQ(::mkdir(runtime.c_str(), 0700), 0);
+    ASSERT_TRUE(platform::CopyFile(VANTREL_E2E_PROGRAM, program + "/vantrel", false));
+    ::chmod((program + "/vantrel").c_str(), 0755);
+
+    CVirtualDisplay server(*xvfb, logs + "/xvfb-first-run.log");
+    ASSERT_FALSE(server.Name().empty()) << "Xvfb did not start";
+    const Environment env = MergedEnvironment(
+        {{"DISPLAY", server.Name()},
+         {"QT_QPA_PLATFORM", "xcb"},
+         {"XDG_RUNTIME_DIR", runtime},
+         {"HOME", work.Path()},
+         {"LSAN_OPTIONS", "suppressions=" VANTREL_E2E_LSAN_SUPPRESSIONS ":print_suppressions=0"}});
+    CChild vantrel({program + "/vantrel"}, env, program, logs + "/vantrel-first-run.log");
+    ASSERT_TRUE(vantrel.Started());
+    ASSERT_TRUE(WaitFor([&] { return !VisibleWindows(*xdotool, env, "Vantrel").empty(); }, 30s))
+        << "no explanation was shown";
+    if (import) {
+        const std::string shot = logs + "/vantrel-first-run.png";
+        platform::DeleteFile(shot);
+        EXPECT_EQ(RunToEnd({*import, "-window", "root", shot}, env).exitCode, 0);
+        EXPECT_GT(platform::FileSize(shot).value_or(0), 1000u);
+    }
+    // Only the lock: no instance directory, no socket while the user is asked.
+    for (const auto& entry : platform::ListDirectory(program))
+        EXPECT_TRUE(entry.name == "vantrel" || entry.name == "vantrel.lock") << entry.name;
+
+    // Escape cancels the explanation, then closes the message that no client was chosen.
+    std::optional<int> status;
+    for (int tries = 0; tries < 4 && !status; ++tries) {
+        RunToEnd({*xdotool, "key", "Escape"}, env);
+        status = vantrel.WaitForExit(5s);
+    }
+    ASSERT_TRUE(status.has_value()) << "cancelling did not end the program";
+    EXPECT_TRUE(WIFEXITED(*status));
+    EXPECT_EQ(WEXITSTATUS(*status), 1);
+}
+
+} // namespace
+} // namespace vantrel::e2e
