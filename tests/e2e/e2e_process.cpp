@@ -173,6 +173,13 @@ std::string VisibleWindows(const std::string& xdotool, const Environment& env, c
     return RunToEnd({xdotool, "search", "--onlyvisible", "--name", "^" + title + "( - .*)?$"}, env).output;
 }
 
+Workspace::Workspace()
+    : program(work / "program"), runtime(work / "runtime"), logs(std::string(VANTREL_E2E_ARTIFACTS)) {
+    test::MakeDirs(program);
+    test::MakeDirs(logs);
+    ::mkdir(runtime.c_str(), 0700);
+}
+
 bool InstallPortableCopy(const std::string& dir) {
     // Copied, not linked: the program directory is where the executable lies.
     bool copied = platform::CopyFile(VANTREL_E2E_PROGRAM, dir + "/vantrel", false) &&

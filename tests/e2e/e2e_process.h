@@ -8,6 +8,8 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "support/tempdir.h"
+
 // Outside programs for the end-to-end test: an X server, a tray host, the program itself and the
 // X tools that look at the screen. Each is started without a shell, in its own environment.
 namespace vantrel::e2e {
@@ -75,6 +77,16 @@ private:
 // The ids of the mapped windows named title, or title, " - " and more (a copy that names its
 // program directory), by xdotool search --onlyvisible; title is a regular expression.
 std::string VisibleWindows(const std::string& xdotool, const Environment& env, const std::string& title);
+
+// A test's folders: a temp root with "program" (made) and "runtime" (made, owner-only, for the
+// per-user sockets), and the build tree's folder for screenshots and logs.
+struct Workspace {
+    Workspace();
+    test::TempDir work;
+    std::string program;
+    std::string runtime;
+    std::string logs;
+};
 
 // Copies the built program and the simulated client into dir, as a portable copy has them.
 bool InstallPortableCopy(const std::string& dir);

@@ -22,13 +22,11 @@ TEST(EndToEnd, TheFirstStartExplainsWhatIsMissingBeforeAnythingElse) {
         GTEST_SKIP() << "needs Xvfb and xdotool";
     std::optional<std::string> import = FindProgram("import");
 
-    test::TempDir work;
-    const std::string program = work / "program";
-    const std::string runtime = work / "runtime";
-    const std::string logs = std::string(VANTREL_E2E_ARTIFACTS);
-    test::MakeDirs(program);
-    test::MakeDirs(logs);
-    ASSERT_EQ(::mkdir(runtime.c_str(), 0700), 0);
+    Workspace space;
+    test::TempDir& work = space.work;
+    const std::string& program = space.program;
+    const std::string& runtime = space.runtime;
+    const std::string& logs = space.logs;
     ASSERT_TRUE(platform::CopyFile(VANTREL_E2E_PROGRAM, program + "/vantrel", false));
     ::chmod((program + "/vantrel").c_str(), 0755);
 

@@ -104,16 +104,15 @@ TEST(EndToEnd, StatusNotifierHostOneCopyPerDirectoryAndACommandLineThatAnswers) 
         GTEST_SKIP() << "needs Xvfb, xfce4-panel, dbus-daemon, dbus-send, xdotool and xwininfo";
     std::optional<std::string> import = FindProgram("import");
 
-    test::TempDir work;
-    const std::string program = work / "program";
+    Workspace space;
+    test::TempDir& work = space.work;
+    const std::string& program = space.program;
     const std::string other = work / "other";
-    const std::string runtime = work / "runtime";
+    const std::string& runtime = space.runtime;
+    const std::string& logs = space.logs;
     const std::string config = work / "config";
-    const std::string logs = std::string(VANTREL_E2E_ARTIFACTS);
-    test::MakeDirs(logs);
-    for (const std::string& dir : {program, other, config + "/xfce4/xfconf/xfce-perchannel-xml", work / "home"})
+    for (const std::string& dir : {other, config + "/xfce4/xfconf/xfce-perchannel-xml", work / "home"})
         test::MakeDirs(dir);
-    ASSERT_EQ(::mkdir(runtime.c_str(), 0700), 0);
     test::WriteFile(config + "/xfce4/xfconf/xfce-perchannel-xml/xfce4-panel.xml", kPanelConfig);
     ASSERT_TRUE(InstallPortableCopy(program));
     ASSERT_TRUE(InstallPortableCopy(other));

@@ -91,15 +91,12 @@ TEST(EndToEnd, TrayProcessTransmitAndPostedExit) {
         GTEST_SKIP() << "needs Xvfb, trayer and xwininfo";
     std::optional<std::string> import = FindProgram("import");
 
-    test::TempDir work;
-    const std::string program = work / "program";
-    const std::string runtime = work / "runtime";
-    const std::string logs = std::string(VANTREL_E2E_ARTIFACTS);
-    test::MakeDirs(program);
-    test::MakeDirs(logs);
+    Workspace space;
+    const std::string& program = space.program;
+    const std::string& runtime = space.runtime;
+    const std::string& logs = space.logs;
     for (const char* log : {"/xvfb.log", "/trayer.log", "/vantrel.log"})
         platform::DeleteFile(logs + log);
-    ASSERT_EQ(::mkdir(runtime.c_str(), 0700), 0);
     ASSERT_TRUE(InstallPortableCopy(program));
     test::WriteFile(program + "/vantrel.cfg", "-auto -verbose -ORVALog -cpu 2\r\n");
     test::MakeDirs(program + "/1");
