@@ -217,4 +217,21 @@ std::string Lines(const std::vector<std::string>& lines, std::size_t most) {
     return text;
 }
 
+DrainedLedger ReadDrainedLedger(const std::string& programDir, const std::string& serverDir) {
+    DrainedLedger ledger;
+    ledger.server = ReadServer(serverDir);
+    ledger.cache = ReadCache(programDir);
+    ledger.log = ReadLog(programDir + "/ORVALog.csv");
+    ledger.problems = FindLostWork(ledger.server, ledger.cache);
+    if (ledger.server.copies.size() != ledger.server.handedOut)
+        ledger.problems.push_back(std::to_string(ledger.server.handedOut) + " handed out, " +
+                                  std::to_string(ledger.server.copies.size()) + " came back");
+    std::vector<std::string> gaps = FindLogGaps(ledger.server, ledger.cache, ledger.log);
+    ledger.problems.insert(ledger.problems.end(), gaps.begin(), gaps.end());
+    if (ledger.log.rows != ledger.server.copies.size())
+        ledger.problems.push_back(std::to_string(ledger.log.rows) + " log rows for " +
+                                  std::to_string(ledger.server.copies.size()) + " results received");
+    return ledger;
+}
+
 } // namespace vantrel::soak

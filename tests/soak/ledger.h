@@ -55,6 +55,16 @@ LogRecord ReadLog(const std::string& path);
 // received or still waits in the cache. What does not hold, one line each.
 std::vector<std::string> FindLogGaps(const ServerRecord& server, const CacheRecord& cache, const LogRecord& log);
 
+// The ledger after a drained run: every work unit handed out came back exactly once, none is lost,
+// and every result has exactly one log row. problems: what does not hold, one line each.
+struct DrainedLedger {
+    ServerRecord server;
+    CacheRecord cache;
+    LogRecord log;
+    std::vector<std::string> problems;
+};
+DrainedLedger ReadDrainedLedger(const std::string& programDir, const std::string& serverDir);
+
 // Lines joined for a failure message.
 std::string Lines(const std::vector<std::string>& lines, std::size_t most = 20);
 

@@ -3,10 +3,12 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 #include "ledger.h"
 #include "platform/fileops.h"
@@ -164,7 +166,40 @@ std::optional<ProcessSample> SampleProcess(pid_t pid) {
     if (fds.empty())
         return std::nullopt;
     sample.fds = static_cast<long>(fds.size());
+    // "pid (comm) state ppid ...": utime and stime are the 12th and 13th fields after the name.
+    std::string stat = platform::ReadFileText(proc + "/stat").value_or("");
+    std::size_t close = stat.rfind(')');
+    if (close != std::string::npos) {
+        std::istringstream fields(stat.substr(close + 1));
+        std::string field;
+        long ticks = 0;
+        for (int i = 0; i < 13 && fields >> field; ++i)
+            if (i >= 11)
+                ticks += std::strtol(field.c_str(), nullptr, 10);
+        sample.cpuSeconds = static_cast<double>(ticks) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    }
     return sample;
+}
+
+std::vector<ClientRun> ReadRuns(const CProgramDir& dir) {
+    std::vector<ClientRun> runs;
+    std::istringstream lines(platform::ReadFileText(dir.ServerDir() + "/runs.log", std::size_t{1} << 30).value_or(""));
+    std::string line;
+    while (std::getline(lines, line)) {
+        ClientRun run;
+        std::istringstream fields(line);
+        std::string field;
+        while (std::getline(fields, field, '\t')) {
+            if (field.starts_with("time_ms="))
+                run.timeMs = std::strtoll(field.c_str() + 8, nullptr, 10);
+            else if (field.starts_with("run="))
+                run.run = field.substr(4);
+            else if (field.starts_with("dir="))
+                run.dir = field.substr(4);
+        }
+        runs.push_back(run);
+    }
+    return runs;
 }
 
 std::string DrainRetiredCache(const CProgramDir& dir, const Environment& extra, std::chrono::seconds timeout) {

@@ -88,7 +88,16 @@ std::string DrainRetiredCache(const CProgramDir& dir, const Environment& extra, 
 struct ProcessSample {
     long rssKb = 0;
     long fds = 0;
+    double cpuSeconds = 0; // processor time used so far, user and system
 };
 std::optional<ProcessSample> SampleProcess(pid_t pid);
+
+// One run of the simulated client, from the server's runs.log.
+struct ClientRun {
+    long long timeMs = 0;
+    std::string run; // "process" or "transmit"
+    std::string dir;
+};
+std::vector<ClientRun> ReadRuns(const CProgramDir& dir);
 
 } // namespace vantrel::soak
