@@ -225,7 +225,7 @@ void CTransmitter::RemoveOldClientCopy(std::uint32_t i) {
     CCacheStore& store = m_ctx.store;
     std::string copy = fs::JoinPath(store.GetInstancePath(i), contract::kOldClientFile);
     if (store.GetClientForInstance(i) == copy && !fs::IsSameFile(copy, store.GetClientPath()))
-        fs::DeleteFile(copy);
+        store.SetInstanceFile(i, contract::kOldClientFile, false);
 }
 
 CTransmitter::ERunEnd CTransmitter::RunTransmitClient(std::uint32_t n, const std::vector<std::string>& optionArgs,

@@ -60,6 +60,8 @@ TEST(HostileProgramDir, SpecialFilesNeverHangStartUpOrTheSpyCopies) {
     // Instance 1 has no account file of its own, so its runner looks for one in the others, where
     // there is only a FIFO; its client's output file is a FIFO too.
     ASSERT_TRUE(platform::DeleteFile(dir.InstancePath(1) + "/user_info.orv"));
+    // Instance 2 holds a result (never sent: no pass runs), so it is no empty instance to delete.
+    test::WriteFile(dir.InstancePath(2) + "/result.orv", "");
     const std::vector<std::string> fifos = {dir.InstancePath(2) + "/user_info.orv",
                                             dir.InstancePath(1) + "/outfile.orv"};
     for (const std::string& fifo : fifos)
@@ -98,6 +100,9 @@ TEST(HostileProgramDir, CompactionLeavesClientsThatHaveNotLockedYetWhereTheyWork
         },
         60s))
         << "the start-up compaction did not happen";
+    // Neither client has taken its lock yet: only its slot or its working directory protects it.
+    EXPECT_FALSE(platform::PathExists(dir.InstancePath(2) + "/lock.orv"));
+    EXPECT_FALSE(platform::PathExists(dir.InstancePath(3) + "/lock.orv"));
 
     EXPECT_EQ(WorkingDirectoryOf(ClientTitled(dir, "ORVA 2")), Resolved(dir.InstancePath(2)));
     EXPECT_TRUE(platform::PathExists(dir.InstancePath(2) + "/work_unit.orv"));
