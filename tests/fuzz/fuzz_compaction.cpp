@@ -87,6 +87,12 @@ void Check(const std::string& program, const std::string& outside, const CCacheS
             Fail(entry.token + " found " + std::to_string(std::distance(first, last)) + " times");
         const std::string& where = first->second;
         const std::uint32_t at = CCacheStore::InstanceNumberOf(where);
+        if (entry.n > CCacheStore::kMaxInstanceNumber) {
+            // No instance at all: left exactly where it is.
+            if (where != std::to_string(entry.n))
+                Fail(entry.token + " beyond the cap moved to " + where);
+            continue;
+        }
         switch (entry.kind) {
         case EK_LOCKED:
         case EK_CLAIMED:
@@ -99,7 +105,7 @@ void Check(const std::string& program, const std::string& outside, const CCacheS
                 Fail(entry.token + " renamed to " + where);
             break;
         default:
-            if (entry.n <= CCacheStore::kMaxInstanceNumber && (at == 0 || at > count))
+            if (at == 0 || at > count)
                 Fail(entry.token + " left outside the run, in " + where);
             break;
         }

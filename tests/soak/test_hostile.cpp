@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <sys/stat.h>
 
+#include "platform/filelock.h"
 #include "platform/fileops.h"
 #include "programdir.h"
 
@@ -101,8 +102,10 @@ TEST(HostileProgramDir, CompactionLeavesClientsThatHaveNotLockedYetWhereTheyWork
         60s))
         << "the start-up compaction did not happen";
     // Neither client has taken its lock yet: only its slot or its working directory protects it.
-    EXPECT_FALSE(platform::PathExists(dir.InstancePath(2) + "/lock.orv"));
-    EXPECT_FALSE(platform::PathExists(dir.InstancePath(3) + "/lock.orv"));
+    for (unsigned n : {2u, 3u}) {
+        const std::string lock = dir.InstancePath(n) + "/lock.orv";
+        EXPECT_FALSE(platform::PathExists(lock) && platform::IsFileLockedByOther(lock)) << n;
+    }
 
     EXPECT_EQ(WorkingDirectoryOf(ClientTitled(dir, "ORVA 2")), Resolved(dir.InstancePath(2)));
     EXPECT_TRUE(platform::PathExists(dir.InstancePath(2) + "/work_unit.orv"));
