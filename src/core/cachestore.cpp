@@ -57,16 +57,21 @@ std::string CCacheStore::GetInstancePath(std::uint32_t n) const {
 }
 
 InstanceState CCacheStore::GetInstanceState(std::uint32_t n) const {
+    // A link is no instance: nothing is read, written or deleted through it.
     std::string path = GetInstancePath(n);
+    if (!fs::IsDirectory(path))
+        return IS_MISSING;
+    return ClassifyContents(path);
+}
+
+InstanceState CCacheStore::ClassifyContents(const std::string& path) const {
     if (fs::PathExists(fs::JoinPath(path, contract::kWorkUnitFile)))
         return IS_WORK_UNIT;
     if (fs::PathExists(fs::JoinPath(path, contract::kResultFile)))
         return IS_RESULT;
     if (fs::PathExists(fs::JoinPath(path, contract::kPartialFile)))
         return IS_PARTIAL;
-    if (fs::IsDirectory(path + "/."))
-        return IS_EMPTY;
-    return IS_MISSING;
+    return IS_EMPTY;
 }
 
 unsigned CCacheStore::CountInstances() const {
@@ -74,7 +79,7 @@ unsigned CCacheStore::CountInstances() const {
     // Only a directory can hold the client's files, so one look-up per instance tells whether the
     // run goes on: the same answer as classifying each one.
     unsigned n = 1;
-    while (fs::IsDirectory(GetInstancePath(n) + "/."))
+    while (fs::IsDirectory(GetInstancePath(n)))
         ++n;
     return n - 1;
 }
@@ -82,7 +87,7 @@ unsigned CCacheStore::CountInstances() const {
 unsigned CCacheStore::CountStopAfterSend() const {
     std::lock_guard lock(m_cs);
     unsigned count = 0;
-    for (std::uint32_t n = 1; fs::IsDirectory(GetInstancePath(n) + "/."); ++n)
+    for (std::uint32_t n = 1; fs::IsDirectory(GetInstancePath(n)); ++n)
         if (HasStopAfterSend(n))
             ++count;
     return count;
@@ -105,14 +110,17 @@ bool CCacheStore::HasStopAfterSend(std::uint32_t n) const {
 }
 
 void CCacheStore::SetStopAfterSend(std::uint32_t n, bool on) const {
-    std::string marker = InstanceFile(*this, n, contract::kStopAfterSendFile);
-    if (on)
-        fs::CreateEmptyFile(marker);
-    else
-        fs::DeleteFile(marker);
+    SetInstanceFile(n, contract::kStopAfterSendFile, on);
+}
+
+bool CCacheStore::SetInstanceFile(std::uint32_t n, const char* name, bool present) const {
+    if (n == 0)
+        return false;
+    return fs::SetFileBeneath(m_strProgramDir, std::to_string(n) + "/" + name, present);
 }
 
 bool CCacheStore::IsInstanceLocked(std::uint32_t n) const {
+    // A lock file that cannot be probed counts as held: when in doubt, a client runs there.
     std::string lockFile = InstanceFile(*this, n, contract::kLockFile);
     if (!fs::PathExists(lockFile))
         return false;
@@ -124,11 +132,12 @@ bool CCacheStore::IsInstanceRunning(std::uint32_t n) const {
 }
 
 // Decimal digits written the way GetInstancePath writes them. Anything else ("0", "007", "12abc",
-// "x1", out of range) is no instance, so it is neither deleted nor counted as one.
+// "x1", above kMaxInstanceNumber) is no instance, so it is neither deleted nor counted as one.
 std::uint32_t CCacheStore::InstanceNumberOf(const std::string& name) {
     std::uint32_t value = 0;
     auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), value);
-    if (error != std::errc{} || end != name.data() + name.size() || value == 0 || name[0] == '0')
+    if (error != std::errc{} || end != name.data() + name.size() || value == 0 || name[0] == '0' ||
+        value > kMaxInstanceNumber)
         return 0;
     return value;
 }
@@ -214,17 +223,18 @@ bool CCacheStore::CopyToProgramDir(std::uint32_t n, const std::string& name) con
 }
 
 bool CCacheStore::SupplyUserInfo(std::uint32_t n) const {
+    // Only regular files count: a FIFO or device under the name is as good as no account file.
     unsigned count = CountInstances();
     std::string target = InstanceFile(*this, n, contract::kUserInfoFile);
-    if (fs::PathExists(target))
+    if (fs::IsRegularFile(target))
         return true;
     for (std::uint32_t i = 1; i <= count; ++i) {
         if (i == n)
             continue;
         std::string source = InstanceFile(*this, i, contract::kUserInfoFile);
-        if (fs::PathExists(source)) {
+        if (fs::IsRegularFile(source)) {
             fs::CopyFile(source, target, true);
-            return true;
+            return fs::IsRegularFile(target);
         }
     }
     return false;

@@ -50,6 +50,13 @@ public:
     const std::string& GetProgramDir() const { return m_strProgramDir; }
     std::string GetInstancePath(std::uint32_t n) const;
     InstanceState GetInstanceState(std::uint32_t n) const;
+    // What a directory already known to be a real directory holds (never IS_MISSING): the state
+    // without the look-up that rules out a link.
+    InstanceState ClassifyContents(const std::string& path) const;
+
+    // Names with higher numbers are strays, never instances, so no one name can make the cache's
+    // walks long.
+    static constexpr std::uint32_t kMaxInstanceNumber = 1'000'000;
 
     unsigned CountInstances() const;
     unsigned CountStopAfterSend() const;
@@ -57,7 +64,15 @@ public:
     std::vector<std::uint32_t> ListInstanceNumbers() const;
     // The instance number a directory name stands for, or 0 when it names none.
     static std::uint32_t InstanceNumberOf(const std::string& name);
+    // Deletes empty instances and closes the gaps in the run, never renaming or deleting an
+    // instance in use (in RunningSlots, its lock held, or some process working in it). Anything
+    // else under a number in the run (a file, a link, a directory we cannot look into) is renamed
+    // aside to "N.stray", never deleted. Its cost follows the entries present, not their numbers.
     void CompactInstances();
+
+    // Holds the store's lock: no count, search or compaction runs meanwhile. A runner chooses its
+    // instance and claims its slot under it, so compaction never sees the choice unclaimed.
+    std::unique_lock<std::recursive_mutex> LockInstances() const { return std::unique_lock(m_cs); }
 
     void CreateInstance(std::uint32_t n) const;
     void DeleteInstance(std::uint32_t n) const;
@@ -65,6 +80,9 @@ public:
 
     bool HasStopAfterSend(std::uint32_t n) const;
     void SetStopAfterSend(std::uint32_t n, bool on) const;
+    // Creates (empty) or deletes one of the program's own files in instance n; never through an
+    // instance that is a link. False when nothing changed.
+    bool SetInstanceFile(std::uint32_t n, const char* name, bool present) const;
     bool IsInstanceLocked(std::uint32_t n) const;
     bool IsInstanceRunning(std::uint32_t n) const;
     std::uint32_t FindNextToProcess() const;

@@ -15,11 +15,8 @@ std::string MarkerPath(const CCacheStore& store, std::uint32_t n) {
 } // namespace
 
 void SetLogMarker(const CCacheStore& store, std::uint32_t n, bool create) {
-    std::string path = MarkerPath(store, n);
-    if (create)
-        platform::CreateEmptyFile(path);
-    else if (platform::PathExists(path))
-        platform::DeleteFile(path);
+    if (create || platform::PathExists(MarkerPath(store, n)))
+        store.SetInstanceFile(n, contract::kLogMarkerFile, create);
 }
 
 bool HasLogMarker(const CCacheStore& store, std::uint32_t n) {

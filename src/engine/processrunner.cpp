@@ -89,12 +89,19 @@ bool IsClientWritingState(const CEngineContext& ctx, std::uint32_t n, const Stat
 
 int ProcessRunnerThread(CEngineContext& ctx, platform::CEvent& SlotClaimedEvent, const platform::CEvent& stopEvent) {
     std::uint16_t showCommand = ctx.options.ClientShowMode.load();
-    std::uint32_t n = ctx.store.FindNextToProcess();
+    std::uint32_t n = 0;
+    std::optional<std::size_t> slot;
+    {
+        // Chosen and claimed as one step, so no compaction moves the instance in between.
+        auto hold = ctx.store.LockInstances();
+        n = ctx.store.FindNextToProcess();
+        if (n != 0)
+            slot = ctx.RunningSlots.ClaimLowestFree(n);
+    }
     if (n == 0) {
         SlotClaimedEvent.Set();
         return 0;
     }
-    std::optional<std::size_t> slot = ctx.RunningSlots.ClaimLowestFree(n);
     if (!slot || stopEvent.IsSet()) {
         // Against the handshake there may be no free slot: end without a client.
         if (slot)

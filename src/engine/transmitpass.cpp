@@ -153,7 +153,7 @@ bool CTransmitter::LogResult(std::uint32_t i) {
 
 void CTransmitter::MarkFailed(CPassState& pass, std::uint32_t i) {
     pass.failed = true;
-    fs::CreateEmptyFile(LoopDetectorPath(m_ctx.store, i));
+    m_ctx.store.SetInstanceFile(i, contract::kLoopDetectorFile, true);
 }
 
 bool CTransmitter::HasUnmetResult() const {
@@ -189,7 +189,7 @@ void CTransmitter::CheckAfterRun(CPassState& pass, std::uint32_t i, bool hadResu
     case IS_WORK_UNIT:
     case IS_EMPTY: {
         RemoveOldClientCopy(i);
-        fs::DeleteFile(LoopDetectorPath(store, i));
+        store.SetInstanceFile(i, contract::kLoopDetectorFile, false);
         if (hadResult)
             store.CopyToProgramDir(i, contract::kUserInfoFile);
         std::int32_t count = store.ReadResultCount(i);
@@ -225,7 +225,7 @@ void CTransmitter::RemoveOldClientCopy(std::uint32_t i) {
     CCacheStore& store = m_ctx.store;
     std::string copy = fs::JoinPath(store.GetInstancePath(i), contract::kOldClientFile);
     if (store.GetClientForInstance(i) == copy && !fs::IsSameFile(copy, store.GetClientPath()))
-        fs::DeleteFile(copy);
+        store.SetInstanceFile(i, contract::kOldClientFile, false);
 }
 
 CTransmitter::ERunEnd CTransmitter::RunTransmitClient(std::uint32_t n, const std::vector<std::string>& optionArgs,

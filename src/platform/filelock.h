@@ -4,11 +4,12 @@
 
 namespace vantrel::platform {
 
-// Whether some process holds the file locked: open it read-write (never created) and try
+// Whether some process holds the file locked: open it (never created, never waiting) and try
 // flock(LOCK_EX|LOCK_NB); also probe POSIX/OFD record locks with F_OFD_GETLK, since on a local
-// file system neither kind sees the other. A missing file, or one that cannot be opened (a
-// directory, no permission), is not locked. Our own probe drops nothing: it uses its own
-// descriptor with flock and OFD calls only, never classic POSIX locks.
+// file system neither kind sees the other. A missing file is not locked; one that is there but
+// cannot be opened or probed (no permission, a directory, a dangling link, any special file)
+// counts as locked, like a file that cannot be opened exclusively. Our own probe drops nothing:
+// it uses its own descriptor with flock and OFD calls only, never classic POSIX locks.
 bool IsFileLockedByOther(const std::string& path);
 
 // An exclusive flock held on a file for the life of the object (RAII). Used by the simulated

@@ -53,13 +53,23 @@ bool DeleteFile(const std::string& path);
 // (renameat2 RENAME_NOREPLACE, or an equivalent step where the file system refuses that flag).
 bool MoveFile(const std::string& from, const std::string& to);
 
-// Copies a regular file. With failIfExists the copy fails when the target exists; otherwise the
+// Copies a regular file. The source is opened without waiting (a FIFO or device under its name
+// never blocks us) and anything but a regular file is refused as if absent. With failIfExists the copy fails when the target exists; otherwise the
 // target is replaced. The copy is written to a temporary name beside the target and renamed into
 // place, so a reader never sees a half-written target and a failed copy leaves the old one.
 bool CopyFile(const std::string& from, const std::string& to, bool failIfExists);
 
 // Creates an empty file, truncating one that exists. Creates with mode 0666 (less the umask).
+// A link or anything but a regular file under the name is refused, and a FIFO never blocks us.
 bool CreateEmptyFile(const std::string& path);
+
+// Creates (present) or removes (not present) the empty file relative beneath the directory base,
+// where no component of relative may be a symbolic link: a link among them fails the call, so
+// nothing is written or deleted through it. base itself may be reached through links.
+bool SetFileBeneath(const std::string& base, std::string_view relative, bool present);
+
+// Whether path is a real directory (not a link) that we may list and look into.
+bool IsUsableDirectory(const std::string& path);
 
 // Last-write time in whole seconds since the epoch; empty when the file cannot be examined.
 std::optional<std::int64_t> LastWriteTime(const std::string& path);
@@ -69,7 +79,9 @@ std::optional<std::uint64_t> FileSize(const std::string& path);
 
 // Deletes a directory with all its contents. A symbolic link inside is removed as a link and what
 // it points to is untouched; a path that is itself a link is not followed either. Goes on past
-// anything it cannot delete, which then stays with its directories.
+// anything it cannot delete, which then stays with its directories. Any depth is deleted with a
+// few descriptors and no recursion; a directory on another file system (a mount) is not entered,
+// and the walk stops when a directory it is in is moved out from under it.
 void DeleteTree(const std::string& path);
 
 // Reads the whole file as bytes, up to maxBytes; empty when it cannot be read.

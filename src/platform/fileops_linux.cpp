@@ -17,11 +17,6 @@ namespace vantrel::platform {
 
 namespace {
 
-struct DirCloser {
-    void operator()(DIR* dir) const { ::closedir(dir); }
-};
-using DirPtr = std::unique_ptr<DIR, DirCloser>;
-
 // A name beside target that no one else uses: ".<name>.tmp-<random>".
 std::string TemporaryNameBeside(const std::string& target) {
     static thread_local std::mt19937_64 random{std::random_device{}()};
@@ -192,7 +187,9 @@ bool MoveFile(const std::string& from, const std::string& to) {
 }
 
 bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) {
-    UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking: a FIFO under the name would otherwise wait for a writer for ever. Regular files
+    // ignore the flag.
+    UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (in.Get() < 0)
         return false;
     struct stat st {};
@@ -203,9 +200,40 @@ bool CopyFile(const std::string& from, const std::string& to, bool failIfExists)
     return ReplaceWith(to, {}, st.st_mode & 07777, failIfExists, in.Get());
 }
 
+namespace {
+
+// Opens name in dirFd to create or truncate it as an empty regular file; a FIFO without a reader
+// fails at once instead of waiting, and any other special file is left alone.
+bool CreateEmptyFileAt(int dirFd, const char* name) {
+    UniqueFd fd(::openat(dirFd, name, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0666));
+    struct stat st {};
+    return fd.IsValid() && ::fstat(fd.Get(), &st) == 0 && S_ISREG(st.st_mode) && ::ftruncate(fd.Get(), 0) == 0;
+}
+
+} // namespace
+
 bool CreateEmptyFile(const std::string& path) {
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
-    return fd.Get() >= 0;
+    return CreateEmptyFileAt(AT_FDCWD, path.c_str());
+}
+
+bool SetFileBeneath(const std::string& base, std::string_view relative, bool present) {
+    UniqueFd dir(::open(base.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    std::size_t slash = 0;
+    while (dir.IsValid() && (slash = relative.find('/')) != std::string_view::npos) {
+        std::string component(relative.substr(0, slash));
+        dir = UniqueFd(::openat(dir.Get(), component.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        relative.remove_prefix(slash + 1);
+    }
+    if (!dir.IsValid() || relative.empty())
+        return false;
+    std::string name(relative);
+    if (present)
+        return CreateEmptyFileAt(dir.Get(), name.c_str());
+    return ::unlinkat(dir.Get(), name.c_str(), 0) == 0;
+}
+
+bool IsUsableDirectory(const std::string& path) {
+    return IsDirectory(path) && ::faccessat(AT_FDCWD, path.c_str(), R_OK | X_OK, AT_EACCESS) == 0;
 }
 
 std::optional<std::int64_t> LastWriteTime(const std::string& path) {
@@ -220,56 +248,6 @@ std::optional<std::uint64_t> FileSize(const std::string& path) {
     if (::stat(path.c_str(), &st) != 0)
         return std::nullopt;
     return static_cast<std::uint64_t>(st.st_size);
-}
-
-namespace {
-
-// Deletes the contents of the directory open as dirFd, relative to it, so no path grows without
-// bound and no link is followed: subdirectories are opened with O_NOFOLLOW.
-void DeleteContents(int dirFd) {
-    int listFd = ::dup(dirFd);
-    if (listFd < 0)
-        return;
-    DirPtr handle(::fdopendir(listFd));
-    if (!handle) {
-        ::close(listFd);
-        return;
-    }
-    std::vector<std::pair<std::string, bool>> children;
-    while (struct dirent* entry = ::readdir(handle.get())) {
-        std::string name = entry->d_name;
-        if (name == "." || name == "..")
-            continue;
-        bool isDirectory = entry->d_type == DT_DIR;
-        if (entry->d_type == DT_UNKNOWN) {
-            struct stat st {};
-            isDirectory = ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
-        }
-        children.emplace_back(std::move(name), isDirectory);
-    }
-    for (const auto& [name, isDirectory] : children) {
-        if (isDirectory) {
-            UniqueFd child(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-            if (child.Get() >= 0)
-                DeleteContents(child.Get());
-            ::unlinkat(dirFd, name.c_str(), AT_REMOVEDIR);
-        } else {
-            ::unlinkat(dirFd, name.c_str(), 0);
-        }
-    }
-}
-
-} // namespace
-
-void DeleteTree(const std::string& path) {
-    std::string trimmed = path;
-    while (trimmed.size() > 1 && trimmed.back() == '/')
-        trimmed.pop_back();
-    UniqueFd dir(::open(trimmed.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (dir.Get() < 0)
-        return;
-    DeleteContents(dir.Get());
-    ::rmdir(trimmed.c_str());
 }
 
 std::optional<std::string> ReadFileText(const std::string& path, std::size_t maxBytes) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <dirent.h>
+#include <memory>
 #include <unistd.h>
 
 namespace vantrel::platform {
@@ -36,5 +38,11 @@ public:
 private:
     int m_fd = -1;
 };
+
+struct DirCloser {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+};
+// Owns one open directory stream and closes it when it goes.
+using DirPtr = std::unique_ptr<DIR, DirCloser>;
 
 } // namespace vantrel::platform

@@ -9,7 +9,8 @@ namespace vantrel::test {
 // removed, never followed) when the object goes.
 class TempDir {
 public:
-    TempDir();
+    // under: the directory to make it in; empty for the system's temp directory.
+    explicit TempDir(const std::string& under = {});
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;

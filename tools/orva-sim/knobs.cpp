@@ -36,6 +36,8 @@ const KnobInfo kKnobs[] = {
     {"ORVA_SIM_PROCESS_SECONDS", KnobKind::Seconds, &Knobs::processSeconds, "wall seconds a processing run takes"},
     {"ORVA_SIM_STATE_INTERVAL", KnobKind::Interval, &Knobs::stateInterval, "seconds between writes of state.orv"},
     {"ORVA_SIM_TRANSFER_SECONDS", KnobKind::Seconds, &Knobs::transferSeconds, "seconds one upload or download takes"},
+    {"ORVA_SIM_START_SECONDS", KnobKind::Seconds, &Knobs::startSeconds,
+     "seconds a run takes to start, working in its directory before it locks lock.orv"},
     {"ORVA_SIM_FAIL_TRANSFER", KnobKind::Chance, &Knobs::failTransfer,
      "chance that a transmit run cannot reach the server (result.orv stays)"},
     {"ORVA_SIM_PARTIAL_DOWNLOAD", KnobKind::Chance, &Knobs::partialDownload,

@@ -13,6 +13,7 @@ struct Knobs {
     double processSeconds = 5.0; // wall time of a whole processing run
     double stateInterval = 0.5;  // seconds between two writes of the state file
     double transferSeconds = 0.3;
+    double startSeconds = 0.0;   // a slow start: wall time before a run takes lock.orv
     // Chances (0 to 1) of each failure in one run; 1 means every run.
     double failTransfer = 0.0;
     double partialDownload = 0.0;

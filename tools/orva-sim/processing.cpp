@@ -90,6 +90,7 @@ int RunProcessing(const Knobs& knobs) {
     // Looked at before the lock file is created, so a directory without work stays untouched.
     if (!PathExists(kWorkUnitFile))
         return Fail("no work unit (work_unit.orv) in this directory");
+    SleepSeconds(knobs.startSeconds);
     UniqueFd lock = LockFile(kLockFile, false);
     if (!lock.IsValid())
         return Fail("cannot lock lock.orv: another client runs in this directory");

@@ -1,0 +1,118 @@
+// The real program in a program directory that others share: special files where it reads and
+// copies, and clients that work in their instances before they hold their lock. It starts, keeps
+// every client where it works, and ends within seconds of `vantrel --post 16`.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sys/stat.h>
+
+#include "platform/filelock.h"
+#include "platform/fileops.h"
+#include "programdir.h"
+
+namespace vantrel::soak {
+namespace {
+
+using namespace std::chrono_literals;
+using e2e::WaitFor;
+
+// The hang check 30 s, far beyond the moments these tests look at.
+const Environment kDurations = {{"VANTREL_TIME_SCALE", "0.1"},
+                                {"ORVA_SIM_PROCESS_SECONDS", "120"},
+                                {"ORVA_SIM_STATE_INTERVAL", "0.2"},
+                                {"ORVA_SIM_TRANSFER_SECONDS", "0.05"}};
+
+// The pid of the client with exactly this title, 0 when none runs.
+pid_t ClientTitled(const CProgramDir& dir, const std::string& title) {
+    for (const e2e::ClientProcess& client : dir.Clients())
+        if (client.title == title)
+            return client.pid;
+    return 0;
+}
+
+std::string WorkingDirectoryOf(pid_t pid) {
+    std::error_code error;
+    return std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/cwd", error).string();
+}
+
+// The path as the kernel shows a working directory.
+std::string Resolved(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::weakly_canonical(path, error).string();
+}
+
+bool IsFifo(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
+}
+
+// Exit within seconds, and no processing client left behind.
+void ExpectPromptExit(const CProgramDir& dir, e2e::CChild& program) {
+    EXPECT_EQ(dir.PostExit(), 0);
+    EXPECT_EQ(ExitCode(program, 10s), std::optional<int>(0)) << "the program did not end after `--post 16`";
+    EXPECT_TRUE(WaitFor([&] { return PidsWith(dir.Clients(), IsProcessingTitle).empty(); }, 10s))
+        << "a processing client outlived the program";
+}
+
+TEST(HostileProgramDir, SpecialFilesNeverHangStartUpOrTheSpyCopies) {
+    CProgramDir dir(2);
+    dir.WriteConfiguration("-cpu 1 -verbose -spy");
+    ASSERT_EQ(dir.RunClient(1, "-stop_after_xfer", {}), 0);
+    // Instance 1 has no account file of its own, so its runner looks for one in the others, where
+    // there is only a FIFO; its client's output file is a FIFO too.
+    ASSERT_TRUE(platform::DeleteFile(dir.InstancePath(1) + "/user_info.orv"));
+    // Instance 2 holds a result (never sent: no pass runs), so it is no empty instance to delete.
+    test::WriteFile(dir.InstancePath(2) + "/result.orv", "");
+    const std::vector<std::string> fifos = {dir.InstancePath(2) + "/user_info.orv",
+                                            dir.InstancePath(1) + "/outfile.orv"};
+    for (const std::string& fifo : fifos)
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+
+    std::unique_ptr<e2e::CChild> program = dir.Start(kDurations, "fifos");
+    ASSERT_TRUE(program->Started());
+    EXPECT_TRUE(WaitFor([&] { return ClientTitled(dir, "ORVA 1") != 0; }, 60s))
+        << "no client started: the runner is stuck on the FIFO";
+    EXPECT_TRUE(WaitFor([&] { return platform::PathExists(dir.Path() + "/work_unit.orv"); }, 60s))
+        << "the spy copies were never made";
+    ExpectPromptExit(dir, *program);
+    for (const std::string& fifo : fifos)
+        EXPECT_TRUE(IsFifo(fifo)) << fifo << " was replaced or removed";
+}
+
+TEST(HostileProgramDir, CompactionLeavesClientsThatHaveNotLockedYetWhereTheyWork) {
+    CProgramDir dir(3);
+    dir.WriteConfiguration("-cpu 1");
+    ASSERT_EQ(dir.RunClient(2, "-stop_after_xfer", {}), 0);
+    // Instance 2's client takes its time to start, working there without lock.orv.
+    test::WriteFile(dir.InstancePath(2) + "/orva_sim_knobs.txt", "ORVA_SIM_START_SECONDS=120\n");
+    // Instance 1 is empty and goes at the first compaction; the sentinel tells when it went.
+    test::WriteFile(dir.InstancePath(1) + "/sentinel", "");
+    // A transmit client left by an earlier run, still starting in the empty instance 3.
+    std::unique_ptr<e2e::CChild> leftover =
+        dir.StartClient(3, "-stop_after_xfer", "ORVA 3 - Transmit", {{"ORVA_SIM_START_SECONDS", "120"}});
+    ASSERT_TRUE(WaitFor([&] { return ClientTitled(dir, "ORVA 3 - Transmit") != 0; }, 30s));
+
+    std::unique_ptr<e2e::CChild> program = dir.Start(kDurations, "slow-start");
+    ASSERT_TRUE(program->Started());
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            return ClientTitled(dir, "ORVA 2") != 0 && !platform::PathExists(dir.InstancePath(1) + "/sentinel") &&
+                   platform::IsDirectory(dir.InstancePath(1));
+        },
+        60s))
+        << "the start-up compaction did not happen";
+    // Neither client has taken its lock yet: only its slot or its working directory protects it.
+    for (unsigned n : {2u, 3u}) {
+        const std::string lock = dir.InstancePath(n) + "/lock.orv";
+        EXPECT_FALSE(platform::PathExists(lock) && platform::IsFileLockedByOther(lock)) << n;
+    }
+
+    EXPECT_EQ(WorkingDirectoryOf(ClientTitled(dir, "ORVA 2")), Resolved(dir.InstancePath(2)));
+    EXPECT_TRUE(platform::PathExists(dir.InstancePath(2) + "/work_unit.orv"));
+    EXPECT_EQ(WorkingDirectoryOf(ClientTitled(dir, "ORVA 3 - Transmit")), Resolved(dir.InstancePath(3)));
+    EXPECT_TRUE(platform::IsDirectory(dir.InstancePath(3)));
+    ExpectPromptExit(dir, *program);
+}
+
+} // namespace
+} // namespace vantrel::soak
