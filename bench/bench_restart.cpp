@@ -74,15 +74,7 @@ public:
 // A program directory of `count` instances, each with a work unit and the user's account data,
 // the oldest work unit in instance 1.
 void MakeCache(const std::string& programDir, int count, long runMs) {
-    const std::time_t old = std::time(nullptr) - 86'400;
-    for (int n = 1; n <= count; ++n) {
-        std::string instance = programDir + "/" + std::to_string(n);
-        std::filesystem::create_directory(instance);
-        std::ofstream(instance + "/user_info.orv") << "nresults=1\n";
-        std::ofstream(instance + "/work_unit.orv") << "name=wu" << n << "\n";
-        timespec times[2] = {{old + n, 0}, {old + n, 0}};
-        utimensat(AT_FDCWD, (instance + "/work_unit.orv").c_str(), times, 0);
-    }
+    bench::MakeWorkUnitCache(programDir, count);
     std::ofstream(programDir + "/bench_client_run_ms.txt") << runMs << "\n";
 }
 
@@ -204,12 +196,5 @@ BENCHMARK(BM_ProcessorTimeWhileProcessing)->Iterations(1)->Unit(benchmark::kMill
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && std::strcmp(argv[1], "-stop_after_process") == 0)
-        return RunAsClient();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return vantrel::bench::RunBenchmarksOrClient(argc, argv, RunAsClient);
 }

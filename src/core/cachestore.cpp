@@ -9,6 +9,7 @@
 #include "core/clientcontract.h"
 #include "platform/filelock.h"
 #include "platform/fileops.h"
+#include "platform/process.h"
 
 namespace vantrel {
 
@@ -211,6 +212,8 @@ void CCacheStore::InstallNewClient(const std::string& newPath) {
     std::string target = fs::JoinPath(m_strProgramDir, fs::FileNamePart(newPath));
     if (!fs::CopyFile(newPath, target, false))
         return;
+    // A client just downloaded lacks the execute bit, and every start would fail without it.
+    platform::AllowOwnerToExecute(target);
     // Only our own copy is removed: a client chosen at start-up may be a file of the user's
     // anywhere else, which is not ours to delete.
     if (!current.empty() && current != target && fs::DirectoryPart(current) == m_strProgramDir)

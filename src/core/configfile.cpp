@@ -89,15 +89,16 @@ std::string FormatConfiguration(const COptions& options, bool minimised, unsigne
     std::string_view host = TrimOptionWhiteSpace(options.ServerHost);
     EServerMode mode = options.ServerMode;
     if (!host.empty()) {
-        std::string hostSpec = FormatHostSpec(host, options.ServerPort, options.UseColon);
+        // A value that would not read back whole goes in double quotes; others as always.
+        std::string hostSpec = QuoteOptionValue(FormatHostSpec(host, options.ServerPort, options.UseColon));
         if (mode == SM_PROXY)
             writeLine("-proxy " + hostSpec);
         if (mode == SM_SOCKS) {
             writeLine("-socks_server " + hostSpec);
             if (!isBlank(options.SocksUser))
-                writeLine("-socks_user " + options.SocksUser);
+                writeLine("-socks_user " + QuoteOptionValue(options.SocksUser));
             if (!isBlank(options.SocksPassword))
-                writeLine("-socks_passwd " + options.SocksPassword);
+                writeLine("-socks_passwd " + QuoteOptionValue(options.SocksPassword));
         }
     }
 

@@ -96,11 +96,16 @@ void BuildClientOptions(COptions& options) {
 
 CConfigurationReader::CConfigurationReader(std::string_view collectedText, COptions& options, IOptionsView& view,
                                            unsigned processorCount)
-    : m_strText(NormalizeOptionText(collectedText)), m_strSearchText(ToUpperAscii(m_strText)), m_options(options),
+    : m_quoted(ExtractQuotedValues(collectedText)), m_strText(NormalizeOptionText(m_quoted.text)),
+      m_strSearchText(ToUpperAscii(m_strText)), m_options(options),
       m_view(view), m_nProcessorCount(processorCount) {}
 
 bool CConfigurationReader::HasKeyword(std::string_view keyword) const {
     return m_strSearchText.find(ToUpperAscii(keyword)) != std::string::npos;
+}
+
+std::string CConfigurationReader::ServerValue(std::string_view keyword) const {
+    return ToUpperAscii(ResolveQuotedValue(GetOptionValue(m_strSearchText, keyword), m_quoted.values));
 }
 
 bool CConfigurationReader::SetIfPresent(std::string_view keyword, std::atomic<bool>& option) {
@@ -183,7 +188,7 @@ bool CConfigurationReader::ReadProxy() {
         return false;
     m_options.ServerMode = SM_PROXY;
     // Taken from the upper-cased text: the host is stored in upper case.
-    ReadServerValue(m_options, GetOptionValue(m_strSearchText, "-PROXY"));
+    ReadServerValue(m_options, ServerValue("-PROXY"));
     m_view.EnableServerControls(GetServerControlStates(SM_PROXY, m_options.ServerPort));
     return true;
 }
@@ -192,11 +197,13 @@ bool CConfigurationReader::ReadSocks() {
     if (!HasKeyword("-SOCKS_SERVER"))
         return false;
     m_options.ServerMode = SM_SOCKS;
-    ReadServerValue(m_options, GetOptionValue(m_strSearchText, "-SOCKS_SERVER"));
+    ReadServerValue(m_options, ServerValue("-SOCKS_SERVER"));
     // User name and password are found in the upper-cased text but keep their case as written.
     auto asWritten = [this](std::string_view keyword) {
         auto span = FindOptionValue(m_strSearchText, keyword);
-        return span ? m_strText.substr(span->pos, span->length) : std::string();
+        if (!span)
+            return std::string();
+        return ResolveQuotedValue(std::string_view(m_strText).substr(span->pos, span->length), m_quoted.values);
     };
     if (HasKeyword("-SOCKS_USER"))
         m_options.SocksUser = asWritten("-SOCKS_USER");

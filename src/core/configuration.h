@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/options.h"
+#include "core/optiontext.h"
 
 #include <array>
 #include <string>
@@ -77,7 +78,8 @@ public:
     CConfigurationReader(std::string_view collectedText, COptions& options, IOptionsView& view,
                          unsigned processorCount = ProcessorCount());
 
-    const std::string& GetText() const { return m_strText; }             // normalised, case as written
+    // Normalised, case as written; a double-quoted value stands there as "N" (ExtractQuotedValues).
+    const std::string& GetText() const { return m_strText; }
     const std::string& GetSearchText() const { return m_strSearchText; } // the same, upper-cased
     bool HasKeyword(std::string_view keyword) const;
 
@@ -102,7 +104,11 @@ public:
 
 private:
     bool SetIfPresent(std::string_view keyword, std::atomic<bool>& option);
+    // A server value (steps 12 and 13): taken from the upper-cased text, so the host is stored in
+    // upper case, a quoted one too.
+    std::string ServerValue(std::string_view keyword) const;
 
+    QuotedOptionText m_quoted; // first: the texts below are made from it
     std::string m_strText;
     std::string m_strSearchText;
     COptions& m_options;

@@ -12,6 +12,9 @@ enum EClientPriority : int { CP_LOW = 0, CP_NORMAL = 1, CP_HIGH = 2 };
 
 // The largest MaxProcesses: more would exhaust memory and threads.
 inline constexpr unsigned kMaxProcessesLimit = 4096;
+// The largest DesiredCacheSize: each instance is a directory made on the dialog's thread, so a
+// mistyped huge number would freeze the window and fill the disk with directories.
+inline constexpr unsigned kDesiredCacheSizeLimit = 10'000;
 
 // The option set, without a toolkit. The dialog mirrors these fields both ways. Numbers and texts
 // belong to the dialog's thread; the check boxes, radios and derived values that worker threads

@@ -148,6 +148,80 @@ std::optional<long long> ReadSignedDecimal(std::string_view text) {
     return negative ? -value : value;
 }
 
+namespace {
+
+bool NeedsQuotes(std::string_view value) {
+    for (char c : value)
+        if (IsOptionWhiteSpace(c) || c == '"')
+            return true;
+    if (value.find(":-") != std::string_view::npos)
+        return true;
+    const std::string upper = ToUpperAscii(value);
+    for (const char* keyword : kOptionKeywords)
+        if (upper.find(keyword) != std::string::npos)
+            return true;
+    return false;
+}
+
+// Where the quoted value that opens at text[open] ends (the index of its closing quote), with its
+// unescaped content; none without a closing quote.
+std::optional<std::size_t> ReadQuoted(std::string_view text, std::size_t open, std::string& value) {
+    value.clear();
+    for (std::size_t at = open + 1; at < text.size(); ++at) {
+        char c = text[at];
+        if (c == '"')
+            return at;
+        if (c == '\\' && at + 1 < text.size() && (text[at + 1] == '"' || text[at + 1] == '\\'))
+            c = text[++at];
+        value.push_back(c);
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::string QuoteOptionValue(std::string_view value) {
+    if (!NeedsQuotes(value))
+        return std::string(value);
+    std::string quoted = "\"";
+    for (char c : value) {
+        if (c == '"' || c == '\\')
+            quoted.push_back('\\');
+        quoted.push_back(c);
+    }
+    quoted.push_back('"');
+    return quoted;
+}
+
+QuotedOptionText ExtractQuotedValues(std::string_view text) {
+    QuotedOptionText result;
+    std::string value;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const bool wordStart = at == 0 || IsOptionWhiteSpace(text[at - 1]);
+        std::optional<std::size_t> close;
+        if (wordStart && text[at] == '"')
+            close = ReadQuoted(text, at, value);
+        if (!close) {
+            result.text.push_back(text[at]);
+            continue;
+        }
+        result.text += "\"" + std::to_string(result.values.size()) + "\"";
+        result.values.push_back(value);
+        at = *close;
+    }
+    return result;
+}
+
+std::string ResolveQuotedValue(std::string_view found, const std::vector<std::string>& values) {
+    if (found.size() >= 3 && found.front() == '"' && found.back() == '"') {
+        std::optional<long long> index = ReadSignedDecimal(found.substr(1, found.size() - 2));
+        if (index && *index >= 0 && static_cast<unsigned long long>(*index) < values.size() &&
+            std::to_string(*index) == found.substr(1, found.size() - 2))
+            return values[static_cast<std::size_t>(*index)];
+    }
+    return std::string(found);
+}
+
 std::optional<unsigned> ParseNumberField(std::string_view text) {
     text = TrimOptionWhiteSpace(text);
     if (text.empty())
@@ -163,11 +237,23 @@ std::optional<unsigned> ParseNumberField(std::string_view text) {
     return static_cast<unsigned>(value);
 }
 
-std::optional<unsigned> ParseMaxProcessesField(std::string_view text) {
+namespace {
+
+std::optional<unsigned> ParseClampedField(std::string_view text, unsigned limit) {
     auto value = ParseNumberField(text);
     if (!value)
         return std::nullopt;
-    return std::min(*value, kMaxProcessesLimit);
+    return std::min(*value, limit);
+}
+
+} // namespace
+
+std::optional<unsigned> ParseMaxProcessesField(std::string_view text) {
+    return ParseClampedField(text, kMaxProcessesLimit);
+}
+
+std::optional<unsigned> ParseDesiredCacheSizeField(std::string_view text) {
+    return ParseClampedField(text, kDesiredCacheSizeLimit);
 }
 
 } // namespace vantrel

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The option text that the command line and the configuration file share, and the numbers in it.
 // Everything here is pure text handling; nothing touches a file or a window.
@@ -38,6 +39,32 @@ std::optional<OptionValueSpan> FindOptionValue(std::string_view text, std::strin
 // The value that follows keyword in text; empty when there is none.
 std::string GetOptionValue(std::string_view text, std::string_view keyword);
 
+// Every keyword the option text is searched for, upper-cased.
+inline constexpr const char* kOptionKeywords[] = {
+    "-DISPLAYTRANSMIT", "-AUTO",    "-MIN",    "-24HR",   "-NOHIDE",       "-CPU",        "-AFFINITY",
+    "-VERBOSE",         "-SPY",     "-ORVASPY", "-ORVALOG", "-PROXY",       "-SOCKS_SERVER", "-SOCKS_USER",
+    "-SOCKS_PASSWD",    "-RUNNORMAL", "-RUNHIGH"};
+
+// A value as the configuration file holds it after its keyword. A value that would not read back
+// whole (it holds white space, a double quote, a keyword in any case, or a colon before a "-") is
+// written in double quotes, with a double quote inside written \" and a backslash \\. Any other
+// value is written as it is, exactly as files have always held it.
+std::string QuoteOptionValue(std::string_view value);
+
+// The collected option text with every double-quoted value (a word that begins with a double
+// quote, up to the next double quote that no backslash escapes) replaced by a stand-in "N", N
+// the value's index in values: its blanks, quotes and keywords then neither split it nor set an
+// option. A quote without its closing quote is left as written.
+struct QuotedOptionText {
+    std::string text;
+    std::vector<std::string> values; // unescaped
+};
+QuotedOptionText ExtractQuotedValues(std::string_view text);
+
+// A value found in the text ExtractQuotedValues made: the quoted value its stand-in names, or the
+// value itself.
+std::string ResolveQuotedValue(std::string_view found, const std::vector<std::string>& values);
+
 // "host:port" when useColon and port is not 0, "host:" when useColon and port is 0, else host.
 std::string FormatHostSpec(std::string_view host, unsigned port, bool useColon);
 
@@ -54,5 +81,9 @@ std::optional<unsigned> ParseNumberField(std::string_view text);
 // The "Maximum Processes:" field: the same rule, a larger number clamped to kMaxProcessesLimit
 // (the field then shows the limit), as the "-cpu" keyword is.
 std::optional<unsigned> ParseMaxProcessesField(std::string_view text);
+
+// The "Desired Cache Size:" field: the same rule, a larger number clamped to
+// kDesiredCacheSizeLimit (the field then shows the limit).
+std::optional<unsigned> ParseDesiredCacheSizeField(std::string_view text);
 
 } // namespace vantrel

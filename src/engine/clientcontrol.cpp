@@ -15,6 +15,16 @@ std::vector<platform::ProcessHandle> OpenInstanceClient(const CEngineContext& ct
     return platform::FindProcessesByTitle(FormatClientTitle(n), ctx.store.GetInstancePath(n));
 }
 
+std::vector<std::vector<platform::ProcessHandle>> OpenSlotClients(const CEngineContext& ctx) {
+    std::vector<std::pair<std::string, std::string>> wanted;
+    for (std::size_t k = 0; k < ctx.RunningSlots.Size(); ++k) {
+        // A free slot asks for nothing: an empty directory is never searched.
+        std::uint32_t n = ctx.RunningSlots.Get(k);
+        wanted.emplace_back(FormatClientTitle(n), n == 0 ? std::string() : ctx.store.GetInstancePath(n));
+    }
+    return platform::FindProcessesByTitles(wanted);
+}
+
 bool KillInstanceClients(CEngineContext& ctx, std::uint32_t n) {
     std::vector<platform::ProcessHandle> clients = OpenInstanceClient(ctx, n);
     if (clients.empty())
@@ -48,19 +58,17 @@ void ReportUnkillable(std::uint32_t n, long pid) {
                  pid);
 }
 
-void SetClientPriority(const CEngineContext& ctx, std::uint32_t n, std::uint32_t priorityClass) {
+bool SetClientPriority(const CEngineContext& ctx, std::uint32_t n, std::uint32_t priorityClass) {
+    bool refused = false;
     for (const platform::ProcessHandle& client : OpenInstanceClient(ctx, n))
-        platform::SetPriorityClass(client, priorityClass);
+        platform::SetPriorityClass(client, priorityClass, &refused);
+    return refused;
 }
 
 void ShowInstanceClients(const CEngineContext& ctx, std::uint16_t showCommand) {
-    for (std::size_t k = 0; k < ctx.RunningSlots.Size(); ++k) {
-        std::uint32_t n = ctx.RunningSlots.Get(k);
-        if (n == 0)
-            continue;
-        for (const platform::ProcessHandle& client : OpenInstanceClient(ctx, n))
+    for (const auto& clients : OpenSlotClients(ctx))
+        for (const platform::ProcessHandle& client : clients)
             platform::ShowProcessWindow(client, showCommand);
-    }
 }
 
 } // namespace vantrel

@@ -17,6 +17,10 @@ std::string FormatClientTitle(std::uint32_t n);
 // Every live processing client of instance n (possibly several, possibly none).
 std::vector<platform::ProcessHandle> OpenInstanceClient(const CEngineContext& ctx, std::uint32_t n);
 
+// The processing clients of every slot, found in one pass over /proc: entry k holds slot k's
+// (none for a free slot). Costs one search, however many slots there are.
+std::vector<std::vector<platform::ProcessHandle>> OpenSlotClients(const CEngineContext& ctx);
+
 // Terminates every processing client of instance n, one after another with the kill pause
 // between them, then frees every slot holding n. False (and the slots untouched) when none ran.
 // Gives up on clients still found after the kill wait (a process stuck in the kernel), saying so.
@@ -26,7 +30,8 @@ bool KillInstanceClients(CEngineContext& ctx, std::uint32_t n);
 void ReportUnkillable(std::uint32_t n, long pid);
 
 // Gives the processing clients of instance n a priority class (IDLE/NORMAL/HIGH_PRIORITY_CLASS).
-void SetClientPriority(const CEngineContext& ctx, std::uint32_t n, std::uint32_t priorityClass);
+// True when the system refused the change for some client (no right to raise a priority).
+bool SetClientPriority(const CEngineContext& ctx, std::uint32_t n, std::uint32_t priorityClass);
 
 // Shows, minimises or hides the windows of every slot's client with the given show command.
 void ShowInstanceClients(const CEngineContext& ctx, std::uint16_t showCommand);

@@ -38,9 +38,10 @@ std::int64_t SecondsSinceEpoch() {
 
 } // namespace
 
-std::uint64_t SlotAffinityMask(std::size_t k, std::uint64_t systemMask) {
-    std::uint64_t processor = std::uint64_t{1} << (k % 64);
-    return (systemMask & processor) != 0 ? processor : systemMask;
+std::vector<unsigned> SlotProcessors(std::size_t k, const std::vector<unsigned>& allowed) {
+    if (allowed.empty())
+        return {};
+    return {allowed[k % allowed.size()]};
 }
 
 CProcessEngine::CProcessEngine(CEngineContext& ctx, IEngineHost& host, CWatcher& watcher)
@@ -53,11 +54,13 @@ void CProcessEngine::RestartEngine() {
         return;
     JoinFinishedRunners();
     FillFreeSlots();
-    // After the fill, so the clients started just now are lowered too.
-    SetBusyClientsIdle();
-
     std::uint32_t watched = ChooseWatchedInstance();
     m_ctx.WatchedInstance.store(watched);
+    // One look through /proc for every slot's clients serves the priority and affinity steps.
+    const SlotClients clients = OpenSlotClients(m_ctx);
+    // After the fill, so the clients started just now are lowered too. The watched client is left
+    // as it is: an ordinary user may lower a priority but never raise it again.
+    SetBusyClientsIdle(clients, watched);
     m_host.RefreshCounters();
 
     bool useSpy = m_ctx.options.UseSpy.load();
@@ -68,30 +71,51 @@ void CProcessEngine::RestartEngine() {
         m_watcher.StartWatcher();
     }
     if (watched != 0)
-        ApplyClientPriority();
-    ApplyAffinity();
+        ApplyClientPriority(clients);
+    ApplyAffinity(clients);
     m_host.ShowFields();
 }
 
+void CProcessEngine::ContinueFill() {
+    m_bFillScheduled = false;
+    RestartEngine();
+}
+
 void CProcessEngine::FillFreeSlots() {
+    // A call from the host is on its way; until it comes no client may start.
+    if (m_bFillScheduled)
+        return;
     // The size is read again at every step; a runner claims the lowest free slot, which need not
-    // be j, and one that finds no work leaves j free, so the next j gets a runner of its own.
+    // be j.
     for (std::size_t j = 0; j < m_ctx.RunningSlots.Size(); ++j) {
         if (m_ctx.RunningSlots.Get(j) != 0)
             continue;
-        if (!StartRunner())
+        if (m_lastClientStart) {
+            auto wait = std::chrono::ceil<std::chrono::milliseconds>(*m_lastClientStart + m_ctx.timings.runnerSpacing -
+                                                                     std::chrono::steady_clock::now());
+            if (wait.count() > 0) {
+                // The dialog's thread is not held for the spacing where the host can call back.
+                if (m_host.ScheduleFill(wait)) {
+                    m_bFillScheduled = true;
+                    return;
+                }
+                std::this_thread::sleep_for(wait);
+            }
+        }
+        bool claimed = false;
+        if (!StartRunner(claimed) || !claimed)
             break;
-        std::this_thread::sleep_for(m_ctx.timings.runnerSpacing);
+        m_lastClientStart = std::chrono::steady_clock::now();
     }
 }
 
-bool CProcessEngine::StartRunner() {
+bool CProcessEngine::StartRunner(bool& claimed) {
     CRunner& runner = m_runners.emplace_back();
     // Reset before the runner exists, so its signal cannot come before the reset and be lost.
     m_SlotClaimedEvent.Reset();
     try {
         runner.thread = std::thread([this, &runner] {
-            ProcessRunnerThread(m_ctx, m_SlotClaimedEvent, m_StopEvent);
+            ProcessRunnerThread(m_ctx, m_SlotClaimedEvent, m_StopEvent, &runner.claimed);
             runner.finished.store(true, std::memory_order_release);
         });
     } catch (const std::system_error&) {
@@ -99,6 +123,7 @@ bool CProcessEngine::StartRunner() {
         return false;
     }
     m_SlotClaimedEvent.Wait();
+    claimed = runner.claimed.load();
     return true;
 }
 
@@ -113,10 +138,11 @@ void CProcessEngine::JoinFinishedRunners() {
     }
 }
 
-void CProcessEngine::SetBusyClientsIdle() {
-    for (std::size_t k = 0; k < m_ctx.RunningSlots.Size(); ++k)
-        if (std::uint32_t n = m_ctx.RunningSlots.Get(k); n != 0)
-            SetClientPriority(m_ctx, n, platform::IDLE_PRIORITY_CLASS);
+void CProcessEngine::SetBusyClientsIdle(const SlotClients& clients, std::uint32_t watched) {
+    for (std::size_t k = 0; k < clients.size() && k < m_ctx.RunningSlots.Size(); ++k)
+        if (std::uint32_t n = m_ctx.RunningSlots.Get(k); n != 0 && n != watched)
+            for (const platform::ProcessHandle& client : clients[k])
+                platform::SetPriorityClass(client, platform::IDLE_PRIORITY_CLASS);
 }
 
 std::uint32_t CProcessEngine::ChooseWatchedInstance() const {
@@ -137,23 +163,38 @@ std::uint32_t CProcessEngine::ChooseWatchedInstance() const {
 }
 
 void CProcessEngine::ApplyClientPriority() {
+    if (m_ctx.WatchedInstance.load() != 0)
+        ApplyClientPriority(OpenSlotClients(m_ctx));
+}
+
+void CProcessEngine::ApplyClientPriority(const SlotClients& clients) {
     std::uint32_t watched = m_ctx.WatchedInstance.load();
-    if (watched != 0)
-        SetClientPriority(m_ctx, watched, PriorityClassOf(m_ctx.options.ClientPriority.load()));
+    if (watched == 0)
+        return;
+    const std::uint32_t priorityClass = PriorityClassOf(m_ctx.options.ClientPriority.load());
+    bool refused = false;
+    for (std::size_t k = 0; k < clients.size() && k < m_ctx.RunningSlots.Size(); ++k)
+        if (m_ctx.RunningSlots.Get(k) == watched)
+            for (const platform::ProcessHandle& client : clients[k])
+                platform::SetPriorityClass(client, priorityClass, &refused);
+    if (refused)
+        m_host.PriorityRefused();
 }
 
 void CProcessEngine::ApplyAffinity() {
-    std::uint64_t systemMask = platform::GetOwnAffinityMask();
-    if (systemMask == 0)
+    ApplyAffinity(OpenSlotClients(m_ctx));
+}
+
+void CProcessEngine::ApplyAffinity(const SlotClients& clients) {
+    // Every processor the program may use, not only the first 64.
+    const std::vector<unsigned> allowed = platform::GetOwnProcessors();
+    if (allowed.empty())
         return;
     bool pinned = m_ctx.options.SetAffinity.load();
-    for (std::size_t k = 0; k < m_ctx.RunningSlots.Size(); ++k) {
-        std::uint32_t n = m_ctx.RunningSlots.Get(k);
-        if (n == 0)
-            continue;
-        std::uint64_t mask = pinned ? SlotAffinityMask(k, systemMask) : systemMask;
-        for (const platform::ProcessHandle& client : OpenInstanceClient(m_ctx, n))
-            platform::SetProcessAffinity(client, mask);
+    for (std::size_t k = 0; k < clients.size(); ++k) {
+        const std::vector<unsigned> processors = pinned ? SlotProcessors(k, allowed) : allowed;
+        for (const platform::ProcessHandle& client : clients[k])
+            platform::SetProcessAffinity(client, processors);
     }
 }
 

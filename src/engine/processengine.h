@@ -1,13 +1,17 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <list>
+#include <optional>
 #include <thread>
+#include <vector>
 
 #include "engine/enginecontext.h"
 #include "platform/event.h"
+#include "platform/process.h"
 
 namespace vantrel {
 
@@ -19,6 +23,16 @@ public:
     virtual ~IEngineHost() = default;
     virtual void RefreshCounters() = 0; // recount, choose the icon, update the tray
     virtual void ShowFields() = 0;      // write the members into the controls
+    // The system refused to raise the watched client to the chosen priority (an ordinary user
+    // without the right to raise priorities).
+    virtual void PriorityRefused() {}
+    // Asks the dialog to call CProcessEngine::ContinueFill from its event loop once delay has
+    // passed, so the spacing between client starts never holds the dialog's thread. False when
+    // the host cannot: the restart then waits for the spacing itself, as it always did.
+    virtual bool ScheduleFill(std::chrono::milliseconds delay) {
+        (void)delay;
+        return false;
+    }
 };
 
 // The processing supervisor: fills every free slot with a runner thread that processes the
@@ -31,7 +45,13 @@ public:
     CProcessEngine(const CProcessEngine&) = delete;
     CProcessEngine& operator=(const CProcessEngine&) = delete;
 
+    // Fills free slots as long as clients may start without waiting for the spacing (a runner that
+    // finds nothing to process ends the filling: the slots left would find nothing either), then
+    // re-applies the watched instance, priority, affinity and watcher. When the spacing stands
+    // between the next two starts, the rest is left to ContinueFill on the host's call.
     void RestartEngine();
+    // The host's call after ScheduleFill: the next client start, with a whole restart.
+    void ContinueFill();
     std::uint32_t ChooseWatchedInstance() const;
 
     // The chosen ClientPriority on the watched instance's client (the priority radios).
@@ -58,12 +78,18 @@ private:
     struct CRunner {
         std::thread thread;
         std::atomic<bool> finished{false};
+        std::atomic<bool> claimed{false};
     };
+    using SlotClients = std::vector<std::vector<platform::ProcessHandle>>;
 
     void FillFreeSlots();
-    bool StartRunner();
+    // Starts one runner and waits for its claim; false when no thread could be started. claimed:
+    // the runner took a slot (a client is starting).
+    bool StartRunner(bool& claimed);
     void JoinFinishedRunners();
-    void SetBusyClientsIdle();
+    void SetBusyClientsIdle(const SlotClients& clients, std::uint32_t watched);
+    void ApplyClientPriority(const SlotClients& clients);
+    void ApplyAffinity(const SlotClients& clients);
 
     CEngineContext& m_ctx;
     IEngineHost& m_host;
@@ -72,10 +98,12 @@ private:
     // Set once, by Shutdown: runners end their clients and waits and post nothing more.
     platform::CEvent m_StopEvent;
     std::list<CRunner> m_runners; // nodes never move: each thread marks its own as finished
+    std::optional<std::chrono::steady_clock::time_point> m_lastClientStart;
+    bool m_bFillScheduled = false; // the host will call ContinueFill
 };
 
-// The processor mask of slot k's client with SetAffinity on: bit (k mod 64) of the system mask
-// when that processor is in it, else the whole system mask.
-std::uint64_t SlotAffinityMask(std::size_t k, std::uint64_t systemMask);
+// The processors of slot k's client with SetAffinity on: the k-th processor of the program's own
+// set (counted from 0, wrapping round), whatever numbers its processors have.
+std::vector<unsigned> SlotProcessors(std::size_t k, const std::vector<unsigned>& allowed);
 
 } // namespace vantrel

@@ -87,7 +87,8 @@ bool IsClientWritingState(const CEngineContext& ctx, std::uint32_t n, const Stat
     return !before.lastWrite || *now > *before.lastWrite;
 }
 
-int ProcessRunnerThread(CEngineContext& ctx, platform::CEvent& SlotClaimedEvent, const platform::CEvent& stopEvent) {
+int ProcessRunnerThread(CEngineContext& ctx, platform::CEvent& SlotClaimedEvent, const platform::CEvent& stopEvent,
+                        std::atomic<bool>* claimed) {
     std::uint16_t showCommand = ctx.options.ClientShowMode.load();
     std::uint32_t n = 0;
     std::optional<std::size_t> slot;
@@ -110,6 +111,8 @@ int ProcessRunnerThread(CEngineContext& ctx, platform::CEvent& SlotClaimedEvent,
         return 0;
     }
 
+    if (claimed != nullptr)
+        claimed->store(true);
     // Without the user's account data the client asks for it, so its console must be seen.
     if (!ctx.store.SupplyUserInfo(n))
         showCommand = platform::SW_SHOWNORMAL;

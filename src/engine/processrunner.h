@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 
@@ -24,7 +25,9 @@ bool IsClientWritingState(const CEngineContext& ctx, std::uint32_t n, const Stat
 // the instance until it ends (terminating it when it has not written its state within the hang
 // check), frees the slot and posts WM_APP. SlotClaimedEvent is set on every path once the runner
 // has claimed a slot and started its client, or has decided to end without one. When stopEvent
-// is set the runner ends its own client and posts nothing. Returns 0.
-int ProcessRunnerThread(CEngineContext& ctx, platform::CEvent& SlotClaimedEvent, const platform::CEvent& stopEvent);
+// is set the runner ends its own client and posts nothing. claimed (when given) is set before
+// SlotClaimedEvent when the runner took a slot, so the restart knows a client is starting. Returns 0.
+int ProcessRunnerThread(CEngineContext& ctx, platform::CEvent& SlotClaimedEvent, const platform::CEvent& stopEvent,
+                        std::atomic<bool>* claimed = nullptr);
 
 } // namespace vantrel

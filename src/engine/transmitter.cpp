@@ -64,6 +64,7 @@ void CTransmitter::CheckAutoTransmit(unsigned readyToTransmit, unsigned needToFi
     DisarmRetryTimer();
     if (!m_ctx.options.AutoTransmit.load())
         return;
+    m_host.TakeControlValues();
     if (readyToTransmit == 0 && needToFill == 0)
         return;
     m_AutoTransmitRun.store(1);

@@ -27,6 +27,9 @@ public:
     // dialog runs CTransmitter::OnTimer when it fires.
     virtual void ArmRetryTimer(std::chrono::milliseconds period) = 0;
     virtual void KillRetryTimer() = 0;
+    // Dialog's thread, inside CheckAutoTransmit: copy what the controls show into the options, so
+    // an automatic pass uses the dialog's values, not the last ones applied or saved.
+    virtual void TakeControlValues() {}
 };
 
 inline constexpr const char* kTransmitCaption = "Transmit";

@@ -2,8 +2,10 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <sys/types.h>
 #include <vector>
 
@@ -43,6 +45,11 @@ struct ProcessStartInfo {
 // destructor do so without blocking; a child still running when its handle goes is reaped by a
 // background thread when it ends), so no child of ours is left a zombie. A handle found by title
 // never reaps, even when the process is our child: its starting handle does.
+// A process we started leads a session of its own, and whatever it started goes with it: when
+// its handle sees it end, and when the handle terminates it, every process left in its session or
+// process group is killed too (a child that left the instance directory or dropped its title).
+// A client started inside a terminal window is held as itself, not as the terminal, with the
+// terminal kept beside it: every control reaches the client.
 class ProcessHandle {
 public:
     ProcessHandle() = default;
@@ -55,6 +62,8 @@ public:
     bool IsValid() const { return m_pidfd >= 0; }
     pid_t Pid() const { return m_pid; }
     int PidFd() const { return m_pidfd; }
+    // The process that owns the window: the terminal a client runs in, else the process itself.
+    pid_t WindowPid() const;
 
     // Waits for the process to end; no timeout waits forever. True when it has ended.
     bool WaitForExit(std::optional<std::chrono::milliseconds> timeout = std::nullopt);
@@ -64,27 +73,36 @@ public:
     // process's end wins.
     WaitResult WaitForExitOrEvent(const CEvent& event);
 
-    // Sends SIGKILL through the pidfd. False when it could not be sent (the process has ended).
+    // Sends SIGKILL through the pidfd, then to every other process of its session or process
+    // group, and ends its terminal. False when it could not be sent (the process has ended).
     bool Terminate();
 
     bool IsAlive() const;
 
-    // Adopts an open pidfd. ownChild: we started it and must reap it.
-    static ProcessHandle Adopt(int pidfd, pid_t pid, bool ownChild);
+    // Adopts an open pidfd. ownChild: we started it and must reap it. leader: we started it in a
+    // session of its own, which ends when it ends.
+    static ProcessHandle Adopt(int pidfd, pid_t pid, bool ownChild, bool leader = false);
 
 private:
     void ReapIfEnded();
+    void EndSession();
 
     int m_pidfd = -1;
     pid_t m_pid = 0;
     bool m_ownChild = false;
     bool m_reaped = false;
+    bool m_bLeader = false;
+    bool m_bSessionEnded = false;
+    std::unique_ptr<ProcessHandle> m_terminal; // the terminal window a client runs in
+
+    friend ProcessHandle StartProcess(const ProcessStartInfo& info);
 };
 
 // Starts a process: fork/exec with setsid, cwd = workingDirectory, VANTREL_CONSOLE_TITLE =
 // consoleTitle and VANTREL_SHOW_COMMAND = showCommand added to this program's environment. SW_HIDE: stdio on /dev/null, no window. Any other show command:
 // inside a terminal emulator window with that title (minimised for SW_MINIMIZE,
-// SW_SHOWMINIMIZED and SW_SHOWMINNOACTIVE) when a display and xterm are available, else hidden.
+// SW_SHOWMINIMIZED and SW_SHOWMINNOACTIVE) when a display and xterm are available, else hidden;
+// the handle then holds the client inside the terminal, found once the terminal has started it.
 // Returns an invalid handle when the process cannot be started (missing or not executable, no such
 // working directory, an empty one): a client never runs anywhere but in its directory. On return
 // the client can already be found by its title.
@@ -96,31 +114,46 @@ ProcessHandle StartProcess(const ProcessStartInfo& info);
 // recycled pid is never returned. Zombies have no readable environment and are never found.
 std::vector<ProcessHandle> FindProcessesByTitle(const std::string& title, const std::string& workingDirectory);
 
+// The same for many (title, workingDirectory) pairs in one pass over /proc: entry i holds the
+// processes of pair i. One pass costs what one search costs, however many pairs are asked for.
+std::vector<std::vector<ProcessHandle>>
+FindProcessesByTitles(const std::vector<std::pair<std::string, std::string>>& wanted);
+
 // Priority class on every thread of the process (IDLE: SCHED_IDLE; NORMAL: SCHED_OTHER nice 0;
-// HIGH: SCHED_OTHER nice -10). A change the system refuses (no right to raise) is dropped.
-// Returns whether every thread took the change.
-bool SetPriorityClass(const ProcessHandle& process, std::uint32_t priorityClass);
+// HIGH: SCHED_OTHER nice -10). A change the system refuses (no right to raise) is dropped, and
+// *refused (when given) is set. Returns whether every thread took the change.
+bool SetPriorityClass(const ProcessHandle& process, std::uint32_t priorityClass, bool* refused = nullptr);
 
 // The priority class the process's main thread (or the thread with that tid) shows now, for tests
 // and diagnostics; none when it matches none of the three exactly.
 std::optional<std::uint32_t> GetPriorityClass(pid_t pid);
 
-// The processors this program may run on, as a mask of the first 64 (sched_getaffinity).
-std::uint64_t GetOwnAffinityMask();
+// The processors this program may run on (sched_getaffinity, with a set sized for any processor
+// count), in ascending order; empty when they cannot be read.
+std::vector<unsigned> GetOwnProcessors();
 
-// Processor mask on every thread of the process; false when the system refuses it (for
-// instance a mask with no allowed processor).
-bool SetProcessAffinity(const ProcessHandle& process, std::uint64_t mask);
+// Binds every thread of the process to these processors; false when the system refuses (an
+// empty list, or one with no processor the process may use).
+bool SetProcessAffinity(const ProcessHandle& process, const std::vector<unsigned>& processors);
 
-// The processor mask of one thread (pid = tid of the main thread), for tests.
-std::optional<std::uint64_t> GetAffinityMask(pid_t tid);
+// The processors one thread (pid = tid of the main thread) may run on, ascending; empty when they
+// cannot be read.
+std::vector<unsigned> GetProcessorsOf(pid_t tid);
 
 // Shows, minimises or hides the window of a client started in a terminal, where the display
 // allows (xdotool, finding the window by the process's pid); false when there is no window to
 // change (a hidden client has none, nor the client inside a terminal: the terminal has it).
 bool ShowProcessWindow(const ProcessHandle& process, std::uint16_t showCommand);
 
-// Lowers the calling thread's scheduling priority (a higher nice value for this thread only).
+// Whether path is a regular file this program may execute (the client can be started from it).
+bool IsExecutableFile(const std::string& path);
+
+// Adds the owner's execute bit to a regular file, as for a client just copied in from a download;
+// false when the file cannot be changed.
+bool AllowOwnerToExecute(const std::string& path);
+
+// Lowers the calling thread's scheduling priority (a higher nice value for this thread only). The
+// processes it starts afterwards still start at the program's own priority.
 void LowerCurrentThreadPriority();
 
 } // namespace vantrel::platform

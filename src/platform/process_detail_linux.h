@@ -41,6 +41,21 @@ bool IsExecutableFile(const std::string& path);
 // Whether the process behind a pidfd has ended (it may still be a zombie that nobody reaped).
 bool PidFdHasEnded(int pidfd);
 
+struct ProcStat {
+    pid_t parent = 0;
+    pid_t group = 0;
+    pid_t session = 0;
+};
+// The parent, process group and session of a process, from /proc/PID/stat; none when gone.
+std::optional<ProcStat> ReadProcStat(pid_t pid);
+
+// Kills (SIGKILL) every process, but this one, whose session or process group is the one leader
+// leads, the leader included; returns how many. A client is started in a session of its own, so
+// this ends all it started, also a child that left its directory or dropped its title. Only safe
+// while leader's pid still names the leader or a member of its session (the pid is then not free
+// to be reused): before its end is reaped, or while members are left.
+int KillSessionOf(pid_t leader);
+
 struct SpawnRequest {
     std::string executable; // the file to run, never searched in PATH
     std::vector<std::string> argv;
@@ -52,7 +67,13 @@ struct SpawnRequest {
 
 // Starts a child with posix_spawn: argv only, stdin and stderr on /dev/null, every other
 // descriptor closed, signal mask and dispositions back to their defaults. A failed chdir or exec
-// comes back here as its errno (0 on success), so the caller knows at once.
+// comes back here as its errno (0 on success), so the caller knows at once. A child never gets the
+// lowered priority of a calling thread that has lowered its own (see MarkThreadLowered).
 int SpawnProcess(const SpawnRequest& request, pid_t& pid);
+
+// Called by a thread just before it lowers its own priority, which it may not raise again: from
+// then on its children are started by a launcher thread that keeps the program's priority (a
+// child inherits the priority of the thread that forks it).
+void MarkThreadLowered();
 
 } // namespace vantrel::platform::detail

@@ -3,6 +3,8 @@
 #include "platform/process_detail_linux.h"
 
 #include <charconv>
+#include <fcntl.h>
+#include <map>
 #include <filesystem>
 #include <unistd.h>
 
@@ -41,51 +43,71 @@ std::string ResolveDirectory(const std::string& directory) {
     return text;
 }
 
-// A client whose instance directory was removed under it still belongs to that instance.
-bool IsSameDirectory(const std::optional<std::string>& cwd, const std::string& directory) {
-    if (!cwd)
-        return false;
-    std::string_view shown(*cwd);
-    if (shown.ends_with(kDeletedSuffix))
-        shown.remove_suffix(kDeletedSuffix.size());
-    return shown == directory;
+// The directory a process works in, as the kernel shows it; a removed one keeps its name.
+std::optional<std::string> WorkingDirectoryOf(const std::string& proc) {
+    std::optional<std::string> cwd = detail::ReadLinkPath(proc + "/cwd");
+    if (cwd && std::string_view(*cwd).ends_with(kDeletedSuffix))
+        cwd->resize(cwd->size() - kDeletedSuffix.size());
+    return cwd;
 }
 
-std::optional<ProcessHandle> OpenIfClient(pid_t pid, const std::string& titleEntry, const std::string& directory) {
+// Adds pid to found[i] for every wanted (title, directory) it matches; directories maps each
+// resolved directory to the indexes of the pairs that name it.
+void OpenIfClient(pid_t pid, const std::vector<std::string>& titleEntries,
+                  const std::map<std::string, std::vector<std::size_t>>& directories,
+                  std::vector<std::vector<ProcessHandle>>& found) {
     // The pidfd comes first. If the process ends and its pid passes to another one while we read
     // /proc, the check at the end sees the ended process and drops what we read.
     UniqueFd pidfd(pidfd_open(pid, 0));
     if (!pidfd.IsValid())
-        return std::nullopt;
+        return;
     const std::string proc = "/proc/" + std::to_string(pid);
-    if (!IsSameDirectory(detail::ReadLinkPath(proc + "/cwd"), directory))
-        return std::nullopt;
+    std::optional<std::string> cwd = WorkingDirectoryOf(proc);
+    auto wanted = cwd ? directories.find(*cwd) : directories.end();
+    if (wanted == directories.end())
+        return;
     // A zombie's environment reads empty, so a zombie is never found.
     std::optional<std::string> environment = detail::ReadProcFile(proc + "/environ");
-    if (!environment || !detail::HoldsEntry(*environment, titleEntry))
-        return std::nullopt;
-    if (pidfd_send_signal(pidfd.Get(), 0, nullptr, 0) != 0 || detail::PidFdHasEnded(pidfd.Get()))
-        return std::nullopt;
-    // Even a child of ours is reaped only through the handle that started it.
-    return ProcessHandle::Adopt(pidfd.Release(), pid, false);
+    if (!environment)
+        return;
+    std::vector<std::size_t> matches;
+    for (std::size_t i : wanted->second)
+        if (detail::HoldsEntry(*environment, titleEntries[i]))
+            matches.push_back(i);
+    if (matches.empty() || pidfd_send_signal(pidfd.Get(), 0, nullptr, 0) != 0 || detail::PidFdHasEnded(pidfd.Get()))
+        return;
+    // Even a child of ours is reaped only through the handle that started it. A pair named twice
+    // gets a descriptor of its own.
+    for (std::size_t k = 1; k < matches.size(); ++k)
+        if (int copy = fcntl(pidfd.Get(), F_DUPFD_CLOEXEC, 0); copy >= 0)
+            found[matches[k]].push_back(ProcessHandle::Adopt(copy, pid, false));
+    found[matches.front()].push_back(ProcessHandle::Adopt(pidfd.Release(), pid, false));
 }
 
 } // namespace
 
 std::vector<ProcessHandle> FindProcessesByTitle(const std::string& title, const std::string& workingDirectory) {
-    std::vector<ProcessHandle> found;
-    const std::string directory = ResolveDirectory(workingDirectory);
-    if (directory.empty())
+    return std::move(FindProcessesByTitles({{title, workingDirectory}}).front());
+}
+
+std::vector<std::vector<ProcessHandle>>
+FindProcessesByTitles(const std::vector<std::pair<std::string, std::string>>& wanted) {
+    std::vector<std::vector<ProcessHandle>> found(wanted.size());
+    std::vector<std::string> titleEntries;
+    std::map<std::string, std::vector<std::size_t>> directories;
+    for (std::size_t i = 0; i < wanted.size(); ++i) {
+        titleEntries.push_back(detail::ConsoleTitleEntry(wanted[i].first));
+        if (std::string directory = ResolveDirectory(wanted[i].second); !directory.empty())
+            directories[directory].push_back(i);
+    }
+    if (directories.empty())
         return found;
-    const std::string titleEntry = detail::ConsoleTitleEntry(title);
     const pid_t self = getpid();
     std::error_code error;
     for (fs::directory_iterator it("/proc", error), end; !error && it != end; it.increment(error)) {
         std::optional<pid_t> pid = ParsePid(it->path().filename().string());
-        if (!pid || *pid == self)
-            continue;
-        if (std::optional<ProcessHandle> client = OpenIfClient(*pid, titleEntry, directory))
-            found.push_back(std::move(*client));
+        if (pid && *pid != self)
+            OpenIfClient(*pid, titleEntries, directories, found);
     }
     return found;
 }

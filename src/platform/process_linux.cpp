@@ -19,17 +19,26 @@ namespace {
 
 // The new program's environment normally shows within a millisecond; this only bounds a stall.
 constexpr std::chrono::seconds kTitleVisibleLimit{5};
+// A terminal needs its display before it starts the client in it; a loaded machine is slow.
+constexpr std::chrono::seconds kTerminalClientLimit{30};
+// How far below the terminal the client may be (a locale helper may stand between them).
+constexpr int kTerminalClientDepth = 3;
 
 bool IsMinimisedShow(std::uint16_t showCommand) {
     return showCommand == SW_MINIMIZE || showCommand == SW_SHOWMINIMIZED || showCommand == SW_SHOWMINNOACTIVE;
 }
 
 // A child of ours that is still running when its handle goes: a detached thread waits for its
-// end and reaps it, so it never stays a zombie. Closing a handle never signals the process.
-void ReapInBackground(int pidfd) noexcept {
+// end, ends what is left of its session (before the reap, while its pid is still its own) and
+// reaps it, so it never stays a zombie. Closing a handle never signals the process.
+void ReapInBackground(int pidfd, pid_t pid, bool endSession) noexcept {
     try {
-        std::thread([pidfd] {
+        std::thread([pidfd, pid, endSession] {
             siginfo_t info{};
+            while (waitid(detail::kWaitPidFd, pidfd, &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+            }
+            if (endSession)
+                detail::KillSessionOf(pid);
             while (waitid(detail::kWaitPidFd, pidfd, &info, WEXITED) < 0 && errno == EINTR) {
             }
             close(pidfd);
@@ -91,6 +100,33 @@ void AwaitVisibleTitle(pid_t pid, int pidfd, const std::string& titleEntry) {
     }
 }
 
+// Whether pid lies below ancestor, within a few generations.
+bool DescendsFrom(pid_t pid, pid_t ancestor) {
+    for (int depth = 0; depth < kTerminalClientDepth; ++depth) {
+        std::optional<detail::ProcStat> stat = detail::ReadProcStat(pid);
+        if (!stat || stat->parent <= 1)
+            return false;
+        if (stat->parent == ancestor)
+            return true;
+        pid = stat->parent;
+    }
+    return false;
+}
+
+// The client a terminal runs: the process below it with the client's title in the client's
+// directory. None when the terminal ends first or the client does not show in time.
+std::optional<ProcessHandle> AwaitClientInTerminal(const ProcessHandle& terminal, const ProcessStartInfo& info) {
+    const auto deadline = std::chrono::steady_clock::now() + kTerminalClientLimit;
+    for (;;) {
+        for (ProcessHandle& found : FindProcessesByTitle(info.consoleTitle, info.workingDirectory))
+            if (found.Pid() != terminal.Pid() && DescendsFrom(found.Pid(), terminal.Pid()))
+                return std::move(found);
+        if (!terminal.IsAlive() || std::chrono::steady_clock::now() > deadline)
+            return std::nullopt;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
 } // namespace
 
 ProcessHandle::~ProcessHandle() {
@@ -98,14 +134,16 @@ ProcessHandle::~ProcessHandle() {
         return;
     ReapIfEnded();
     if (m_ownChild && !m_reaped)
-        ReapInBackground(m_pidfd);
+        ReapInBackground(m_pidfd, m_pid, m_bLeader && !m_bSessionEnded);
     else
         close(m_pidfd);
 }
 
 ProcessHandle::ProcessHandle(ProcessHandle&& other) noexcept
     : m_pidfd(std::exchange(other.m_pidfd, -1)), m_pid(std::exchange(other.m_pid, 0)),
-      m_ownChild(std::exchange(other.m_ownChild, false)), m_reaped(std::exchange(other.m_reaped, false)) {}
+      m_ownChild(std::exchange(other.m_ownChild, false)), m_reaped(std::exchange(other.m_reaped, false)),
+      m_bLeader(std::exchange(other.m_bLeader, false)), m_bSessionEnded(std::exchange(other.m_bSessionEnded, false)),
+      m_terminal(std::move(other.m_terminal)) {}
 
 ProcessHandle& ProcessHandle::operator=(ProcessHandle&& other) noexcept {
     if (this != &other) {
@@ -115,20 +153,43 @@ ProcessHandle& ProcessHandle::operator=(ProcessHandle&& other) noexcept {
         m_pid = std::exchange(other.m_pid, 0);
         m_ownChild = std::exchange(other.m_ownChild, false);
         m_reaped = std::exchange(other.m_reaped, false);
+        m_bLeader = std::exchange(other.m_bLeader, false);
+        m_bSessionEnded = std::exchange(other.m_bSessionEnded, false);
+        m_terminal = std::move(other.m_terminal);
     }
     return *this;
 }
 
-ProcessHandle ProcessHandle::Adopt(int pidfd, pid_t pid, bool ownChild) {
+ProcessHandle ProcessHandle::Adopt(int pidfd, pid_t pid, bool ownChild, bool leader) {
     ProcessHandle handle;
     handle.m_pidfd = pidfd;
     handle.m_pid = pid;
     handle.m_ownChild = ownChild;
+    handle.m_bLeader = leader;
     return handle;
 }
 
+pid_t ProcessHandle::WindowPid() const {
+    return m_terminal ? m_terminal->Pid() : m_pid;
+}
+
+void ProcessHandle::EndSession() {
+    if (!m_bLeader || m_bSessionEnded)
+        return;
+    m_bSessionEnded = true;
+    detail::KillSessionOf(m_pid);
+}
+
 void ProcessHandle::ReapIfEnded() {
-    if (m_pidfd < 0 || !m_ownChild || m_reaped)
+    if (m_pidfd < 0 || m_reaped)
+        return;
+    if (m_bLeader && !m_bSessionEnded) {
+        if (!detail::PidFdHasEnded(m_pidfd))
+            return;
+        // Before the reap: until then the pid cannot pass to another process.
+        EndSession();
+    }
+    if (!m_ownChild)
         return;
     siginfo_t info{};
     int rc;
@@ -168,9 +229,16 @@ ProcessHandle::WaitResult ProcessHandle::WaitForExitOrEvent(const CEvent& event)
 }
 
 bool ProcessHandle::Terminate() {
-    if (m_pidfd < 0 || detail::PidFdHasEnded(m_pidfd))
+    if (m_pidfd < 0 || detail::PidFdHasEnded(m_pidfd)) {
+        ReapIfEnded();
         return false;
+    }
     bool sent = pidfd_send_signal(m_pidfd, SIGKILL, nullptr, 0) == 0;
+    // Whatever it started goes too; a found process may lead a session of ours as well.
+    m_bLeader = true;
+    EndSession();
+    if (m_terminal)
+        m_terminal->Terminate();
     ReapIfEnded();
     return sent;
 }
@@ -218,8 +286,20 @@ ProcessHandle StartProcess(const ProcessStartInfo& info) {
         }
         return {};
     }
-    AwaitVisibleTitle(pid, pidfd, detail::ConsoleTitleEntry(info.consoleTitle));
-    return ProcessHandle::Adopt(pidfd, pid, true);
+    ProcessHandle started = ProcessHandle::Adopt(pidfd, pid, true, true);
+    if (terminal.empty()) {
+        AwaitVisibleTitle(pid, pidfd, detail::ConsoleTitleEntry(info.consoleTitle));
+        return started;
+    }
+    // The controls must reach the client itself, not the terminal around it.
+    std::optional<ProcessHandle> client = AwaitClientInTerminal(started, info);
+    if (!client) {
+        started.Terminate();
+        return {};
+    }
+    client->m_bLeader = true;
+    client->m_terminal = std::make_unique<ProcessHandle>(std::move(started));
+    return std::move(*client);
 }
 
 } // namespace vantrel::platform

@@ -1,4 +1,5 @@
 #include "platform/process.h"
+#include "platform/process_detail_linux.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -107,12 +108,12 @@ public:
     cpu_set_t* Get() const { return m_set.get(); }
     std::size_t Bytes() const { return m_bytes; }
 
-    std::uint64_t FirstBits() const {
-        std::uint64_t mask = 0;
-        for (int cpu = 0; cpu < 64 && static_cast<std::size_t>(cpu) < m_bytes * 8; ++cpu)
+    std::vector<unsigned> Processors() const {
+        std::vector<unsigned> processors;
+        for (std::size_t cpu = 0; cpu < m_bytes * 8; ++cpu)
             if (CPU_ISSET_S(cpu, m_bytes, m_set.get()))
-                mask |= std::uint64_t{1} << cpu;
-        return mask;
+                processors.push_back(static_cast<unsigned>(cpu));
+        return processors;
     }
 
 private:
@@ -120,17 +121,17 @@ private:
     std::size_t m_bytes = 0;
 };
 
-std::optional<std::uint64_t> ReadAffinity(pid_t tid) {
+std::vector<unsigned> ReadAffinity(pid_t tid) {
     for (int cpus = 1024; cpus <= (1 << 22); cpus *= 2) {
         CpuSet set(cpus);
         if (!set.IsValid())
-            return std::nullopt;
+            return {};
         if (sched_getaffinity(tid, set.Bytes(), set.Get()) == 0)
-            return set.FirstBits();
+            return set.Processors();
         if (errno != EINVAL)
-            return std::nullopt;
+            return {};
     }
-    return std::nullopt;
+    return {};
 }
 
 std::optional<int> NiceOf(pid_t tid) {
@@ -143,11 +144,16 @@ std::optional<int> NiceOf(pid_t tid) {
 
 } // namespace
 
-bool SetPriorityClass(const ProcessHandle& process, std::uint32_t priorityClass) {
+bool SetPriorityClass(const ProcessHandle& process, std::uint32_t priorityClass, bool* refused) {
     if (priorityClass != IDLE_PRIORITY_CLASS && priorityClass != NORMAL_PRIORITY_CLASS &&
         priorityClass != HIGH_PRIORITY_CLASS)
         return false;
-    return ForEveryThread(process, [priorityClass](pid_t tid) { return ApplyPriorityClass(tid, priorityClass); });
+    return ForEveryThread(process, [priorityClass, refused](pid_t tid) {
+        int error = ApplyPriorityClass(tid, priorityClass);
+        if (refused != nullptr && (error == EPERM || error == EACCES))
+            *refused = true;
+        return error;
+    });
 }
 
 std::optional<std::uint32_t> GetPriorityClass(pid_t pid) {
@@ -167,22 +173,24 @@ std::optional<std::uint32_t> GetPriorityClass(pid_t pid) {
     return std::nullopt;
 }
 
-std::uint64_t GetOwnAffinityMask() {
-    return ReadAffinity(getpid()).value_or(0);
+std::vector<unsigned> GetOwnProcessors() {
+    return ReadAffinity(getpid());
 }
 
-bool SetProcessAffinity(const ProcessHandle& process, std::uint64_t mask) {
-    CpuSet set(64);
-    if (mask == 0 || !set.IsValid())
+bool SetProcessAffinity(const ProcessHandle& process, const std::vector<unsigned>& processors) {
+    if (processors.empty())
         return false;
-    for (int cpu = 0; cpu < 64; ++cpu)
-        if ((mask >> cpu) & 1u)
-            CPU_SET_S(cpu, set.Bytes(), set.Get());
+    // Sized for the highest processor named, however many the machine has.
+    CpuSet set(static_cast<int>(*std::max_element(processors.begin(), processors.end())) + 1);
+    if (!set.IsValid())
+        return false;
+    for (unsigned cpu : processors)
+        CPU_SET_S(cpu, set.Bytes(), set.Get());
     return ForEveryThread(
         process, [&set](pid_t tid) { return sched_setaffinity(tid, set.Bytes(), set.Get()) == 0 ? 0 : errno; });
 }
 
-std::optional<std::uint64_t> GetAffinityMask(pid_t tid) {
+std::vector<unsigned> GetProcessorsOf(pid_t tid) {
     return ReadAffinity(tid);
 }
 
@@ -193,6 +201,7 @@ void LowerCurrentThreadPriority() {
     if (!programNice || !threadNice)
         return;
     // Measured from the program's own nice value, so lowering twice changes nothing more.
+    detail::MarkThreadLowered();
     int lowered = std::min(*programNice + kLowerThreadNiceStep, kLowestNice);
     if (lowered > *threadNice)
         setpriority(PRIO_PROCESS, static_cast<id_t>(self), lowered);

@@ -1,9 +1,14 @@
 #include "platform/process_detail_linux.h"
 
 #include <cerrno>
+#include <condition_variable>
 #include <csignal>
+#include <deque>
 #include <fcntl.h>
+#include <mutex>
 #include <spawn.h>
+#include <system_error>
+#include <thread>
 
 extern char** environ;
 
@@ -78,9 +83,101 @@ int PrepareAttributes(SpawnAttributes& attributes, bool newSession) {
     return rc;
 }
 
+int SpawnHere(const SpawnRequest& request, pid_t& pid);
+
+// A thread at the program's own priority that starts children for threads that have lowered
+// theirs. Made by the first thread to lower itself, before it does, so it keeps the priority.
+class CLauncher {
+public:
+    CLauncher() : m_thread([this] { Run(); }) {}
+    ~CLauncher() {
+        {
+            std::lock_guard lock(m_lock);
+            m_bStop = true;
+        }
+        m_wake.notify_all();
+        m_thread.join();
+    }
+    CLauncher(const CLauncher&) = delete;
+    CLauncher& operator=(const CLauncher&) = delete;
+
+    int Spawn(const SpawnRequest& request, pid_t& pid) {
+        Job job{&request};
+        std::unique_lock lock(m_lock);
+        if (m_bStop)
+            return ECANCELED;
+        m_jobs.push_back(&job);
+        m_wake.notify_all();
+        m_wake.wait(lock, [&job] { return job.done; });
+        pid = job.pid;
+        return job.result;
+    }
+
+private:
+    struct Job {
+        const SpawnRequest* request;
+        pid_t pid = -1;
+        int result = 0;
+        bool done = false;
+    };
+
+    void Run() {
+        std::unique_lock lock(m_lock);
+        for (;;) {
+            m_wake.wait(lock, [this] { return m_bStop || !m_jobs.empty(); });
+            if (m_jobs.empty())
+                return;
+            Job* job = m_jobs.front();
+            m_jobs.pop_front();
+            lock.unlock();
+            int result = SpawnHere(*job->request, job->pid);
+            lock.lock();
+            job->result = result;
+            job->done = true;
+            m_wake.notify_all();
+        }
+    }
+
+    std::mutex m_lock;
+    std::condition_variable m_wake;
+    std::deque<Job*> m_jobs;
+    bool m_bStop = false;
+    std::thread m_thread; // last: it starts once the rest is ready
+};
+
+thread_local bool t_bLowered = false;
+
+CLauncher* Launcher() {
+    // Made on first use, by a thread that has not lowered itself yet (MarkThreadLowered).
+    static CLauncher* launcher = [] {
+        try {
+            static CLauncher instance;
+            return &instance;
+        } catch (const std::system_error&) {
+            return static_cast<CLauncher*>(nullptr);
+        }
+    }();
+    return launcher;
+}
+
 } // namespace
 
+void MarkThreadLowered() {
+    Launcher();
+    t_bLowered = true;
+}
+
 int SpawnProcess(const SpawnRequest& request, pid_t& pid) {
+    if (t_bLowered) {
+        if (CLauncher* launcher = Launcher())
+            return launcher->Spawn(request, pid);
+    }
+    return SpawnHere(request, pid);
+}
+
+namespace {
+
+int SpawnHere(const SpawnRequest& request, pid_t& pid) {
     if (request.executable.empty() || request.argv.empty())
         return EINVAL;
     SpawnFileActions actions;
@@ -96,5 +193,7 @@ int SpawnProcess(const SpawnRequest& request, pid_t& pid) {
     char** environment = request.environment ? envp.data() : environ;
     return posix_spawn(&pid, request.executable.c_str(), actions.Get(), attributes.Get(), argv.data(), environment);
 }
+
+} // namespace
 
 } // namespace vantrel::platform::detail

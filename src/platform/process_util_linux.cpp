@@ -89,3 +89,20 @@ bool PidFdHasEnded(int pidfd) {
 }
 
 } // namespace vantrel::platform::detail
+
+namespace vantrel::platform {
+
+bool IsExecutableFile(const std::string& path) {
+    return detail::IsExecutableFile(path);
+}
+
+bool AllowOwnerToExecute(const std::string& path) {
+    // Opened without following a link: the bit goes on the file we were given, nothing else.
+    UniqueFd fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    struct stat info {};
+    if (!fd.IsValid() || fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    return (info.st_mode & S_IXUSR) != 0 || fchmod(fd.Get(), (info.st_mode & 07777) | S_IXUSR) == 0;
+}
+
+} // namespace vantrel::platform

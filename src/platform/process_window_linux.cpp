@@ -102,7 +102,7 @@ bool ShowProcessWindow(const ProcessHandle& process, std::uint16_t showCommand) 
     if (xdotool.empty())
         return false;
     // xdotool fails when no window matches, which is the answer for a hidden client.
-    std::optional<std::string> listing = RunTool({xdotool, "search", "--pid", std::to_string(process.Pid())});
+    std::optional<std::string> listing = RunTool({xdotool, "search", "--pid", std::to_string(process.WindowPid())});
     if (!listing)
         return false;
     std::vector<std::string> windows = WindowIds(*listing);

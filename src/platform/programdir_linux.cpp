@@ -3,9 +3,11 @@
 #include <array>
 #include <cerrno>
 #include <cstdlib>
+#include <pwd.h>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "platform/fileops.h"
 
@@ -28,14 +30,35 @@ bool IsUsersDirectory(const std::string& dir) {
            st.st_uid == ::geteuid() && ::access(dir.c_str(), W_OK) == 0;
 }
 
+// The home directory the password database gives the user, for a start without HOME.
+std::string PasswordHome() {
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    while (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == ERANGE)
+        buffer.resize(buffer.size() * 2);
+    return found != nullptr && found->pw_dir != nullptr && found->pw_dir[0] == '/' ? found->pw_dir : "";
+}
+
+// A directory that only the user can fill: the user's own, and no one else may write it. Anyone
+// could have made a directory of that name first and put a client of theirs into it.
+bool IsPrivateDirectory(const std::string& dir) {
+    struct stat st {};
+    return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+           (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// Empty when the user has no home directory to keep the cache in.
 std::string UsersDataDirectory() {
     std::string base;
     if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && xdg[0] == '/')
         base = xdg;
     else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/')
         base = JoinPath(home, ".local/share");
+    else if (std::string passwordHome = PasswordHome(); !passwordHome.empty())
+        base = JoinPath(passwordHome, ".local/share");
     else
-        base = "/tmp";
+        return {};
     std::string dir = JoinPath(base, "vantrel");
     // Create the chain owner-only; an existing directory is left as it is.
     std::string partial;
@@ -44,7 +67,7 @@ std::string UsersDataDirectory() {
         partial = dir.substr(0, pos);
         ::mkdir(partial.c_str(), 0700);
     }
-    return dir;
+    return IsPrivateDirectory(dir) ? dir : std::string();
 }
 
 // The absolute form of path without resolving symbolic links.

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <iostream>
@@ -351,6 +352,15 @@ std::optional<int> CVantrelApp::StartUp() {
     // Beside the executable, or in the user's data directory for an installed copy.
     const platform::ProgramLocation where = platform::ResolveProgramLocation(
         m_env.executablePath.empty() ? m_strArgv0 : m_env.executablePath, m_strExecutable);
+    if (where.directory.empty()) {
+        const QString message = QStringLiteral(
+            "Vantrel finds no private folder for its cache: there is no home directory, or its data "
+            "folder (~/.local/share/vantrel) is not yours alone. Set HOME, or name a folder of your own "
+            "with VANTREL_PROGRAM_DIR; Exiting!");
+        std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+        prompts.ShowMessage(nullptr, EMessageKind::Error, message);
+        return false;
+    }
     const std::string programPath = platform::JoinPath(where.directory, where.fileName);
 
     // One copy per program directory, decided before the cache is touched: a second copy would

@@ -1,5 +1,7 @@
 #include "ui/vantrelcontroller.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <ctime>
 
 #include "core/configfile.h"
@@ -48,6 +50,9 @@ void CVantrelController::OnInitDialog(bool startMinimized) {
     reader.ReadSteps(1, 6); // ... "-CPU": the slot table now has MaxProcesses free slots
     m_engine->KillLeftoverClients();
     reader.ReadSteps(7, 7); // "-AFFINITY"
+    // The chosen priority before the first clients start: a watched client put at idle priority
+    // could not be raised again by an ordinary user.
+    reader.ReadClientPriority();
     m_engine->RestartEngine();
 
     if (reader.ReadMonitorProgress())
@@ -117,6 +122,7 @@ void CVantrelController::OnRegisteredMessage(unsigned wParam) {
 }
 
 void CVantrelController::RefreshCounters() {
+    CheckClientExecutable();
     m_counters = CountCacheState(m_ctx.store, m_ctx.RunningSlots);
     m_ctx.options.DesiredCacheSize = m_counters.DesiredCacheSize;
     m_view.SetIcon(ChooseTrayIcon(TransmitRunning(), m_counters));
@@ -140,7 +146,8 @@ void CVantrelController::ApplyDesiredCacheSize() {
     CCacheStore& store = m_ctx.store;
     store.CompactInstances();
     // 64-bit counters: a desired size at the top of the unsigned range must not wrap the loops.
-    const std::uint64_t desired = m_ctx.options.DesiredCacheSize;
+    // However the number came in, never more directories than the field allows.
+    const std::uint64_t desired = std::min(m_ctx.options.DesiredCacheSize, kDesiredCacheSizeLimit);
     for (std::uint64_t i = 1; i <= desired; ++i) {
         const auto n = static_cast<std::uint32_t>(i);
         if (store.GetInstanceState(n) == IS_MISSING)
@@ -303,6 +310,48 @@ void CVantrelController::ArmRetryTimer(std::chrono::milliseconds period) {
 
 void CVantrelController::KillRetryTimer() {
     m_view.KillRetryTimer();
+}
+
+void CVantrelController::TakeControlValues() {
+    m_view.ReadFieldsQuietly();
+}
+
+bool CVantrelController::ScheduleFill(std::chrono::milliseconds delay) {
+    return m_view.CallLater(delay, [this] {
+        if (!m_bShutDown)
+            m_engine->ContinueFill();
+    });
+}
+
+void CVantrelController::PriorityRefused() {
+    // Once a run: the refusal repeats at every restart and would otherwise flicker.
+    if (m_bPriorityRefusalShown)
+        return;
+    m_bPriorityRefusalShown = true;
+    std::fprintf(stderr, "Vantrel: %s\n", kPriorityRefusedNotice);
+    UpdateNotice();
+}
+
+void CVantrelController::CheckClientExecutable() {
+    const std::string client = m_ctx.store.GetClientPath();
+    std::string notice;
+    if (!client.empty() && !platform::IsExecutableFile(client))
+        notice = "The client " + client +
+                 " cannot be run: it is not an executable file. Vantrel tries it again after every hang check; "
+                 "make it executable (chmod u+x) and processing starts.";
+    if (notice == m_strClientNotice)
+        return;
+    m_strClientNotice = notice;
+    if (!notice.empty())
+        std::fprintf(stderr, "Vantrel: %s\n", notice.c_str());
+    UpdateNotice();
+}
+
+void CVantrelController::UpdateNotice() {
+    std::string text = m_strClientNotice;
+    if (m_bPriorityRefusalShown)
+        text += (text.empty() ? "" : "\n") + std::string(kPriorityRefusedNotice);
+    m_view.ShowNotice(text);
 }
 
 void CVantrelController::PostMinimise() {

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,6 +26,11 @@ inline constexpr unsigned SC_CLOSE = 0xF060;
 inline constexpr unsigned SC_RESTORE = 0xF120;
 inline constexpr unsigned kAboutCommand = 0x10;
 inline constexpr unsigned kTransmitCommand = 0x20;
+
+// The line the window shows once when the system will not raise the watched client's priority.
+inline constexpr const char* kPriorityRefusedNotice =
+    "The system does not let Vantrel raise the watched client's priority; it stays lower. "
+    "The README's section on rights says how to allow it.";
 
 // wParam of the registered message that ends the program.
 inline constexpr unsigned kExitRequest = 16;
@@ -57,6 +63,19 @@ public:
     // Any thread: arm or stop the retry timer (kRetryTimerId); when it fires, OnTimer.
     virtual void ArmRetryTimer(std::chrono::milliseconds period) = 0;
     virtual void KillRetryTimer() = 0;
+
+    // ReadFields without a word to the user: a number that would be refused keeps its option's
+    // earlier value. For reads the user did not ask for (an automatic pass starting).
+    virtual void ReadFieldsQuietly() { ReadFields(); }
+    // A line in the window that tells the user something went wrong without stopping anything.
+    virtual void ShowNotice(const std::string& text) { (void)text; }
+    // Runs fn on the dialog's thread from its event loop once delay has passed (not after the
+    // dialog has gone); false when the view cannot, and nothing is run.
+    virtual bool CallLater(std::chrono::milliseconds delay, std::function<void()> fn) {
+        (void)delay;
+        (void)fn;
+        return false;
+    }
 };
 
 class CVantrelController final : public IEngineHost, public ITransmitHost, public IOptionsView {
@@ -125,6 +144,10 @@ private:
     void TransmitStateChanged(bool running) override;
     void ArmRetryTimer(std::chrono::milliseconds period) override;
     void KillRetryTimer() override;
+    void TakeControlValues() override;
+    // IEngineHost
+    void PriorityRefused() override;
+    bool ScheduleFill(std::chrono::milliseconds delay) override;
     // IOptionsView
     void PostMinimise() override;
     void ResizeRunningSlots(unsigned maxProcesses) override;
@@ -132,6 +155,10 @@ private:
     void EnableServerControls(const ServerControlStates& states) override;
 
     void CopyNewestUserInfo();
+    // A client that cannot be executed is named in the window and on stderr, without stopping
+    // anything: its runners try it again after every hang check, so it runs once it is fixed.
+    void CheckClientExecutable();
+    void UpdateNotice();
 
     CEngineContext& m_ctx;
     IDialogView& m_view;
@@ -143,6 +170,8 @@ private:
     std::unique_ptr<CTransmitter> m_transmitter;
     std::unique_ptr<CProgressMonitor> m_monitor;
     bool m_bShutDown = false;
+    bool m_bPriorityRefusalShown = false;
+    std::string m_strClientNotice; // empty while the client can be executed
 };
 
 } // namespace vantrel

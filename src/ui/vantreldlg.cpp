@@ -20,6 +20,7 @@
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QTimer>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -191,6 +192,31 @@ bool CVantrelDlg::eventFilter(QObject* watched, QEvent* event) {
 // --- IDialogView ---
 
 bool CVantrelDlg::ReadFields() {
+    QLineEdit* refused = CopyFields();
+    if (refused == nullptr)
+        return true;
+    RefuseField(refused);
+    return false;
+}
+
+void CVantrelDlg::ReadFieldsQuietly() {
+    CopyFields();
+}
+
+void CVantrelDlg::ShowNotice(const std::string& text) {
+    m_notice->setText(QString::fromStdString(text));
+    m_notice->setVisible(!text.empty());
+}
+
+bool CVantrelDlg::CallLater(std::chrono::milliseconds delay, std::function<void()> fn) {
+    QTimer::singleShot(delay, this, [this, fn = std::move(fn)] {
+        if (m_controller != nullptr)
+            fn();
+    });
+    return true;
+}
+
+QLineEdit* CVantrelDlg::CopyFields() {
     QLineEdit* refused = nullptr;
     auto readNumber = [this, &refused](int id, auto parse, unsigned& option) {
         QLineEdit* edit = Edit(id);
@@ -200,15 +226,12 @@ bool CVantrelDlg::ReadFields() {
             refused = edit;
     };
     readNumber(1004, ParseMaxProcessesField, m_options.MaxProcesses);
-    readNumber(1000, ParseNumberField, m_options.DesiredCacheSize);
+    readNumber(1000, ParseDesiredCacheSizeField, m_options.DesiredCacheSize);
     readNumber(1019, ParseNumberField, m_options.ServerPort);
     m_options.ServerHost = Edit(1018)->text().toStdString();
     m_options.SocksUser = Edit(1020)->text().toStdString();
     m_options.SocksPassword = Edit(1021)->text().toStdString();
-    if (refused == nullptr)
-        return true;
-    RefuseField(refused);
-    return false;
+    return refused;
 }
 
 bool CVantrelDlg::FieldsAcceptable() const {

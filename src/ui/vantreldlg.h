@@ -79,6 +79,11 @@ public:
 
     // IDialogView
     bool ReadFields() override;
+    void ReadFieldsQuietly() override;
+    void ShowNotice(const std::string& text) override;
+    bool CallLater(std::chrono::milliseconds delay, std::function<void()> fn) override;
+    // The notice line under the controls (hidden while there is nothing to say).
+    QLabel* NoticeLine() const { return m_notice; }
     void ShowFields() override;
     void SetIcon(unsigned iconId) override;
     void SetTrayTip(const std::string& tip) override;
@@ -132,6 +137,8 @@ private:
     void UpdateTransmitState();
     // A field refused its number: the message, then the focus back on the field.
     void RefuseField(QLineEdit* edit);
+    // Copies the fields into the options; the first field that refused its number, or none.
+    QLineEdit* CopyFields();
     void SetEditText(int id, const QString& text);
     void SetChecked(int id, bool checked);
     QLineEdit* Edit(int id) const;
@@ -148,6 +155,7 @@ private:
     CPercentBar* m_bar = nullptr;
     QPushButton* m_transmitButton = nullptr;
     QLabel* m_emptyCacheHint = nullptr; // shown while the cache is to keep nothing
+    QLabel* m_notice = nullptr;
     QMenu* m_windowMenu = nullptr;
     QAction* m_transmitAction = nullptr;
     std::unordered_map<int, QWidget*> m_controls; // by dialog id; the dialog owns the widgets

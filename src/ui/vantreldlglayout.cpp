@@ -157,6 +157,10 @@ void CVantrelDlg::BuildLayout() {
     m_emptyCacheHint->hide();
     main->addWidget(m_emptyCacheHint);
     main->addLayout(columns);
+    m_notice = new QLabel;
+    m_notice->setWordWrap(true);
+    m_notice->setVisible(false);
+    main->addWidget(m_notice);
     main->addLayout(buttons);
 }
 

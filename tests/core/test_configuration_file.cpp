@@ -132,5 +132,65 @@ TEST(ConfigurationFile, RoundTripGivesBackTheSameOptions) {
     EXPECT_EQ(test::ReadFile(path), "-proxy LOWER.EXAMPLE:8080\r\n");
 }
 
+TEST(ConfigurationFile, AwkwardServerValuesSurviveSaveAndReadBack) {
+    test::TempDir dir;
+    const std::string path = dir / "vantrel.cfg";
+    test::CRecordingView view;
+    const char* values[] = {"my -min pass", "with \"quotes\" and \\ slash", "x-NoHide-y", "a: -b", "tab\there",
+                            "\"", "\\", "ends with \\", "pässwörd ✓", "-socks_user", "\"0\"", "two  spaces", "p"};
+    for (const char* value : values) {
+        COptions saved;
+        saved.MaxProcesses = 2;
+        saved.ServerMode = SM_SOCKS;
+        saved.ServerHost = "S";
+        saved.SocksUser = value;
+        saved.SocksPassword = std::string(value) + " 2";
+        ASSERT_TRUE(SaveConfiguration(path, saved, false, 2));
+        COptions read;
+        ReadConfiguration(read, view, {}, path, 2);
+        EXPECT_EQ(read.SocksUser, value);
+        EXPECT_EQ(read.SocksPassword, std::string(value) + " 2");
+        // A keyword inside a value sets nothing.
+        EXPECT_EQ(view.m_nMinimiseRequests, 0) << value;
+        EXPECT_TRUE(read.HideProcessing) << value;
+        EXPECT_EQ(read.ServerMode, SM_SOCKS);
+        EXPECT_EQ(read.MaxProcesses, 2u);
+    }
+
+    // A proxy host holding a keyword keeps its port and starts nothing minimised.
+    COptions proxy;
+    proxy.MaxProcesses = 2;
+    proxy.ServerMode = SM_PROXY;
+    proxy.ServerHost = "proxy-minsk.example";
+    proxy.ServerPort = 8080;
+    proxy.UseColon = true;
+    ASSERT_TRUE(SaveConfiguration(path, proxy, false, 2));
+    EXPECT_EQ(test::ReadFile(path), "-proxy \"proxy-minsk.example:8080\"\r\n");
+    COptions readProxy;
+    ReadConfiguration(readProxy, view, {}, path, 2);
+    EXPECT_EQ(readProxy.ServerHost, "PROXY-MINSK.EXAMPLE");
+    EXPECT_EQ(readProxy.ServerPort, 8080u);
+    EXPECT_EQ(view.m_nMinimiseRequests, 0);
+
+    // Plain values and empty ones are written as they always were.
+    COptions plain;
+    plain.MaxProcesses = 2;
+    plain.ServerMode = SM_SOCKS;
+    plain.ServerHost = "my-host.example";
+    plain.SocksUser = "Ann";
+    ASSERT_TRUE(SaveConfiguration(path, plain, false, 2));
+    EXPECT_EQ(test::ReadFile(path), "-socks_server my-host.example\r\n-socks_user Ann\r\n");
+    COptions readPlain;
+    ReadConfiguration(readPlain, view, {}, path, 2);
+    EXPECT_EQ(readPlain.SocksUser, "Ann");
+    EXPECT_EQ(readPlain.SocksPassword, "");
+
+    // A quote that is never closed is read as written.
+    test::WriteFile(path, "-socks_server s\r\n-socks_passwd \"open\r\n");
+    COptions open;
+    ReadConfiguration(open, view, {}, path, 2);
+    EXPECT_EQ(open.SocksPassword, "\"open");
+}
+
 } // namespace
 } // namespace vantrel

@@ -62,6 +62,11 @@ TEST(OptionText, NumbersNeverOverflow) {
     EXPECT_EQ(ParseMaxProcessesField("0"), 0u);
     EXPECT_EQ(ParseMaxProcessesField("4097"), kMaxProcessesLimit);
     EXPECT_FALSE(ParseMaxProcessesField("-2").has_value());
+    // "Desired Cache Size:" clamps too: each instance is a directory made on the dialog's thread.
+    EXPECT_EQ(ParseDesiredCacheSizeField("100000000"), kDesiredCacheSizeLimit);
+    EXPECT_EQ(ParseDesiredCacheSizeField("10000"), 10'000u);
+    EXPECT_EQ(ParseDesiredCacheSizeField("3"), 3u);
+    EXPECT_FALSE(ParseDesiredCacheSizeField("1e9").has_value());
     EXPECT_STREQ(kPositiveIntegerMessage, "Please enter a positive integer.");
 }
 

@@ -1,8 +1,14 @@
 // Starting, stopping and ending transmit passes; the retry timer; what each client is given.
 #include "platform/process.h"
+#include "platform/process_detail_linux.h"
+#include "support/childprocess.h"
 #include "test_transmit_fixture.h"
 
+#include <cerrno>
+#include <cstdlib>
 #include <filesystem>
+#include <sched.h>
+#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
 
@@ -223,6 +229,56 @@ TEST_F(TransmitTest, ServerSwitchesReachTheClientAsSeparateWordsWithoutAShell) {
                               "-socks_passwd p;$(touch\\spwned)'\"");
     EXPECT_EQ(store.GetInstanceState(1), IS_WORK_UNIT);
     EXPECT_FALSE(Exists(1, "pwned"));
+}
+
+TEST_F(TransmitTest, AnAutomaticPassStartsItsClientsAtTheProgramsPriority) {
+    // The pass thread lowers itself for an automatic pass; its clients must not inherit that.
+    ctx.timings.transmitPause = 500ms;
+    MakeResult(1);
+    SetKnobs(1, kSlowTransfer);
+    options.AutoTransmit = true;
+
+    transmitter->CheckAutoTransmit(1, 0);
+    ASSERT_TRUE(WaitForRuns(1));
+    const auto pid = static_cast<pid_t>(Runs().at(0).pid);
+    errno = 0;
+    const int clientNice = getpriority(PRIO_PROCESS, static_cast<id_t>(pid));
+    ASSERT_EQ(errno, 0);
+    EXPECT_EQ(clientNice, getpriority(PRIO_PROCESS, static_cast<id_t>(getpid())));
+    EXPECT_EQ(sched_getscheduler(pid) & ~SCHED_RESET_ON_FORK, SCHED_OTHER);
+
+    transmitter->TransmitToggle();
+    WaitForPassEnd();
+    EXPECT_FALSE(IsProcessRunning(pid));
+}
+
+TEST_F(TransmitTest, StopTransmitEndsTheClientInsideItsTerminalBeforeThePassEnds) {
+    for (const char* tool : {"Xvfb", "xterm"})
+        if (platform::detail::FindOnPath(tool).empty())
+            GTEST_SKIP() << tool << " is not installed";
+    // A display of its own; Xvfb picks a free number and prints it once it accepts clients.
+    TestChild xvfb({platform::detail::FindOnPath("Xvfb"), "-displayfd", "1", "-nolisten", "tcp"});
+    const std::string number = xvfb.ReadLine();
+    ASSERT_FALSE(number.empty());
+    const std::string oldDisplay = std::getenv("DISPLAY") != nullptr ? std::getenv("DISPLAY") : "";
+    setenv("DISPLAY", (":" + number).c_str(), 1);
+    ctx.timings.transmitPause = 200ms;
+    MakeResult(1);
+    MakeUserInfo(1, 5);
+    SetKnobs(1, kSlowTransfer);
+    options.DisplayTransmit = true; // the client runs inside xterm
+
+    transmitter->TransmitToggle();
+    ASSERT_TRUE(WaitForRuns(1));
+    const long pid = Runs().at(0).pid;
+    ASSERT_TRUE(IsProcessRunning(pid));
+    ASSERT_TRUE(WaitUntil([&] { return transmitter->TransmitRunning(); }));
+    transmitter->TransmitToggle();
+    WaitForPassEnd();
+    // Ended by the pass itself, not later by the terminal's hang-up: the instance it judged is
+    // no longer being written.
+    EXPECT_FALSE(IsProcessRunning(pid));
+    oldDisplay.empty() ? unsetenv("DISPLAY") : setenv("DISPLAY", oldDisplay.c_str(), 1);
 }
 
 TEST_F(TransmitTest, HighPriorityIsGivenWhenChosenAtTheEndOfThePause) {

@@ -34,12 +34,20 @@ int StatField(pid_t pid, pid_t tid, std::size_t n) {
 }
 
 // A thread's processor mask as /proc shows it, first 64 processors.
-std::uint64_t AllowedCpus(pid_t pid, pid_t tid) {
+// The processors a thread may use as the kernel lists them ("0-3,8"), read from outside.
+std::vector<unsigned> AllowedCpus(pid_t pid, pid_t tid) {
     std::string status = ReadFile(ProcPath(pid, "task/" + std::to_string(tid) + "/status"));
-    std::size_t at = status.find("Cpus_allowed:\t") + 14;
-    std::string hex = status.substr(at, status.find('\n', at) - at);
-    hex.erase(std::remove(hex.begin(), hex.end(), ','), hex.end());
-    return std::stoull(hex.size() > 16 ? hex.substr(hex.size() - 16) : hex, nullptr, 16);
+    std::size_t at = status.find("Cpus_allowed_list:\t") + 19;
+    std::istringstream list(status.substr(at, status.find('\n', at) - at));
+    std::vector<unsigned> cpus;
+    for (std::string range; std::getline(list, range, ',');) {
+        std::size_t dash = range.find('-');
+        unsigned first = static_cast<unsigned>(std::stoul(range.substr(0, dash)));
+        unsigned last = dash == std::string::npos ? first : static_cast<unsigned>(std::stoul(range.substr(dash + 1)));
+        for (unsigned cpu = first; cpu <= last; ++cpu)
+            cpus.push_back(cpu);
+    }
+    return cpus;
 }
 
 class ThreadedClient : public ::testing::Test {
@@ -88,25 +96,21 @@ TEST_F(ThreadedClient, PriorityClassReachesEveryThread) {
 
 TEST_F(ThreadedClient, AffinityReachesEveryThreadAndBadMasksAreRefused) {
     const pid_t pid = m_client.Pid();
-    const std::uint64_t own = platform::GetOwnAffinityMask();
-    ASSERT_NE(own, 0u);
+    const std::vector<unsigned> own = platform::GetOwnProcessors();
+    ASSERT_FALSE(own.empty());
     EXPECT_EQ(own, AllowedCpus(getpid(), getpid()));
-    for (int cpu = 0; cpu < 64; ++cpu) {
-        const std::uint64_t bit = std::uint64_t{1} << cpu;
-        if ((own & bit) == 0)
-            continue;
-        EXPECT_TRUE(platform::SetProcessAffinity(m_client, bit));
+    for (unsigned cpu : own) {
+        const std::vector<unsigned> one = {cpu};
+        EXPECT_TRUE(platform::SetProcessAffinity(m_client, one));
         for (pid_t tid : Threads(pid)) {
-            EXPECT_EQ(AllowedCpus(pid, tid), bit) << "thread " << tid;
-            EXPECT_EQ(platform::GetAffinityMask(tid), bit);
+            EXPECT_EQ(AllowedCpus(pid, tid), one) << "thread " << tid;
+            EXPECT_EQ(platform::GetProcessorsOf(tid), one);
         }
     }
     EXPECT_TRUE(platform::SetProcessAffinity(m_client, own));
-    EXPECT_FALSE(platform::SetProcessAffinity(m_client, 0));
-    const std::uint64_t highest = std::uint64_t{1} << 63;
-    if ((own & highest) == 0) {
-        EXPECT_FALSE(platform::SetProcessAffinity(m_client, highest)); // no processor we may use
-    }
+    EXPECT_FALSE(platform::SetProcessAffinity(m_client, {}));
+    // A processor number far beyond 64 needs a set of its own size; none the process may use.
+    EXPECT_FALSE(platform::SetProcessAffinity(m_client, {own.back() + 5000}));
     for (pid_t tid : Threads(pid))
         EXPECT_EQ(AllowedCpus(pid, tid), own) << "thread " << tid;
 

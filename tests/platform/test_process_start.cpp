@@ -167,5 +167,49 @@ TEST(ProcessReap, NoZombieStaysWhicheverHandleSeesTheEnd) {
     EXPECT_TRUE(WaitUntil([&] { return IsReaped(third); }));
 }
 
+// A client that starts a child of its own which leaves the directory and drops the title: the
+// child is neither in the instance nor found by title, and still ends with its client.
+platform::ProcessStartInfo ForkingClient(const std::string& dir, const char* clientEnd) {
+    std::string script = std::string("(cd / && exec env -u VANTREL_CONSOLE_TITLE sleep 600) & echo $! > gc.pid; ") +
+                         clientEnd;
+    return {{"/bin/sh", "-c", script}, dir, "ORVA 8", platform::SW_HIDE};
+}
+
+pid_t GrandchildOf(const TempDir& dir) {
+    pid_t pid = 0;
+    WaitUntil([&] {
+        std::string text = ReadFile(dir / "gc.pid");
+        pid = text.empty() ? 0 : static_cast<pid_t>(std::stol(text));
+        return pid > 0 && std::filesystem::exists(ProcPath(pid, "cwd")) &&
+               platform::detail::ReadLinkPath(ProcPath(pid, "cwd")) == "/";
+    });
+    return pid;
+}
+
+bool IsGone(pid_t pid) {
+    // Reparented to init (or a subreaper), a killed grandchild may stay a zombie a moment.
+    std::string stat = ReadFile(ProcPath(pid, "stat"));
+    return stat.empty() || stat.find(") Z ") != std::string::npos;
+}
+
+TEST(ProcessStart, WhatAClientStartedEndsWithItWhenKilledAndWhenItEnds) {
+    // The client is killed while it runs, or ends by itself once its child is running.
+    for (bool killed : {true, false}) {
+        TempDir dir;
+        ProcessHandle client = StartProcess(ForkingClient(dir.Path(), killed ? "sleep 600" : "exit 0"));
+        ASSERT_TRUE(client.IsValid());
+        KillAtEnd end{client};
+        pid_t grandchild = GrandchildOf(dir);
+        ASSERT_GT(grandchild, 0);
+        for (const ProcessHandle& found : platform::FindProcessesByTitle("ORVA 8", dir.Path()))
+            EXPECT_NE(found.Pid(), grandchild) << "the child that left is not found by title";
+        if (killed) {
+            EXPECT_TRUE(client.Terminate());
+        }
+        EXPECT_TRUE(client.WaitForExit(20s));
+        EXPECT_TRUE(WaitUntil([&] { return IsGone(grandchild); })) << (killed ? "killed" : "ended");
+    }
+}
+
 } // namespace
 } // namespace vantrel::test

@@ -4,6 +4,7 @@
 #include "test_process_util.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <optional>
 
@@ -62,27 +63,36 @@ TEST(ProcessWindow, ShownClientRunsInATitledTerminalThatCanBeHiddenAndShown) {
 
     TempDir dir;
     EXPECT_FALSE(StartProcess({{dir / "missing"}, dir.Path(), "ORVA 3", platform::SW_SHOWNORMAL}).IsValid());
-    ProcessHandle terminal = StartProcess(SleepClient(dir.Path(), "ORVA 3", platform::SW_SHOWNORMAL));
-    ASSERT_TRUE(terminal.IsValid());
-    KillAtEnd end{terminal};
-    EXPECT_EQ(ExeOf(terminal.Pid()), Canonical(platform::detail::FindOnPath("xterm")));
+    ProcessHandle client = StartProcess(SleepClient(dir.Path(), "ORVA 3", platform::SW_SHOWNORMAL));
+    ASSERT_TRUE(client.IsValid());
+    KillAtEnd end{client};
+    // The handle holds the client itself; the terminal around it owns the window.
+    EXPECT_EQ(ExeOf(client.Pid()), Canonical("/bin/sleep"));
+    const pid_t terminal = client.WindowPid();
+    EXPECT_NE(terminal, client.Pid());
+    EXPECT_EQ(ExeOf(terminal), Canonical(platform::detail::FindOnPath("xterm")));
     // The terminal and the client in it carry title and directory, so both are found.
     ASSERT_TRUE(WaitUntil([&] { return platform::FindProcessesByTitle("ORVA 3", dir.Path()).size() == 2; }));
-    ASSERT_TRUE(WaitUntil([&] { return visible(terminal.Pid()); }));
+    ASSERT_TRUE(WaitUntil([&] { return visible(terminal); }));
 
-    EXPECT_TRUE(platform::ShowProcessWindow(terminal, platform::SW_HIDE));
-    EXPECT_FALSE(visible(terminal.Pid()));
-    EXPECT_TRUE(platform::ShowProcessWindow(terminal, platform::SW_SHOWNORMAL));
-    EXPECT_TRUE(visible(terminal.Pid()));
-    for (const auto& found : platform::FindProcessesByTitle("ORVA 3", dir.Path()))
-        if (found.Pid() != terminal.Pid()) {
-            EXPECT_EQ(ExeOf(found.Pid()), Canonical("/bin/sleep"));
-            EXPECT_FALSE(platform::ShowProcessWindow(found, platform::SW_HIDE)); // the terminal has the window
+    EXPECT_TRUE(platform::ShowProcessWindow(client, platform::SW_HIDE));
+    EXPECT_FALSE(visible(terminal));
+    EXPECT_TRUE(platform::ShowProcessWindow(client, platform::SW_SHOWNORMAL));
+    EXPECT_TRUE(visible(terminal));
+    for (const auto& found : platform::FindProcessesByTitle("ORVA 3", dir.Path())) {
+        if (found.Pid() == client.Pid()) {
+            EXPECT_FALSE(platform::ShowProcessWindow(found, platform::SW_HIDE)); // found by title: no terminal known
         }
+    }
 
-    // Ending the terminal ends the client in it.
-    EXPECT_TRUE(terminal.Terminate());
+    // Priority and the kill reach the client, and the terminal goes with it at once.
+    EXPECT_TRUE(platform::SetPriorityClass(client, platform::IDLE_PRIORITY_CLASS));
+    EXPECT_EQ(platform::GetPriorityClass(client.Pid()), platform::IDLE_PRIORITY_CLASS);
+    const pid_t clientPid = client.Pid();
+    EXPECT_TRUE(client.Terminate());
+    EXPECT_TRUE(client.WaitForExit(std::chrono::seconds(20)));
     EXPECT_TRUE(WaitUntil([&] { return platform::FindProcessesByTitle("ORVA 3", dir.Path()).empty(); }));
+    EXPECT_FALSE(std::filesystem::exists(ProcPath(clientPid, "exe")));
 }
 
 } // namespace

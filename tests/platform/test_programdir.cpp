@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "platform/fileops.h"
 #include "platform/programdir.h"
@@ -54,6 +56,41 @@ TEST(ProgramLocation, InstalledCopyUsesTheUsersDataDirectoryNeverUsr) {
     struct stat st {};
     ASSERT_EQ(stat(location.directory.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
+}
+
+TEST(ProgramLocation, WithoutAHomeOrWithAnUnsafeDataDirectoryNoDirectoryIsGiven) {
+    ScopedEnv forced("VANTREL_PROGRAM_DIR", nullptr);
+    ScopedEnv xdg("XDG_DATA_HOME", nullptr);
+    // A data directory that others may write is refused, whoever made it.
+    TempDir home;
+    ASSERT_TRUE(platform::MakeDirectory(home / ".local"));
+    ASSERT_TRUE(platform::MakeDirectory(home / ".local/share"));
+    ASSERT_TRUE(platform::MakeDirectory(home / ".local/share/vantrel"));
+    ASSERT_EQ(chmod((home / ".local/share/vantrel").c_str(), 0777), 0);
+    {
+        ScopedEnv homeEnv("HOME", home.Path().c_str());
+        EXPECT_EQ(ResolveProgramLocation("vantrel", "/usr/bin/vantrel").directory, "");
+        ASSERT_EQ(chmod((home / ".local/share/vantrel").c_str(), 0700), 0);
+        EXPECT_EQ(ResolveProgramLocation("vantrel", "/usr/bin/vantrel").directory, home / ".local/share/vantrel");
+    }
+
+    // Without HOME the password database's home is used; a user whose home does not exist (nobody:
+    // /nonexistent) gets none, never a shared folder such as /tmp/vantrel.
+    ScopedEnv noHome("HOME", nullptr);
+    if (geteuid() != 0)
+        GTEST_SKIP() << "becoming another user needs root";
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0)
+            _exit(3);
+        auto location = ResolveProgramLocation("vantrel", "/usr/bin/vantrel");
+        _exit(location.directory.empty() ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "a directory was given to a user without a home";
 }
 
 TEST(ProgramLocation, ALinkInTheUsersDirectoryMakesThatThePrograms) {

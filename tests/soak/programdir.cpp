@@ -3,6 +3,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -57,6 +58,27 @@ std::string CProgramDir::LogPath(const std::string& name) const {
     return m_work / (name + ".log");
 }
 
+bool CProgramDir::RunAs(uid_t uid, gid_t gid) {
+    std::optional<std::string> setpriv = e2e::FindProgram("setpriv");
+    if (!setpriv || ::geteuid() != 0 || ::chmod(m_work.Path().c_str(), 0755) != 0)
+        return false;
+    std::error_code error;
+    for (const std::string& top : {m_program, m_runtime, m_server}) {
+        if (::chown(top.c_str(), uid, gid) != 0)
+            return false;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(top, error))
+            if (::lchown(entry.path().c_str(), uid, gid) != 0)
+                return false;
+    }
+    m_runAs = {*setpriv, "--reuid=" + std::to_string(uid), "--regid=" + std::to_string(gid), "--clear-groups"};
+    return !error;
+}
+
+std::vector<std::string> CProgramDir::WithUser(std::vector<std::string> argv) const {
+    argv.insert(argv.begin(), m_runAs.begin(), m_runAs.end());
+    return argv;
+}
+
 void CProgramDir::WriteConfiguration(std::string_view keywords) const {
     test::WriteFile(m_program + "/vantrel.cfg", std::string(keywords) + "\r\n");
 }
@@ -79,12 +101,11 @@ std::unique_ptr<e2e::CChild> CProgramDir::Start(const Environment& extra, const 
     Environment env = BaseEnvironment();
     for (const auto& [name, value] : extra)
         env[name] = value;
-    return std::make_unique<e2e::CChild>(std::vector<std::string>{m_program + "/vantrel"}, env, m_program,
-                                         LogPath(logName));
+    return std::make_unique<e2e::CChild>(WithUser({m_program + "/vantrel"}), env, m_program, LogPath(logName));
 }
 
 int CProgramDir::PostExit() const {
-    return e2e::RunToEnd({m_program + "/vantrel", "--post", "16"}, BaseEnvironment(), 60s).exitCode;
+    return e2e::RunToEnd(WithUser({m_program + "/vantrel", "--post", "16"}), BaseEnvironment(), 60s).exitCode;
 }
 
 std::unique_ptr<e2e::CChild> CProgramDir::StartClient(unsigned n, const std::string& runSwitch,

@@ -35,6 +35,11 @@ public:
     // Where each start's output goes.
     std::string LogPath(const std::string& name) const;
 
+    // Hands the program directory, the server and the runtime directory to an ordinary user; the
+    // program then starts (and `--post` runs) as that user, through setpriv, without any extra
+    // right. False when that cannot be done (no setpriv, not root).
+    bool RunAs(uid_t uid, gid_t gid);
+
     // The configuration file beside the program, with CR LF line ends.
     void WriteConfiguration(std::string_view keywords) const;
 
@@ -58,7 +63,10 @@ public:
 private:
     Environment BaseEnvironment() const;
 
+    std::vector<std::string> WithUser(std::vector<std::string> argv) const;
+
     test::TempDir m_work;
+    std::vector<std::string> m_runAs; // the setpriv words before the program, or none
     std::string m_program;
     std::string m_runtime;
     std::string m_server;

@@ -17,6 +17,7 @@
 #include <QtTest/qtestspontaneevent.h>
 #include <cstdlib>
 #include <map>
+#include <sys/stat.h>
 
 namespace vantrel {
 namespace {
@@ -236,6 +237,38 @@ TEST(Dialog, EscapeUndoesTheLastEditOfBothNumbersAndKeepsTheDialogOpen) {
     // Undone, not applied.
     EXPECT_EQ(scene.runningSlots.Size(), 2u);
     EXPECT_FALSE(platform::PathExists(scene.program.Instance(2)));
+}
+
+TEST(Dialog, AClientThatCannotBeExecutedIsNamedAndRunsOnceItCan) {
+    DialogScene scene({"-cpu", "1"});
+    scene.program.MakeInstance(1, "ORVA_SIM_TRANSFER_SECONDS=0.05\nORVA_SIM_PROCESS_SECONDS=0.3\n");
+    ASSERT_EQ(::chmod(scene.program.client.c_str(), 0644), 0); // just downloaded
+    scene.Init();
+    ActivateShown(scene.dialog.get());
+    QLabel* notice = scene.dialog->NoticeLine();
+    EXPECT_TRUE(notice->isVisible());
+    EXPECT_TRUE(notice->text().contains(QString::fromStdString(scene.program.client))) << notice->text().toStdString();
+    EXPECT_TRUE(scene.prompts.messages.empty()) << "told without a message box";
+
+    ASSERT_EQ(::chmod(scene.program.client.c_str(), 0755), 0);
+    scene.Button(1008)->click();
+    EXPECT_TRUE(WaitUntil([&] { return platform::PathExists(scene.program.Instance(1) + "/result.orv"); }));
+    EXPECT_TRUE(WaitUntil([&] { return !notice->isVisible(); }));
+}
+
+TEST(Dialog, AHugeDesiredCacheSizeIsClampedAndShown) {
+    DialogScene scene({"-cpu", "1"});
+    scene.program.MakeInstance(1);
+    scene.Init();
+    ActivateShown(scene.dialog.get());
+
+    scene.Type(1000, Text("100000000"));
+    QTest::keyClick(scene.Edit(1000), Qt::Key_Return);
+    EXPECT_TRUE(scene.prompts.messages.empty());
+    EXPECT_EQ(scene.options.DesiredCacheSize, kDesiredCacheSizeLimit);
+    EXPECT_EQ(scene.Edit(1000)->text(), Text("10000"));
+    EXPECT_TRUE(platform::PathExists(scene.program.Instance(kDesiredCacheSizeLimit)));
+    EXPECT_FALSE(platform::PathExists(scene.program.Instance(kDesiredCacheSizeLimit + 1)));
 }
 
 TEST(Dialog, ARefusedNumberIsReportedAndTheEarlierValueKept) {

@@ -65,6 +65,20 @@ TEST(DialogCommands, TransmitCaptionAndMenuItemFollowThePass) {
     ASSERT_TRUE(WaitUntil([&] { return transmit->text() == Text("Transmit") && menuItem->isEnabled(); }));
 }
 
+TEST(DialogCommands, AnAutomaticPassTakesWhatTheDialogShows) {
+    DialogScene scene({"-cpu", "1"});
+    scene.program.MakeInstance(1, "ORVA_SIM_TRANSFER_SECONDS=0.05\n");
+    scene.Init();
+    scene.Button(1014)->click(); // Proxy Server
+    scene.Type(1019, Text("8080"));
+    scene.Type(1018, Text("typed.example"));
+    // Neither applied nor saved: the pass started by the Auto Transmit box still uses them.
+    scene.Button(1031)->click();
+    const std::string runs = scene.program.dir / "orva-server/runs.log";
+    ASSERT_TRUE(WaitUntil([&] { return test::ReadFile(runs).find("run=transmit") != std::string::npos; }));
+    EXPECT_NE(test::ReadFile(runs).find("-proxy typed.example:8080"), std::string::npos) << test::ReadFile(runs);
+}
+
 TEST(DialogCommands, EngineMessagesFromAnotherThreadReachTheLogic) {
     DialogScene scene;
     scene.Init();

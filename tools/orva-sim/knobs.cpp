@@ -50,6 +50,8 @@ const KnobInfo kKnobs[] = {
      "chance that a processing run exits at once with code 1, touching nothing"},
     {"ORVA_SIM_HOLD_AFTER_RESULT", KnobKind::Seconds, &Knobs::holdAfterResult,
      "seconds a processing run keeps running, holding lock.orv, after its result is written"},
+    {"ORVA_SIM_GRANDCHILD", KnobKind::OwnChance, &Knobs::grandchild,
+     "chance that a run leaves a child running outside the instance directory, without the console title"},
 };
 
 const KnobInfo* FindKnob(std::string_view name) {
@@ -198,6 +200,7 @@ Failures DrawFailures(const Knobs& knobs) {
     failures.hang = draw(knobs.hang);
     failures.crash = draw(knobs.crash);
     failures.exitAtOnce = draw(knobs.exitAtOnce);
+    failures.grandchild = draw(knobs.grandchild);
     return failures;
 }
 

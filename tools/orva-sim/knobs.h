@@ -21,7 +21,13 @@ struct Knobs {
     double crash = 0.0;
     double exitAtOnce = 0.0;      // not part of ORVA_SIM_FAIL_RATE
     double holdAfterResult = 0.0; // seconds
+    // Chance that a run first starts a child of its own that leaves the instance directory, drops
+    // its console title and runs until killed (its pid in kGrandchildFile), as a careless client
+    // might; not part of ORVA_SIM_FAIL_RATE.
+    double grandchild = 0.0;
 };
+
+inline constexpr const char* kGrandchildFile = "orva_sim_grandchild.pid";
 
 // Reads the environment, then the knobs file at knobsFilePath when it exists. False with a
 // message naming the knob when a value is bad or the file names an unknown knob.
@@ -37,6 +43,7 @@ struct Failures {
     bool hang = false;
     bool crash = false;
     bool exitAtOnce = false;
+    bool grandchild = false;
 };
 
 // Draws from a generator seeded with the process id and the time, so concurrent runs differ.

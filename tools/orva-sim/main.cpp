@@ -10,6 +10,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <iostream>
 #include <thread>
@@ -182,6 +183,28 @@ void SleepSeconds(double seconds) {
         std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
 }
 
+// A child that outlives its run unless someone ends it: it leaves the directory and the title
+// behind, so neither a search by title nor by directory finds it.
+void LeaveGrandchild() {
+    pid_t child = fork();
+    if (child != 0)
+        return;
+    std::string pid = std::to_string(getpid()) + "\n";
+    int fd = open(kGrandchildFile, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+        ssize_t written = write(fd, pid.data(), pid.size());
+        (void)written;
+        close(fd);
+    }
+    unsetenv("VANTREL_CONSOLE_TITLE");
+    if (chdir("/") != 0)
+        _exit(1);
+    // A fresh image: the title is gone from /proc/PID/environ too.
+    execl("/bin/sleep", "sleep", "100000", static_cast<char*>(nullptr));
+    for (;;)
+        pause();
+}
+
 } // namespace orvasim
 
 int main(int argc, char** argv) {
@@ -205,6 +228,8 @@ int main(int argc, char** argv) {
         return Fail(std::string("cannot find this program's directory; set ") + kServerVariable);
     if (!server.RecordRun(RunRecord(invocation)))
         Fail("cannot append to " + server.Dir() + "/" + kRunsLog);
+    if (DrawFailures(knobs).grandchild)
+        LeaveGrandchild();
     WorkingDirectory started = CurrentDirectory();
     int code = invocation.transmit ? RunTransmit(knobs, server) : RunProcessing(knobs);
     // A client must never find its directory renamed or deleted under it: say so where the tests

@@ -1,0 +1,120 @@
+// The real program's clients seen from outside (/proc, sched_getaffinity), as root and as an
+// ordinary user without any right to raise a priority: the watched client keeps the priority the
+// user chose and the others run idle, each slot's client runs on its own processor, and what a
+// client started is gone within seconds of `vantrel --post 16`.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <sched.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <utime.h>
+
+#include "platform/fileops.h"
+#include "platform/process.h"
+#include "programdir.h"
+
+namespace vantrel::soak {
+namespace {
+
+using namespace std::chrono_literals;
+using e2e::WaitFor;
+
+constexpr uid_t kNobody = 65534;
+
+// Clients that process for a minute, each leaving a child behind that leaves the instance
+// directory and drops its title.
+const Environment kClients = {{"VANTREL_TIME_SCALE", "0.01"},
+                              {"ORVA_SIM_PROCESS_SECONDS", "60"},
+                              {"ORVA_SIM_STATE_INTERVAL", "0.1"},
+                              {"ORVA_SIM_TRANSFER_SECONDS", "0.01"},
+                              {"ORVA_SIM_GRANDCHILD", "1"}};
+
+// Scheduling policy and nice value of a process, as ps shows them.
+struct Priority {
+    int policy = -1;
+    int nice = 0;
+    bool operator==(const Priority&) const = default;
+};
+
+Priority PriorityOf(pid_t pid) {
+    errno = 0;
+    int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(pid));
+    return {sched_getscheduler(pid) & ~SCHED_RESET_ON_FORK, errno == 0 ? nice : 99};
+}
+
+pid_t ClientOf(const CProgramDir& dir, unsigned n) {
+    for (const e2e::ClientProcess& client : dir.Clients())
+        if (client.title == "ORVA " + std::to_string(n))
+            return client.pid;
+    return 0;
+}
+
+pid_t GrandchildOf(const CProgramDir& dir, unsigned n) {
+    std::string text = platform::ReadFileText(dir.InstancePath(n) + "/orva_sim_grandchild.pid").value_or("");
+    return text.empty() ? 0 : static_cast<pid_t>(std::stol(text));
+}
+
+// Waits for the processes of instances 1 and 2 (as find gives them) to show, the second one also
+// passing ready.
+template <typename Find, typename Ready>
+bool WaitForBoth(const CProgramDir& dir, Find find, pid_t& first, pid_t& second, Ready ready) {
+    return WaitFor(
+        [&] {
+            first = find(dir, 1);
+            second = find(dir, 2);
+            return first != 0 && second != 0 && IsAlive(first) && ready(second);
+        },
+        60s);
+}
+
+class ClientsSeenFromOutside : public ::testing::TestWithParam<bool> {};
+
+TEST_P(ClientsSeenFromOutside, PriorityProcessorsAndEverythingAClientStartedFollowTheDialog) {
+    const bool ordinaryUser = GetParam();
+    CProgramDir dir(3);
+    // Work units in 1, 2 and 3, the oldest in 1: slot 0 runs 1 (watched), slot 1 runs 2.
+    for (unsigned n = 1; n <= 3; ++n) {
+        ASSERT_EQ(dir.RunClient(n, "-stop_after_xfer", {{"ORVA_SIM_TRANSFER_SECONDS", "0.01"}}), 0);
+        const std::string unit = dir.InstancePath(n) + "/work_unit.orv";
+        utimbuf times{1'000'000'000 + n * 60, 1'000'000'000 + n * 60};
+        ASSERT_EQ(utime(unit.c_str(), &times), 0);
+    }
+    dir.WriteConfiguration("-cpu 2\r\n-runnormal\r\n-affinity");
+    if (ordinaryUser && !dir.RunAs(kNobody, kNobody))
+        GTEST_SKIP() << "running as another user needs root and setpriv";
+
+    std::unique_ptr<e2e::CChild> program = dir.Start(kClients, ordinaryUser ? "nobody" : "root");
+    ASSERT_TRUE(program->Started());
+    pid_t watched = 0;
+    pid_t other = 0;
+    ASSERT_TRUE(WaitForBoth(dir, ClientOf, watched, other, [](pid_t pid) { return PriorityOf(pid).policy == SCHED_IDLE; }));
+    // "Normal": the watched client at normal priority, never lowered on the way; the other idle.
+    EXPECT_EQ(PriorityOf(watched), (Priority{SCHED_OTHER, 0}));
+    EXPECT_EQ(PriorityOf(other).policy, SCHED_IDLE);
+
+    // "Set Processor Affinity": slot k on the k-th processor this program may use.
+    const std::vector<unsigned> allowed = platform::GetOwnProcessors();
+    if (allowed.size() >= 2) {
+        EXPECT_TRUE(WaitFor([&] { return platform::GetProcessorsOf(watched) == std::vector<unsigned>{allowed[0]}; }, 20s));
+        EXPECT_TRUE(WaitFor([&] { return platform::GetProcessorsOf(other) == std::vector<unsigned>{allowed[1]}; }, 20s));
+    }
+
+    // Each client left a child outside its directory and without its title; all go with Exit.
+    pid_t left1 = 0;
+    pid_t left2 = 0;
+    ASSERT_TRUE(WaitForBoth(dir, GrandchildOf, left1, left2, IsAlive));
+    EXPECT_EQ(dir.PostExit(), 0);
+    EXPECT_EQ(ExitCode(*program, 30s), std::optional<int>(0));
+    EXPECT_TRUE(WaitFor([&] { return !IsAlive(left1) && !IsAlive(left2); }, 10s)) << "a client's child outlived Exit";
+    EXPECT_TRUE(WaitFor([&] { return dir.Clients().empty(); }, 10s));
+}
+
+INSTANTIATE_TEST_SUITE_P(AsRootAndAsAnOrdinaryUser, ClientsSeenFromOutside, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "Nobody" : "Root");
+                         });
+
+} // namespace
+} // namespace vantrel::soak
