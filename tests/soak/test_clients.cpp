@@ -111,6 +111,31 @@ TEST_P(ClientsSeenFromOutside, PriorityProcessorsAndEverythingAClientStartedFoll
     EXPECT_TRUE(WaitFor([&] { return dir.Clients().empty(); }, 10s));
 }
 
+TEST(ClientsOfAnOrdinaryUser, HighThatCannotBeGrantedLeavesTheWatchedClientAtNormalAndIsSaidOnce) {
+    CProgramDir dir(2);
+    for (unsigned n = 1; n <= 2; ++n)
+        ASSERT_EQ(dir.RunClient(n, "-stop_after_xfer", {{"ORVA_SIM_TRANSFER_SECONDS", "0.01"}}), 0);
+    dir.WriteConfiguration("-cpu 1\r\n-runhigh");
+    if (!dir.RunAs(kNobody, kNobody))
+        GTEST_SKIP() << "running as another user needs root and setpriv";
+    Environment clients = kClients;
+    clients.erase("ORVA_SIM_GRANDCHILD");
+    std::unique_ptr<e2e::CChild> program = dir.Start(clients, "nobody-high");
+    pid_t watched = 0;
+    ASSERT_TRUE(WaitFor([&] { return (watched = ClientOf(dir, 1)) != 0 || (watched = ClientOf(dir, 2)) != 0; }, 60s));
+    const std::string notice = "raise the watched client's priority";
+    auto said = [&] {
+        std::string log = platform::ReadFileText(dir.LogPath("nobody-high")).value_or("");
+        std::size_t first = log.find(notice);
+        return first == std::string::npos ? 0 : (log.find(notice, first + 1) == std::string::npos ? 1 : 2);
+    };
+    EXPECT_TRUE(WaitFor([&] { return said() > 0; }, 20s));
+    EXPECT_EQ(PriorityOf(watched), (Priority{SCHED_OTHER, 0})) << "not lowered on the way to High";
+    EXPECT_EQ(dir.PostExit(), 0);
+    EXPECT_EQ(ExitCode(*program, 30s), std::optional<int>(0));
+    EXPECT_EQ(said(), 1);
+}
+
 INSTANTIATE_TEST_SUITE_P(AsRootAndAsAnOrdinaryUser, ClientsSeenFromOutside, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& info) {
                              return std::string(info.param ? "Nobody" : "Root");
