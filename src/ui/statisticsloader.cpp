@@ -34,7 +34,7 @@ void CStatisticsLoader::Load(std::vector<std::string> files) {
     m_current = job.get();
     QThread* started = thread.get();
     m_running.push_back({std::move(thread), std::move(job)});
-    started->start(QThread::LowPriority);
+    started->start();
 }
 
 void CStatisticsLoader::OnFinished(CJob* job) {

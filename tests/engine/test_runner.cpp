@@ -174,16 +174,19 @@ TEST_F(ProcessEngineTest, AClientThatEndsWithoutWorkingIsReportedAndOneThatWorks
     using Event = CRecordedEvents::Event;
     EXPECT_EQ(events.Take(), (std::vector<Event>{{EV_CLIENT_ENDED_AT_ONCE, 1}}));
 
-    // One that writes its state and ends later, still without a result, has worked.
-    ScriptClient(1, "state_writes=1\nexit_ms=50\n");
+    // One that writes its state and ends later, still without a result, has worked (instance 1
+    // rests after its failure meanwhile).
+    MakeWorkUnit(2, kMorning + 1);
+    ScriptClient(2, "state_writes=1\nexit_ms=50\n");
     engine.RestartEngine();
     ASSERT_EQ(dialog.Take(20s), WM_APP);
-    EXPECT_EQ(events.Take(), (std::vector<Event>{{EV_CLIENT_RAN, 1}}));
+    EXPECT_EQ(events.Take(), (std::vector<Event>{{EV_CLIENT_RAN, 2}}));
     // So has one that leaves its result.
-    ScriptClient(1, "run_ms=10\n");
+    ScriptClient(2, "run_ms=10\n");
     engine.RestartEngine();
     ASSERT_EQ(dialog.Take(20s), WM_APP);
-    EXPECT_EQ(events.Take(), (std::vector<Event>{{EV_CLIENT_RAN, 1}}));
+    EXPECT_EQ(events.Take(), (std::vector<Event>{{EV_CLIENT_RAN, 2}}));
+    engine.Shutdown();
 }
 
 // Every wait of a runner also ends at shutdown: with the hour-long hang check of this fixture, the
