@@ -110,6 +110,10 @@ std::string FormatConfiguration(const COptions& options, bool minimised, unsigne
         writeLine("-24hr");
     if (options.CreateLog)
         writeLine("-ORVALog");
+    if (options.NotifyProblems)
+        writeLine(options.NotifyAfterHours == kDefaultNotifyAfterHours
+                      ? std::string("-notify")
+                      : "-notify " + std::to_string(options.NotifyAfterHours));
     return text;
 }
 

@@ -222,6 +222,15 @@ void CConfigurationReader::ReadClientPriority() {
         m_options.ClientPriority = CP_LOW;
 }
 
+bool CConfigurationReader::ReadNotify() {
+    if (!SetIfPresent("-NOTIFY", m_options.NotifyProblems))
+        return false;
+    auto hours = ReadSignedDecimal(GetOptionValue(m_strSearchText, "-NOTIFY"));
+    if (hours && *hours >= 1 && *hours <= kMaxNotifyAfterHours)
+        m_options.NotifyAfterHours = static_cast<unsigned>(*hours);
+    return true;
+}
+
 void CConfigurationReader::ReadSteps(int first, int last) {
     using Step = void (*)(CConfigurationReader&);
     // Entry k - 1 is step k; steps 14 and 15 run inside step 13.
@@ -251,6 +260,7 @@ void ReadConfiguration(COptions& options, IOptionsView& view, const std::vector<
                        const std::string& configPath, unsigned processorCount) {
     CConfigurationReader reader(CollectOptionText(arguments, configPath), options, view, processorCount);
     reader.ReadSteps(1, CConfigurationReader::kStepCount);
+    reader.ReadNotify();
 }
 
 } // namespace vantrel

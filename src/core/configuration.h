@@ -99,6 +99,9 @@ public:
     bool ReadSocks();           // 13-15 "-SOCKS_SERVER", then "-SOCKS_USER" and "-SOCKS_PASSWD"
     void ReadClientPriority();  // 16 "-RUNNORMAL" before "-RUNHIGH", else Low
 
+    // "-NOTIFY", with the hours after it when it has them (1 to 8760): problems are notified.
+    bool ReadNotify();
+
     // Runs steps first to last (1 to kStepCount) in order; steps 14 and 15 run inside step 13.
     void ReadSteps(int first, int last);
 
@@ -117,7 +120,7 @@ private:
 };
 
 // Collects the option text from the arguments after the program name and the configuration file
-// at configPath, and runs all sixteen steps. Never fails: a missing or unreadable file leaves the
+// at configPath, and runs all sixteen steps and ReadNotify. Never fails: a missing or unreadable file leaves the
 // command line alone.
 void ReadConfiguration(COptions& options, IOptionsView& view, const std::vector<std::string>& arguments,
                        const std::string& configPath, unsigned processorCount = ProcessorCount());

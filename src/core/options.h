@@ -10,6 +10,10 @@ namespace vantrel {
 enum EServerMode : int { SM_NONE = 0, SM_PROXY = 1, SM_SOCKS = 2 };
 enum EClientPriority : int { CP_LOW = 0, CP_NORMAL = 1, CP_HIGH = 2 };
 
+// Transfers that fail this long are worth a notification, unless "-notify N" says otherwise.
+inline constexpr unsigned kDefaultNotifyAfterHours = 6;
+inline constexpr unsigned kMaxNotifyAfterHours = 8760; // a year
+
 // The largest MaxProcesses: more would exhaust memory and threads.
 inline constexpr unsigned kMaxProcessesLimit = 4096;
 // The largest DesiredCacheSize: each instance is a directory made on the dialog's thread, so a
@@ -40,6 +44,8 @@ struct COptions {
     std::atomic<bool> CreateLog{false};
     std::atomic<EClientPriority> ClientPriority{CP_LOW};
     std::atomic<bool> SetAffinity{false};
+    std::atomic<bool> NotifyProblems{false}; // "Notify me of problems"
+    unsigned NotifyAfterHours = kDefaultNotifyAfterHours; // transfers failing this long are a problem
 
     // Derived values.
     std::atomic<std::uint16_t> ClientShowMode{0}; // SW_HIDE while HideProcessing, else SW_MINIMIZE

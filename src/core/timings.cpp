@@ -16,17 +16,23 @@ std::chrono::milliseconds ScaleOne(std::chrono::milliseconds value, double facto
 }
 } // namespace
 
-Timings Timings::Scaled(double factor) const {
+Timings Timings::Scaled(double by) const {
     Timings t;
-    t.hangCheck = ScaleOne(hangCheck, factor);
-    t.transmitPause = ScaleOne(transmitPause, factor);
-    t.retryInterval = ScaleOne(retryInterval, factor);
-    t.runnerSpacing = ScaleOne(runnerSpacing, factor);
-    t.killPause = ScaleOne(killPause, factor);
-    t.firstRetry = ScaleOne(firstRetry, factor);
+    t.hangCheck = ScaleOne(hangCheck, by);
+    t.transmitPause = ScaleOne(transmitPause, by);
+    t.retryInterval = ScaleOne(retryInterval, by);
+    t.runnerSpacing = ScaleOne(runnerSpacing, by);
+    t.killPause = ScaleOne(killPause, by);
+    t.firstRetry = ScaleOne(firstRetry, by);
     // How long the system takes to end a process does not shrink with the other durations.
     t.killWait = killWait;
+    t.noticeRepeat = ScaleOne(noticeRepeat, by);
+    t.factor = factor * by;
     return t;
+}
+
+std::chrono::milliseconds Timings::Scale(std::chrono::milliseconds real) const {
+    return ScaleOne(real, factor);
 }
 
 Timings Timings::FromEnvironment() {

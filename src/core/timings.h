@@ -18,6 +18,11 @@ struct Timings {
     // How long a killed client may take to go (a process stuck in the kernel cannot), so that exit
     // and a runner's end never hang on it.
     std::chrono::milliseconds killWait{10'000};
+    std::chrono::milliseconds noticeRepeat{3'600'000};  // one notification of a kind at most this often
+    double factor = 1.0;                                // the real durations were scaled by this
+
+    // A real duration scaled like the others, at least 1 ms.
+    std::chrono::milliseconds Scale(std::chrono::milliseconds real) const;
 
     // Every duration multiplied by factor (> 0), each at least 1 ms; killWait stays as it is.
     Timings Scaled(double factor) const;

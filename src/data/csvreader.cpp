@@ -13,6 +13,11 @@ std::string& NextField(CsvRecord& record, std::size_t& fields) {
     return field;
 }
 
+// A character that ends a bare field, or makes it malformed.
+bool IsBareFieldEnd(char c) {
+    return c == ',' || c == '\n' || c == '\r' || c == '"';
+}
+
 } // namespace
 
 void CCsvReader::Feed(std::string_view text) {
@@ -85,8 +90,11 @@ CCsvReader::ERead CCsvReader::Parse(CsvRecord& record, std::size_t& fields) {
             }
         } else {
             for (;;) {
-                std::size_t stop = text.find_first_of(",\n\r\"", at);
-                if (stop == std::string::npos) {
+                // A plain loop: find_first_of looks each character up in the set with a call.
+                std::size_t stop = at;
+                while (stop < size && !IsBareFieldEnd(text[stop]))
+                    ++stop;
+                if (stop == size) {
                     if (!m_bFinished)
                         return ERead::NeedMore;
                     field.append(text, at, std::string::npos);

@@ -74,6 +74,16 @@ bool EndedWithoutWork(const CEngineContext& ctx, std::uint32_t n, const StateSna
     return ctx.store.GetInstanceState(n) == IS_WORK_UNIT && TakeStateSnapshot(ctx, n).lastWrite == before.lastWrite;
 }
 
+// What the user hears of a run that is over: a client that could not start, or that ended by
+// itself without any work, will do the same next time. A hung client is not one of them, nor one
+// that was stopped or whose slot was taken away.
+void ReportClientEnd(const CEngineContext& ctx, std::uint32_t n, ERunEnd end, bool ownSlot, bool withoutWork) {
+    if (end == ERunEnd::NotStarted)
+        ctx.Report(EV_CLIENT_ENDED_AT_ONCE, n);
+    else if (end == ERunEnd::EndedByItself && ownSlot)
+        ctx.Report(withoutWork ? EV_CLIENT_ENDED_AT_ONCE : EV_CLIENT_RAN, n);
+}
+
 } // namespace
 
 StateSnapshot TakeStateSnapshot(const CEngineContext& ctx, std::uint32_t n) {
@@ -132,6 +142,8 @@ int ProcessRunnerThread(CEngineContext& ctx, platform::CEvent& SlotClaimedEvent,
     // by itself.
     const bool ownSlot = *slot < ctx.RunningSlots.Size() && ctx.RunningSlots.Get(*slot) == n;
     const bool rest = end == ERunEnd::EndedByItself && ownSlot && EndedWithoutWork(ctx, n, before);
+    if (!stopEvent.IsSet())
+        ReportClientEnd(ctx, n, end, ownSlot, rest);
     if (rest)
         ctx.RunningSlots.HoldInstance(n);
 

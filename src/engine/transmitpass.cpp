@@ -112,6 +112,7 @@ bool CTransmitter::PrepareInstance(CPassState& pass, std::uint32_t i, bool& hadR
         // A result whose row could not be written stays until it can be: once sent, nothing
         // would log it any more.
         if (!LogResult(i)) {
+            m_ctx.Report(EV_LOG_WRITE_FAILED, i);
             MarkFailed(pass, i);
             return false;
         }
@@ -124,6 +125,7 @@ bool CTransmitter::PrepareInstance(CPassState& pass, std::uint32_t i, bool& hadR
             store.CreateInstance(i);
             if (marked)
                 store.SetStopAfterSend(i, true);
+            m_ctx.Report(EV_INSTANCE_RESTARTED, i);
         }
         return true;
     case IS_EMPTY:
@@ -201,9 +203,11 @@ void CTransmitter::CheckAfterRun(CPassState& pass, std::uint32_t i, bool hadResu
         // Left empty without being retired, the fill fetched nothing (offline, or the server has
         // no work): its result, if any, is sent and tidied, but the pass has failed.
         if (state == IS_EMPTY && !store.HasStopAfterSend(i)) {
+            m_ctx.Report(EV_TRANSMIT_FAILED, i);
             MarkFailed(pass, i);
             break;
         }
+        m_ctx.Report(EV_TRANSMIT_SUCCEEDED, i);
         // Only now, with the instance tidied, may the dialog start processing its new work unit:
         // a runner must not pick up the old client copy that is being removed.
         m_ctx.dialog.Post(WM_APP);
@@ -211,6 +215,7 @@ void CTransmitter::CheckAfterRun(CPassState& pass, std::uint32_t i, bool hadResu
     }
     case IS_RESULT:
     case IS_PARTIAL:
+        m_ctx.Report(EV_TRANSMIT_FAILED, i);
         MarkFailed(pass, i);
         break;
     case IS_MISSING:

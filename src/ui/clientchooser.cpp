@@ -59,6 +59,11 @@ QString CQtUserPrompts::AskOpenFileName(QWidget* parent, const QString& title, c
     return files.isEmpty() ? QString() : files.front();
 }
 
+QString CQtUserPrompts::AskSaveFileName(QWidget* parent, const QString& title, const QString& path,
+                                        const QString& filter) {
+    return QFileDialog::getSaveFileName(parent, title, path, filter);
+}
+
 void CQtUserPrompts::ShowMessage(QWidget* parent, EMessageKind kind, const QString& text) {
     QMessageBox box(IconOf(kind), QString::fromUtf8(kMessageCaption), text, QMessageBox::Ok, parent);
     // Over a window, modal for it alone: the tray icon and its menu keep working meanwhile.

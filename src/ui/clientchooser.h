@@ -26,6 +26,9 @@ public:
     // A file-open dialog for one existing file, starting in directory; empty when cancelled.
     virtual QString AskOpenFileName(QWidget* parent, const QString& title, const QString& directory,
                                     const QString& filter) = 0;
+    // A file-save dialog proposing path; asks before replacing a file. Empty when cancelled.
+    virtual QString AskSaveFileName(QWidget* parent, const QString& title, const QString& path,
+                                    const QString& filter) = 0;
     // A modal message box with an OK button and the caption "Vantrel".
     virtual void ShowMessage(QWidget* parent, EMessageKind kind, const QString& text) = 0;
     // The first start's explanation (what a client is, where to get one) with the box "Copy it
@@ -38,6 +41,8 @@ public:
 class CQtUserPrompts final : public IUserPrompts {
 public:
     QString AskOpenFileName(QWidget* parent, const QString& title, const QString& directory,
+                            const QString& filter) override;
+    QString AskSaveFileName(QWidget* parent, const QString& title, const QString& path,
                             const QString& filter) override;
     void ShowMessage(QWidget* parent, EMessageKind kind, const QString& text) override;
     std::optional<bool> ExplainFirstRun(const QString& text, bool copyByDefault) override;

@@ -126,6 +126,13 @@ bool CSystemTray::SetDefaultItem(unsigned item, bool byPosition) {
     return BuildMenu() != nullptr;
 }
 
+bool CSystemTray::ShowMessage(const QString& title, const QString& text) {
+    if (!m_bWanted)
+        return false;
+    m_trayIcon->showMessage(title, text, QSystemTrayIcon::Warning);
+    return m_bAdded;
+}
+
 void CSystemTray::RemoveFromTray() {
     m_bWanted = false;
     m_bAdded = false;

@@ -70,6 +70,10 @@ public:
     // and applied each time the menu is shown or the icon is double-clicked.
     bool SetDefaultItem(unsigned item, bool byPosition);
 
+    // A desktop notification from the icon (through the desktop's notification service where
+    // there is one). False while the icon is not added.
+    bool ShowMessage(const QString& title, const QString& text);
+
     // Takes the icon out for good; a later UpdateTrayPresence does not bring it back.
     void RemoveFromTray();
 

@@ -27,6 +27,7 @@ inline constexpr unsigned ID_SYSTRAY_RESTORE = 32774;
 inline constexpr unsigned ID_SYSTRAY_EXIT = 32775;
 inline constexpr unsigned ID_SYSTRAY_MINIMIZE = 32776;
 inline constexpr unsigned ID_SYSTRAY_SAVECONFIG = 32779;
+inline constexpr unsigned ID_SYSTRAY_STATISTICS = 32780;
 
 // One item of the icon's menu; a separator has no text and command 0.
 struct TrayMenuItem {
@@ -34,7 +35,7 @@ struct TrayMenuItem {
     unsigned commandId;
 };
 
-inline constexpr std::array<TrayMenuItem, 9> kTrayMenuItems{{
+inline constexpr std::array<TrayMenuItem, 11> kTrayMenuItems{{
     {"Exit", ID_SYSTRAY_EXIT},
     {nullptr, 0},
     {"Minimize", ID_SYSTRAY_MINIMIZE},
@@ -44,6 +45,8 @@ inline constexpr std::array<TrayMenuItem, 9> kTrayMenuItems{{
     {nullptr, 0},
     {"About Vantrel", ID_SYSTRAY_ABOUT},
     {"Transmit", ID_SYSTRAY_TRANSMIT},
+    {nullptr, 0},
+    {"Statistics", ID_SYSTRAY_STATISTICS},
 }};
 
 // The longest tip the notification area takes, in bytes (its field holds 63 and a NUL).

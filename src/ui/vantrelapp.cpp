@@ -30,6 +30,7 @@
 #include "platform/system.h"
 #include "ui/aboutdlg.h"
 #include "ui/messagechannel.h"
+#include "ui/problemnotices.h"
 #include "ui/programdirlock.h"
 #include "ui/trayrules.h"
 #include "ui/vantrelcontroller.h"
@@ -394,9 +395,13 @@ std::optional<int> CVantrelApp::StartUp() {
     // Without a channel the program runs on; only other programs cannot reach it.
     m_channel->Listen();
 
+    const Timings timings = m_env.timings.value_or(Timings::FromEnvironment());
+    m_notices = std::make_unique<CProblemNotices>(m_options, timings, [this](const ProblemNotice& notice) {
+        m_tray->ShowMessage(QString::fromStdString(notice.Title), QString::fromStdString(notice.Text));
+    });
     m_dialog = std::make_unique<CVantrelDlg>(m_options, *m_store, *m_tray, prompts, m_strExecutable);
-    m_ctx = std::make_unique<CEngineContext>(*m_store, m_slots, m_options,
-                                             m_env.timings.value_or(Timings::FromEnvironment()), *m_dialog);
+    m_ctx = std::make_unique<CEngineContext>(*m_store, m_slots, m_options, timings, *m_dialog);
+    m_ctx->events = m_notices.get();
     m_controller =
         std::make_unique<CVantrelController>(*m_ctx, *m_dialog, m_arguments, GetConfigurationPath(programPath));
     m_dialog->AttachController(m_controller.get());
@@ -501,6 +506,7 @@ void CVantrelApp::TearDown() {
     m_ctx.reset();
     m_dialog.reset();
     m_channel.reset();
+    m_notices.reset();
     m_tray.reset();
     m_store.reset();
     m_lock.Release();

@@ -20,6 +20,7 @@ class QApplication;
 namespace vantrel {
 
 class CMessageChannel;
+class CProblemNotices;
 class CVantrelApp;
 class CVantrelController;
 class CVantrelDlg;
@@ -108,6 +109,7 @@ private:
     std::unique_ptr<CCacheStore> m_store;
     COptions m_options;
     std::unique_ptr<CSystemTray> m_tray;
+    std::unique_ptr<CProblemNotices> m_notices; // outlives the engine, which reports to it
     std::unique_ptr<CMessageChannel> m_channel;
     std::unique_ptr<CVantrelDlg> m_dialog; // before the context: the engine reports to it
     std::unique_ptr<CEngineContext> m_ctx;

@@ -62,6 +62,7 @@ void CVantrelController::OnInitDialog(bool startMinimized) {
     reader.ReadCreateLog();
     OnCreateLog(options.CreateLog);
     reader.ReadSteps(11, 16); // server mode and values, then the client priority
+    reader.ReadNotify();
 
     RefreshCounters();
     ShowFields();
@@ -256,7 +257,14 @@ void CVantrelController::OnUpdateProgressNow() {
 
 bool CVantrelController::OnSaveConfig() {
     m_view.ReadFields();
-    return SaveConfiguration(m_strConfigPath, m_ctx.options, m_view.IsMinimized());
+    if (SaveConfiguration(m_strConfigPath, m_ctx.options, m_view.IsMinimized()))
+        return true;
+    m_ctx.Report(EV_CONFIG_WRITE_FAILED);
+    return false;
+}
+
+void CVantrelController::OnNotifyProblems(bool checked) {
+    m_ctx.options.NotifyProblems = checked;
 }
 
 void CVantrelController::OnTransmit() {

@@ -26,6 +26,7 @@ inline constexpr unsigned SC_CLOSE = 0xF060;
 inline constexpr unsigned SC_RESTORE = 0xF120;
 inline constexpr unsigned kAboutCommand = 0x10;
 inline constexpr unsigned kTransmitCommand = 0x20;
+inline constexpr unsigned kStatisticsCommand = 0x40;
 
 // The line the window shows once when the system will not raise the watched client's priority.
 inline constexpr const char* kPriorityRefusedNotice =
@@ -123,6 +124,9 @@ public:
     void OnClientPriority(EClientPriority priority);
     void OnSetAffinity(bool checked);
     void OnUpdateProgressNow();
+    // "Notify me of problems".
+    void OnNotifyProblems(bool checked);
+    // False, and the failure reported to the engine's events, when the file could not be written.
     bool OnSaveConfig();
     void OnTransmit();
     void OnEnter();

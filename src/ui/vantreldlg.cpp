@@ -7,6 +7,7 @@
 #include "ui/aboutdlg.h"
 #include "ui/clientchooser.h"
 #include "ui/percentbar.h"
+#include "ui/statisticswnd.h"
 #include "ui/systemtray.h"
 #include "ui/trayrules.h"
 
@@ -138,6 +139,7 @@ void CVantrelDlg::ConnectControls() {
     connectCheckBox(1045, &CVantrelController::On24HourClock);
     connectCheckBox(1046, &CVantrelController::OnCreateLog);
     connectCheckBox(1053, &CVantrelController::OnSetAffinity);
+    connectCheckBox(kNotifyControlId, &CVantrelController::OnNotifyProblems);
 
     auto connectRadio = [this](int id, auto onChecked) {
         auto* radio = qobject_cast<QAbstractButton*>(Control(id));
@@ -294,6 +296,7 @@ void CVantrelDlg::ShowFields() {
     SetChecked(1045, m_options.Use24HourClock);
     SetChecked(1046, m_options.CreateLog);
     SetChecked(1053, m_options.SetAffinity);
+    SetChecked(kNotifyControlId, m_options.NotifyProblems);
     const EServerMode mode = m_options.ServerMode;
     SetChecked(mode == SM_PROXY ? 1014 : mode == SM_SOCKS ? 1015 : 1013, true);
     const EClientPriority priority = m_options.ClientPriority;
@@ -457,6 +460,9 @@ void CVantrelDlg::OnTrayCommand(unsigned commandId) {
         if (m_controller != nullptr)
             m_controller->Exit();
         break;
+    case ID_SYSTRAY_STATISTICS:
+        ShowStatistics();
+        break;
     default:
         break;
     }
@@ -472,6 +478,9 @@ void CVantrelDlg::OnSysCommand(unsigned command) {
     case kTransmitCommand:
         if (m_controller != nullptr)
             m_controller->OnTransmit();
+        break;
+    case kStatisticsCommand:
+        ShowStatistics();
         break;
     case SC_MINIMIZE:
         MinimizeWindow();
@@ -573,6 +582,16 @@ void CVantrelDlg::ShowAbout() {
     CAboutDlg about(this);
     about.setWindowModality(Qt::WindowModal);
     about.exec();
+}
+
+void CVantrelDlg::ShowStatistics() {
+    if (m_statistics == nullptr)
+        m_statistics = new CStatisticsWnd(m_store.GetProgramDir(), m_prompts, this);
+    else if (!m_statistics->isVisible())
+        m_statistics->Reload();
+    m_statistics->showNormal();
+    m_statistics->raise();
+    m_statistics->activateWindow();
 }
 
 void CVantrelDlg::OnNewClient() {

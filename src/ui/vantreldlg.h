@@ -23,6 +23,7 @@ namespace vantrel {
 
 class CCacheStore;
 class CPercentBar;
+class CStatisticsWnd;
 class CSystemTray;
 class IUserPrompts;
 
@@ -44,6 +45,8 @@ class CVantrelDlg final : public QDialog, public IDialogView, public IMessageTar
     Q_OBJECT
 public:
     static constexpr int kDialogId = 102;
+    // "Notify me of problems".
+    static constexpr int kNotifyControlId = 1055;
 
     // options: the option set the controller works on (the dialog mirrors it both ways).
     // store: the program directory and the installed client, for New Client.
@@ -60,12 +63,14 @@ public:
 
     // The control with this dialog id, or none.
     QWidget* Control(int id) const;
-    // The window menu ("Transmit", "&About Vantrel..."), also shown as the context menu.
+    // The window menu ("Transmit", "&About Vantrel...", "&Statistics..."), also shown as the
+    // context menu.
     QMenu* WindowMenu() const { return m_windowMenu; }
 
     // A command of the tray icon's menu.
     void OnTrayCommand(unsigned commandId);
-    // A system command (SC_MINIMIZE, SC_RESTORE, SC_CLOSE, kAboutCommand, kTransmitCommand).
+    // A system command (SC_MINIMIZE, SC_RESTORE, SC_CLOSE, kAboutCommand, kTransmitCommand,
+    // kStatisticsCommand).
     void OnSysCommand(unsigned command);
     // The program is being ended from outside (the session): the next close is accepted.
     void AllowClose() { m_bCloseAllowed = true; }
@@ -101,6 +106,10 @@ public:
 
     // IMessageTarget: any thread.
     void Post(unsigned message) override;
+
+    // Opens the statistics window, or brings it to the front; null before the first opening.
+    void ShowStatistics();
+    CStatisticsWnd* StatisticsWindow() const { return m_statistics; }
 
     // The retry timer, for tests.
     const QTimer& RetryTimer() const { return m_retryTimer; }
@@ -158,6 +167,7 @@ private:
     QLabel* m_notice = nullptr;
     QMenu* m_windowMenu = nullptr;
     QAction* m_transmitAction = nullptr;
+    CStatisticsWnd* m_statistics = nullptr; // a window of its own, owned by the dialog
     std::unordered_map<int, QWidget*> m_controls; // by dialog id; the dialog owns the widgets
     unsigned m_nIconId;
     QIcon m_currentIcon;

@@ -79,6 +79,7 @@ void CVantrelDlg::BuildLayout() {
     left->addWidget(MakeControl<QCheckBox>(1012, Text("&Hide Processing")));
     left->addWidget(MakeControl<QCheckBox>(1031, Text("&Auto Transmit")));
     left->addWidget(MakeControl<QCheckBox>(1054, Text("Display &Transmit")));
+    left->addWidget(MakeControl<QCheckBox>(kNotifyControlId, Text("Notify me of problems")));
     left->addStretch();
 
     // Right: the server, progress and priority groups.
@@ -165,7 +166,7 @@ void CVantrelDlg::BuildLayout() {
 }
 
 void CVantrelDlg::BuildWindowMenu() {
-    // Linux has no window system menu for a program to extend: the same two items sit in a menu
+    // Linux has no window system menu for a program to extend: the same items sit in a menu
     // bar, in the dialog's context menu and behind keyboard shortcuts.
     m_windowMenu = new QMenu(Text("&Vantrel"), this);
     m_transmitAction = m_windowMenu->addAction(Text("Transmit"));
@@ -175,6 +176,8 @@ void CVantrelDlg::BuildWindowMenu() {
     QAction* about = m_windowMenu->addAction(Text("&About Vantrel..."));
     about->setProperty(kCommandIdProperty, kAboutCommand);
     about->setShortcut(QKeySequence(QKeySequence::HelpContents));
+    QAction* statistics = m_windowMenu->addAction(Text("&Statistics..."));
+    statistics->setProperty(kCommandIdProperty, kStatisticsCommand);
     // Beside the window's own items, the desktop's way to start with the session.
     m_windowMenu->addSeparator();
     QAction* login = m_windowMenu->addAction(Text("Start at login"));
@@ -194,7 +197,7 @@ void CVantrelDlg::BuildWindowMenu() {
         if (m_controller != nullptr && !m_bEnded)
             m_controller->Exit();
     });
-    for (QAction* action : {m_transmitAction, about}) {
+    for (QAction* action : {m_transmitAction, about, statistics}) {
         addAction(action); // the shortcuts work while the menu is closed
         connect(action, &QAction::triggered, this,
                 [this, action] { OnSysCommand(action->property(kCommandIdProperty).toUInt()); });

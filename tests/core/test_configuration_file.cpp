@@ -130,6 +130,25 @@ TEST(ConfigurationFile, RoundTripGivesBackTheSameOptions) {
     ReadConfiguration(lower, view, {}, path, 8);
     ASSERT_TRUE(SaveConfiguration(path, lower, false, 8));
     EXPECT_EQ(test::ReadFile(path), "-proxy LOWER.EXAMPLE:8080\r\n");
+
+    // Notifications: off unless asked for, so a file of today reads the same; the hours only when
+    // they are not the default, and a value that is no hour count keeps the default.
+    COptions quiet;
+    ReadConfiguration(quiet, view, {}, path, 8);
+    EXPECT_FALSE(quiet.NotifyProblems);
+    COptions notify;
+    notify.MaxProcesses = 8;
+    notify.NotifyProblems = true;
+    EXPECT_EQ(roundTrip(notify, false, view), "-notify\r\n");
+    notify.NotifyAfterHours = 12;
+    EXPECT_EQ(roundTrip(notify, false, view), "-notify 12\r\n");
+    for (const char* text : {"-notify -ORVALog", "-notify 0", "-NOTIFY 9000"}) {
+        test::WriteFile(path, text);
+        COptions read;
+        ReadConfiguration(read, view, {}, path, 8);
+        EXPECT_TRUE(read.NotifyProblems) << text;
+        EXPECT_EQ(read.NotifyAfterHours, kDefaultNotifyAfterHours) << text;
+    }
 }
 
 TEST(ConfigurationFile, AwkwardServerValuesSurviveSaveAndReadBack) {

@@ -7,10 +7,12 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <initializer_list>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "core/cachestore.h"
@@ -49,8 +51,29 @@ inline bool WaitUntil(const std::function<bool()>& cond, std::chrono::millisecon
     return true;
 }
 
+// The engine's events in the order they came, from any thread.
+class CRecordedEvents final : public IEngineEvents {
+public:
+    using Event = std::pair<EEngineEvent, std::uint32_t>;
+
+    void OnEngineEvent(EEngineEvent event, std::uint32_t instance) override {
+        std::lock_guard lock(m_mutex);
+        m_events.emplace_back(event, instance);
+    }
+    // The events so far, forgotten here.
+    std::vector<Event> Take() {
+        std::lock_guard lock(m_mutex);
+        return std::exchange(m_events, {});
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<Event> m_events;
+};
+
 // A temp program directory with a store, a slot table, options (clients hidden), shrunk timings
-// and a message queue standing in for the dialog, all joined in one engine context.
+// and a message queue standing in for the dialog, all joined in one engine context that reports its
+// events to a recorder.
 class EngineTest : public ::testing::Test {
 protected:
     explicit EngineTest(Timings timings = ShortTimings());
@@ -82,6 +105,7 @@ protected:
     CCacheStore store;
     COptions options;
     CMessageQueue dialog;
+    CRecordedEvents events;
     CEngineContext ctx;
 };
 
@@ -112,6 +136,7 @@ inline int CountZombieChildren() {
 inline EngineTest::EngineTest(Timings timings)
     : store(dir.Path(), "vantrel", slots), ctx{store, slots, options, timings, dialog} {
     options.ClientShowMode = platform::SW_HIDE;
+    ctx.events = &events;
 }
 
 inline void EngineTest::MakeInstance(std::uint32_t n, std::initializer_list<const char*> files) {

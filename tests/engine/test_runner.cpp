@@ -132,6 +132,7 @@ TEST_F(HangCheckTest, ClientIsTerminatedUnlessItWritesItsStateWithinTheHangCheck
     EXPECT_TRUE(Clients(3).empty());
     EXPECT_TRUE(platform::PathExists(InstFile(1, "work_unit.orv"))) << "the work unit stays for the next run";
     EXPECT_TRUE(platform::PathExists(InstFile(3, "work_unit.orv")));
+    EXPECT_TRUE(events.Take().empty()) << "a hung client is no client that ended at once";
     // Well past a second hang check, the live clients still run.
     EXPECT_EQ(dialog.Take(3 * ctx.timings.hangCheck), std::nullopt);
     EXPECT_TRUE(slots.Contains(2));
@@ -156,7 +157,36 @@ TEST_F(HangCheckTest, ClientThatCannotStartIsRetriedAboutOncePerHangCheck) {
 
     EXPECT_GE(attempts, 3);
     EXPECT_LE(attempts, 7);
+    engine.Shutdown();
+    std::vector<CRecordedEvents::Event> reported = events.Take();
+    EXPECT_GE(reported.size(), 3u);
+    for (const CRecordedEvents::Event& event : reported)
+        EXPECT_EQ(event, CRecordedEvents::Event(EV_CLIENT_ENDED_AT_ONCE, 1)) << "a client that never starts";
     EXPECT_TRUE(platform::PathExists(InstFile(1, "work_unit.orv")));
+}
+
+TEST_F(ProcessEngineTest, AClientThatEndsWithoutWorkingIsReportedAndOneThatWorksIsNot) {
+    slots.Resize(1);
+    MakeWorkUnit(1, kMorning);
+    ScriptClient(1, "exit_now=1\n");
+    engine.RestartEngine();
+    ASSERT_EQ(dialog.Take(20s), WM_APP);
+    using Event = CRecordedEvents::Event;
+    EXPECT_EQ(events.Take(), (std::vector<Event>{{EV_CLIENT_ENDED_AT_ONCE, 1}}));
+
+    // One that writes its state and ends later, still without a result, has worked (instance 1
+    // rests after its failure meanwhile).
+    MakeWorkUnit(2, kMorning + 1);
+    ScriptClient(2, "state_writes=1\nexit_ms=50\n");
+    engine.RestartEngine();
+    ASSERT_EQ(dialog.Take(20s), WM_APP);
+    EXPECT_EQ(events.Take(), (std::vector<Event>{{EV_CLIENT_RAN, 2}}));
+    // So has one that leaves its result.
+    ScriptClient(2, "run_ms=10\n");
+    engine.RestartEngine();
+    ASSERT_EQ(dialog.Take(20s), WM_APP);
+    EXPECT_EQ(events.Take(), (std::vector<Event>{{EV_CLIENT_RAN, 2}}));
+    engine.Shutdown();
 }
 
 // Every wait of a runner also ends at shutdown: with the hour-long hang check of this fixture, the

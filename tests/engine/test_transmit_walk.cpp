@@ -104,8 +104,13 @@ TEST_F(TransmitTest, ABrokenDownloadGetsTheLoopDetectorAndIsStartedAfreshNextPas
     EXPECT_EQ(transmitter->RetryTimerId(), kRetryTimerId);
     EXPECT_EQ(host.Events(), (std::vector<std::string>{"running", "arm", "idle"}));
     EXPECT_EQ(host.Period(), TransmitTimings().firstRetry);
+    // The restart is reported, and the retired instance's run fetched nothing it should have.
+    using Event = CRecordedEvents::Event;
+    EXPECT_EQ(events.Take(), (std::vector<Event>{{EV_INSTANCE_RESTARTED, 2}, {EV_TRANSMIT_SUCCEEDED, 2},
+                                                 {EV_TRANSMIT_FAILED, 1}}));
 
     std::vector<unsigned> messages = RunUserPass();
+    EXPECT_EQ(events.Take(), (std::vector<Event>{{EV_INSTANCE_RESTARTED, 1}, {EV_TRANSMIT_SUCCEEDED, 1}}));
 
     // 2 is retired and empty now: skipped. 1 was wiped (its failure knob with it) and filled.
     EXPECT_EQ(RunDirs(), (std::vector<std::string>{Inst(2), Inst(1), Inst(1)}));
@@ -129,6 +134,8 @@ TEST_F(TransmitTest, AResultThatNeverGoesIsLoggedOnceAndKept) {
     }
 
     EXPECT_EQ(Runs().size(), 3u);
+    using Event = CRecordedEvents::Event;
+    EXPECT_EQ(events.Take(), (std::vector<Event>(3, {EV_TRANSMIT_FAILED, 1})));
     EXPECT_EQ(store.GetInstanceState(1), IS_RESULT);
     EXPECT_TRUE(Exists(1, "VantrelTransmitLoopDetector.txt"));
     EXPECT_TRUE(Exists(1, "ORVALogUpdated.txt"));
@@ -142,6 +149,24 @@ TEST_F(TransmitTest, AResultThatNeverGoesIsLoggedOnceAndKept) {
               (std::vector<std::string>{"running", "arm", "arm", "idle", "kill", "running", "arm", "arm", "idle", "kill",
                                         "running", "arm", "arm", "idle"}));
     EXPECT_EQ(transmitter->RetryTimerId(), kRetryTimerId);
+}
+
+TEST_F(TransmitTest, ARowTheLogCannotTakeIsReportedAndNothingElse) {
+    // The log's name is taken by a directory: no row can be added.
+    MakeDirs(dir / "ORVALog.csv");
+    MakeResult(1);
+    MakeUserInfo(1, 4);
+    MakeResult(2);
+    MakeUserInfo(2, 4);
+    options.LogEnabled = true;
+    RunUserPass();
+    using Event = CRecordedEvents::Event;
+    EXPECT_EQ(events.Take(), (std::vector<Event>{{EV_LOG_WRITE_FAILED, 2}, {EV_LOG_WRITE_FAILED, 1}}));
+
+    // With logging off nothing is to be written, so nothing failed.
+    options.LogEnabled = false;
+    RunUserPass();
+    EXPECT_EQ(events.Take(), (std::vector<Event>{{EV_TRANSMIT_SUCCEEDED, 2}, {EV_TRANSMIT_SUCCEEDED, 1}}));
 }
 
 TEST_F(TransmitTest, TheOldClientCopyGoesAfterASendButTheMainClientNeverDoes) {

@@ -87,7 +87,7 @@ TEST(DebPackage, DescribesItselfHoldsTheProgramAndRunsFromAnExtractedTree) {
     const std::size_t summaryEnd = description.find('\n');
     EXPECT_NE(summaryEnd, 0u) << "a summary line first";
     EXPECT_NE(summaryEnd, std::string::npos) << "then a longer description";
-    for (const char* library : {"libc6", "libstdc++6", "libqt6widgets6", "libqt6svg6", "libqt6network6"})
+    for (const char* library : {"libc6", "libstdc++6", "libqt6widgets6", "libqt6svg6", "libqt6network6", "libqt6charts6"})
         EXPECT_NE(fields["Depends"].find(library), std::string::npos) << library << " in " << fields["Depends"];
     EXPECT_EQ(deb.substr(deb.rfind('/') + 1), "vantrel_" + fields["Version"] + "_" + fields["Architecture"] + ".deb");
 

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "data/logformat.h"
 #include "data/logstatistics.h"
@@ -49,22 +52,31 @@ inline std::string SampleLogRow(const LogTime& when, const std::string& name, do
 }
 
 // The whole log: the header and shape.rows rows, oldest first, CR LF between lines and none after
-// the last, as the writer leaves it. Results fall at random times of the days, and processor
-// times change with the seasons, so a chart of it has something to show.
+// the last, as the writer leaves it. Some days bring more results than others (a monthly swing
+// and chance), and processor times change with the seasons, so a chart of it has something to
+// show.
 inline std::string SampleLogText(const SampleLogShape& shape) {
     std::minstd_rand random(shape.seed);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::vector<double> weights(shape.days);
+    for (std::uint32_t day = 0; day < shape.days; ++day)
+        weights[day] = 0.4 + unit(random) + 0.4 * std::sin(6.283185307 * day / 30.0);
+    std::discrete_distribution<std::uint32_t> pickDay(weights.begin(), weights.end());
+    std::vector<LogTime> times(shape.rows);
+    for (LogTime& time : times)
+        time = {shape.firstDay + static_cast<std::int32_t>(pickDay(random)),
+                static_cast<std::int32_t>(unit(random) * 86400) % 86400};
+    std::sort(times.begin(), times.end());
+
     std::string text = LogHeader();
     for (std::uint32_t i = 0; i < shape.rows; ++i) {
-        double position = (static_cast<double>(i) + unit(random)) / shape.rows;
-        auto dayOffset = static_cast<std::int32_t>(position * shape.days);
-        LogTime when{shape.firstDay + dayOffset, static_cast<std::int32_t>(unit(random) * 86400) % 86400};
-        double season = 1.0 + 0.25 * static_cast<double>((dayOffset / 30) % 4);
-        double cpuSeconds = (3.0 + 1.5 * unit(random)) * 3600.0 * season;
+        const std::int32_t dayOffset = times[i].Day - shape.firstDay;
+        const double season = 1.0 + 0.25 * static_cast<double>((dayOffset / 30) % 4);
+        const double cpuSeconds = (3.0 + 1.5 * unit(random)) * 3600.0 * season;
         char name[64];
         std::snprintf(name, sizeof name, "orva_wu_%07u.%u", i + 1, shape.seed % 1000);
         text += "\r\n";
-        text += SampleLogRow(when, name, cpuSeconds, i);
+        text += SampleLogRow(times[i], name, cpuSeconds, i);
     }
     return text;
 }

@@ -93,6 +93,7 @@ TEST(Dialog, EveryControlCarriesItsIdAndCaption) {
         {1008, {"QPushButton", "Transmit"}},
         {1007, {"QPushButton", "Exit"}},
         {1028, {"QPushButton", "New Client"}},
+        {1055, {"QCheckBox", "Notify me of problems"}},
     };
     std::map<int, int> seen;
     for (QWidget* widget : scene.dialog->findChildren<QWidget*>()) {
@@ -131,17 +132,19 @@ TEST(Dialog, EveryControlCarriesItsIdAndCaption) {
     EXPECT_EQ(groups,
               (QStringList{Text("Proxy/Socks Server"), Text("Progress Monitoring"), Text("ORVA Client Priority")}));
 
-    // The window menu's two items with their commands, then the desktop's "Start at login".
+    // The window menu's items with their commands, then the desktop's "Start at login".
     QList<QAction*> items;
     for (QAction* action : scene.dialog->WindowMenu()->actions())
         if (!action->isSeparator())
             items << action;
-    ASSERT_EQ(items.size(), 3);
-    EXPECT_EQ(items[2]->text(), Text("Start at login"));
+    ASSERT_EQ(items.size(), 4);
+    EXPECT_EQ(items[3]->text(), Text("Start at login"));
     EXPECT_EQ(items[0]->text(), Text("Transmit"));
     EXPECT_EQ(items[0]->property(kCommandIdProperty).toUInt(), kTransmitCommand);
     EXPECT_EQ(items[1]->text(), Text("&About Vantrel..."));
     EXPECT_EQ(items[1]->property(kCommandIdProperty).toUInt(), kAboutCommand);
+    EXPECT_EQ(items[2]->text(), Text("&Statistics..."));
+    EXPECT_EQ(items[2]->property(kCommandIdProperty).toUInt(), kStatisticsCommand);
 
     // The fields and counters as "%u" after the initialisation: three empty instances to fill.
     EXPECT_EQ(scene.Edit(1004)->text(), Text("2"));

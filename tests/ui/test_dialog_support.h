@@ -61,6 +61,11 @@ public:
         return answer;
     }
 
+    QString AskSaveFileName(QWidget* parent, const QString& title, const QString& path,
+                            const QString& filter) override {
+        return AskOpenFileName(parent, title, path, filter);
+    }
+
     void ShowMessage(QWidget*, EMessageKind kind, const QString& text) override {
         messages.push_back({kind, text});
         if (onPrompt)

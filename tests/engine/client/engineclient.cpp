@@ -6,6 +6,8 @@
 //   run_ms=T              finish after T ms: write result.orv, delete work_unit.orv, exit 0
 //                         (default -1: run until killed)
 //   exit_now=1            exit 1 at once, touching nothing (a client that cannot begin)
+//   exit_ms=T             instead, end after T ms with exit code 1 and no result, like a client
+//                         that fails (default -1: never)
 // Every start appends one line to "client_starts.txt" in its directory: the pid, the argument
 // count, the first argument, the console title and the show command, separated by tabs; and one
 // line with the instance directory's name to "client_order.txt" in the directory above.
@@ -90,6 +92,9 @@ int main(int argc, char** argv) {
     long runMs = Get(script, "run_ms", -1);
     if (Get(script, "exit_now", 0) != 0)
         return 1;
+    long exitMs = Get(script, "exit_ms", -1);
+    if (exitMs >= 0)
+        runMs = exitMs;
 
     long elapsed = 0;
     for (long i = 0; i < writes && (runMs < 0 || elapsed + interval < runMs); ++i) {
@@ -103,6 +108,8 @@ int main(int argc, char** argv) {
     }
     if (runMs > elapsed)
         SleepMs(runMs - elapsed);
+    if (exitMs >= 0)
+        return 1;
     Write("result.orv", "done\n");
     unlink("work_unit.orv");
     return 0;
