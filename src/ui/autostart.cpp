@@ -10,15 +10,17 @@
 
 namespace vantrel {
 
-std::string AutostartEntryPath() {
-    std::string config;
+std::string UserConfigDirectory() {
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/')
-        config = xdg;
-    else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/')
-        config = platform::JoinPath(home, ".config");
-    else
-        return {};
-    return platform::JoinPath(config, "autostart/vantrel.desktop");
+        return xdg;
+    if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/')
+        return platform::JoinPath(home, ".config");
+    return {};
+}
+
+std::string AutostartEntryPath() {
+    const std::string config = UserConfigDirectory();
+    return config.empty() ? std::string() : platform::JoinPath(config, "autostart/vantrel.desktop");
 }
 
 bool IsStartAtLogin() {

@@ -7,6 +7,9 @@
 // session (GNOME, KDE Plasma, Xfce, ...) starts at login.
 namespace vantrel {
 
+// $XDG_CONFIG_HOME, else ~/.config; empty without either.
+std::string UserConfigDirectory();
+
 // $XDG_CONFIG_HOME/autostart/vantrel.desktop, else ~/.config/autostart/vantrel.desktop.
 std::string AutostartEntryPath();
 

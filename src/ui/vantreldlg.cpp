@@ -10,6 +10,7 @@
 #include "ui/statisticswnd.h"
 #include "ui/systemtray.h"
 #include "ui/trayrules.h"
+#include "ui/windowplace.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -101,6 +102,10 @@ void CVantrelDlg::AttachController(CVantrelController* controller) {
 
 void CVantrelDlg::InitDialog(bool startMinimized) {
     m_tray.AddToTray(WM_APP_3, Text("Vantrel"), m_currentIcon, kTrayIconId);
+    // Where the window stood when this program directory's copy last ended.
+    const QByteArray place = LoadWindowPlace(m_store.GetProgramDir());
+    if (!place.isEmpty())
+        restoreGeometry(place);
     if (m_controller != nullptr)
         m_controller->OnInitDialog(startMinimized);
     // An empty cache: say where to begin, and begin there.
@@ -379,6 +384,9 @@ bool CVantrelDlg::IsMinimized() const {
 }
 
 void CVantrelDlg::EndDialog() {
+    // A window never shown has no place of its own to keep.
+    if (!m_bEnded && m_bEverShown)
+        SaveWindowPlace(m_store.GetProgramDir(), saveGeometry());
     m_bEnded = true;
     m_retryTimer.stop();
     done(QDialog::Accepted);
@@ -432,6 +440,8 @@ bool CVantrelDlg::event(QEvent* event) {
             m_controller->OnMessage(static_cast<CEngineMessageEvent*>(event)->Message());
         return true;
     }
+    if (event->type() == QEvent::Show)
+        m_bEverShown = true;
     return QDialog::event(event);
 }
 
@@ -512,7 +522,9 @@ void CVantrelDlg::RestoreWindow() {
     m_bMinimized = false;
     m_tray.WatchPresence(false);
     m_tray.UpdateTrayPresence();
-    showNormal();
+    // Back as it was: maximised when it was (showNormal would drop that).
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
     raise();
     activateWindow();
     m_tray.SetDefaultItem(ID_SYSTRAY_MINIMIZE, false);

@@ -179,6 +179,7 @@ private:
 
     bool m_bMinimized = false; // minimised by command, hidden in the tray or on the task bar
     bool m_bEnded = false;
+    bool m_bEverShown = false; // its place is worth keeping
     bool m_bCloseAllowed = false;
     int m_nWaitCursor = 0;
     int m_nPromptDepth = 0; // a refusal message is open: focus changes are not edits ending

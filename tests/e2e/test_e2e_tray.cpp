@@ -1,6 +1,7 @@
 // The built program end to end on a real X server with a tray host: the icon docks, the dialog
 // shows the cache, a work unit is fetched, processed, sent and logged, and `vantrel --post 16`
-// ends the program without leaving a client behind. A screenshot is kept for the README.
+// ends the program without leaving a client behind. A second start with an instance to fill
+// and no automatic transmit is kept as a screenshot for the README.
 #include "e2e_process.h"
 #include "platform/fileops.h"
 #include "support/tempdir.h"
@@ -95,7 +96,7 @@ TEST(EndToEnd, TrayProcessTransmitAndPostedExit) {
     const std::string& program = space.program;
     const std::string& runtime = space.runtime;
     const std::string& logs = space.logs;
-    for (const char* log : {"/xvfb.log", "/trayer.log", "/vantrel.log"})
+    for (const char* log : {"/xvfb.log", "/trayer.log", "/vantrel.log", "/vantrel-again.log"})
         platform::DeleteFile(logs + log);
     ASSERT_TRUE(InstallPortableCopy(program));
     test::WriteFile(program + "/vantrel.cfg", "-auto -verbose -ORVALog -cpu 2\r\n");
@@ -119,6 +120,7 @@ TEST(EndToEnd, TrayProcessTransmitAndPostedExit) {
         MergedEnvironment({{"DISPLAY", display},
                            {"QT_QPA_PLATFORM", "xcb"},
                            {"XDG_RUNTIME_DIR", runtime},
+                           {"XDG_CONFIG_HOME", space.work / "config"},
                            {"VANTREL_TIME_SCALE", "0.01"},
                            {"ORVA_SIM_PROCESS_SECONDS", "3"},
                            {"ORVA_SIM_STATE_INTERVAL", "0.25"},
@@ -134,24 +136,6 @@ TEST(EndToEnd, TrayProcessTransmitAndPostedExit) {
     EXPECT_TRUE(WaitFor([&] { return HasFileIn(program + "/orva-server/received"); }, 60s)) << "no result sent";
     EXPECT_TRUE(WaitFor([&] { return LineCount(program + "/ORVALog.csv") >= 2; }, 30s)) << "no result logged";
     EXPECT_TRUE(platform::PathExists(program + "/user_info.orv"));
-    // For the picture: clients processing, none transmitting, a work unit well on its way.
-    WaitFor(
-        [&] {
-            std::vector<ClientProcess> clients = ClientsBeneath(program);
-            for (const ClientProcess& client : clients)
-                if (client.title.find(" - Transmit") != std::string::npos)
-                    return false;
-            return !clients.empty() && (ProgressOf(program + "/1") >= 0.4 || ProgressOf(program + "/2") >= 0.4);
-        },
-        20s);
-
-    if (import) {
-        const std::string shot = logs + "/vantrel-dialog.png";
-        platform::DeleteFile(shot);
-        EXPECT_EQ(RunToEnd({*import, "-window", "root", shot}, x).exitCode, 0);
-        EXPECT_GT(platform::FileSize(shot).value_or(0), 1000u);
-    }
-
     RunResult post = RunToEnd({program + "/vantrel", "--post", "16"}, env);
     EXPECT_EQ(post.exitCode, 0);
     std::optional<int> status = vantrel.WaitForExit(60s);
@@ -163,6 +147,35 @@ TEST(EndToEnd, TrayProcessTransmitAndPostedExit) {
         EXPECT_NE(client.title.find(" - Transmit"), std::string::npos) << "left running: " << client.title;
     EXPECT_TRUE(WaitFor([&] { return ClientsBeneath(program).empty(); }, 30s)) << "a transmit client never ended";
     EXPECT_FALSE(HasFileIn(runtime + "/vantrel")) << "the program's socket was left behind";
+
+    // For the picture, a second start with something waiting (the yellow dish): a third instance
+    // to fill and no automatic transmit, while the two others' work units are processed.
+    test::WriteFile(program + "/vantrel.cfg", "-verbose -ORVALog -cpu 2\r\n");
+    test::MakeDirs(program + "/3");
+    CChild again({program + "/vantrel"}, env, program, logs + "/vantrel-again.log");
+    ASSERT_TRUE(again.Started());
+    EXPECT_TRUE(WaitFor([&] { return IconDocked(tree()) && DialogShown(tree()); }, 30s)) << "no second start";
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            return !ClientsBeneath(program).empty() &&
+                   (ProgressOf(program + "/1") >= 0.4 || ProgressOf(program + "/2") >= 0.4);
+        },
+        30s))
+        << "the second start processes nothing";
+    EXPECT_FALSE(HasFileIn(program + "/3")) << "instance 3 was filled without automatic transmit";
+
+    if (import) {
+        const std::string shot = logs + "/vantrel-dialog.png";
+        platform::DeleteFile(shot);
+        EXPECT_EQ(RunToEnd({*import, "-window", "root", shot}, x).exitCode, 0);
+        EXPECT_GT(platform::FileSize(shot).value_or(0), 1000u);
+    }
+
+    EXPECT_EQ(RunToEnd({program + "/vantrel", "--post", "16"}, env).exitCode, 0);
+    status = again.WaitForExit(60s);
+    ASSERT_TRUE(status.has_value()) << "the second start did not end on the posted 16";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+    EXPECT_TRUE(WaitFor([&] { return ClientsBeneath(program).empty(); }, 30s)) << "a client was left running";
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,5 +30,25 @@ std::string ReadFile(const std::string& path);
 void MakeDirs(const std::string& path);
 // Sets the file's last-write time to seconds since the epoch.
 void SetMTime(const std::string& path, long long seconds);
+
+// Sets an environment variable for one test and puts the old value back.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value) : m_name(name) {
+        if (const char* old = std::getenv(name))
+            m_old = old;
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() {
+        if (m_old)
+            ::setenv(m_name, m_old->c_str(), 1);
+        else
+            ::unsetenv(m_name);
+    }
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
 
 } // namespace vantrel::test

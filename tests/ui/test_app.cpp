@@ -7,7 +7,9 @@
 #include "ui/vantrelapp.h"
 
 #include <QThread>
+#include <QCheckBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QTimer>
 #include <atomic>
 #include <csignal>
@@ -248,6 +250,46 @@ TEST(App, TheFirstStartExplainsTheClientAndCanCopyItIntoTheProgramDirectory) {
     test::WriteFile(downloads / "client-linux", "x");
     EXPECT_EQ(CopyClientIntoProgramDir(downloads / "client-linux", scene.program.dir.Path()),
               scene.program.dir / "ORVA_client-linux.exe");
+}
+
+TEST(App, TheFirstRunBoxIsTickedForAnInstalledCopyAndNotForAPortableOne) {
+    // The real box shows the default it is given.
+    auto boxTicked = [](bool copyByDefault) {
+        std::optional<bool> ticked;
+        QTimer look;
+        QObject::connect(&look, &QTimer::timeout, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                ticked = box->checkBox() != nullptr && box->checkBox()->text() == Text(kCopyClientText) &&
+                         box->checkBox()->isChecked();
+                box->reject();
+            }
+        });
+        look.start(10);
+        CQtUserPrompts prompts;
+        EXPECT_EQ(prompts.ExplainFirstRun(QStringLiteral("no client"), copyByDefault), std::nullopt);
+        return ticked;
+    };
+    EXPECT_EQ(boxTicked(true), std::optional<bool>(true));
+    EXPECT_EQ(boxTicked(false), std::optional<bool>(false));
+
+    // No client anywhere the start looks; each start cancelled at the explanation.
+    AskingProgram scene;
+    platform::DeleteFile(scene.program.client);
+    platform::DeleteFile(scene.program.dir / "ORVA_second_cmdline.exe");
+    scene.prompts.firstRunAnswer = std::optional<bool>();
+    // Portable: the program directory is the executable's own folder.
+    EXPECT_EQ(scene.Run(scene.Environment()), 1);
+    // Installed: the program directory lies elsewhere (the user's data folder).
+    test::TempDir data;
+    {
+        test::ScopedEnv programDir("VANTREL_PROGRAM_DIR", data.Path());
+        EXPECT_EQ(scene.Run(scene.Environment()), 1);
+    }
+    ASSERT_EQ(scene.prompts.explanations.size(), 2u);
+    EXPECT_FALSE(scene.prompts.explanations[0].second) << "a portable copy leaves the client where it lies";
+    EXPECT_TRUE(scene.prompts.explanations[0].first.contains(QString::fromStdString(scene.program.dir.Path())));
+    EXPECT_TRUE(scene.prompts.explanations[1].second) << "an installed copy would ask at every start";
+    EXPECT_TRUE(scene.prompts.explanations[1].first.contains(QString::fromStdString(data.Path())));
 }
 
 TEST(App, ASecondStartInTheSameProgramDirectoryHandsOverAndTouchesNothing) {

@@ -382,9 +382,7 @@ namespace {
 
 TEST(Dialog, StartAtLoginWritesAndRemovesTheAutostartEntry) {
     test::TempDir config;
-    const char* old = std::getenv("XDG_CONFIG_HOME");
-    const std::string saved = old != nullptr ? old : "";
-    ::setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
+    test::ScopedEnv configHome("XDG_CONFIG_HOME", config.Path());
     {
         test::DialogScene scene;
         QAction* login = nullptr;
@@ -403,10 +401,51 @@ TEST(Dialog, StartAtLoginWritesAndRemovesTheAutostartEntry) {
     // A path with the characters an Exec line must escape stays one argument.
     EXPECT_EQ(QuoteExecArgument(QStringLiteral("/home/a b/$x\\\"q")),
               QStringLiteral("\"/home/a b/\\\\$x\\\\\\\\\\\\\"q\""));
-    if (old != nullptr)
-        ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
-    else
-        ::unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST(Dialog, TheWindowKeepsItsPlaceAndStateForTheNextStartOfTheSameProgramDirectory) {
+    test::TempDir config;
+    test::ScopedEnv configHome("XDG_CONFIG_HOME", config.Path());
+    test::DialogScene scene;
+    auto shown = [&] { return scene.dialog->isVisible(); };
+    auto exitAndRestart = [&] {
+        scene.dialog->OnTrayCommand(ID_SYSTRAY_EXIT);
+        ASSERT_TRUE(WaitUntil([&] { return scene.dialog->HasEnded(); }));
+        scene.Restart();
+        scene.Init();
+        ASSERT_TRUE(WaitUntil(shown));
+    };
+    scene.Init();
+    ASSERT_TRUE(WaitUntil(shown));
+    const QPoint place(scene.dialog->x() + 41, scene.dialog->y() + 29);
+    scene.dialog->move(place);
+    ASSERT_TRUE(WaitUntil([&] { return scene.dialog->pos() == place; }));
+
+    exitAndRestart();
+    EXPECT_EQ(scene.dialog->pos(), place) << "the place was not kept";
+    EXPECT_FALSE(scene.dialog->isMaximized());
+    // Kept in a file of its own: vantrel.cfg keeps its options only.
+    EXPECT_TRUE(platform::PathExists(config / "vantrel/windows.ini"));
+    EXPECT_EQ(platform::ReadFileText(scene.program.dir / "vantrel.cfg").value_or("").find("geometry"),
+              std::string::npos);
+
+    // Maximised stays maximised, also when restored from the tray's Restore.
+    scene.dialog->showMaximized();
+    ASSERT_TRUE(WaitUntil([&] { return scene.dialog->isMaximized(); }));
+    exitAndRestart();
+    EXPECT_TRUE(scene.dialog->isMaximized()) << "the state was not kept";
+    scene.dialog->OnSysCommand(SC_MINIMIZE);
+    ASSERT_TRUE(WaitUntil([&] { return scene.dialog->isMinimized(); }));
+    scene.dialog->OnTrayCommand(ID_SYSTRAY_RESTORE);
+    ASSERT_TRUE(WaitUntil([&] { return shown() && !scene.dialog->isMinimized(); }));
+    EXPECT_TRUE(scene.dialog->isMaximized()) << "Restore dropped the maximised state";
+
+    // Another program directory's copy does not take this one's place.
+    test::DialogScene other;
+    other.Init();
+    ASSERT_TRUE(WaitUntil([&] { return other.dialog->isVisible(); }));
+    EXPECT_NE(other.dialog->pos(), place);
+    EXPECT_FALSE(other.dialog->isMaximized());
 }
 
 TEST(Dialog, WithTwoCopiesTheTitleAndTipNameTheProgramDirectory) {

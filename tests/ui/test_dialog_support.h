@@ -121,20 +121,23 @@ struct ProgramDir {
 class DialogScene {
 public:
     explicit DialogScene(std::vector<std::string> arguments = {}, bool trayAvailable = false)
-        : store(program.dir.Path(), "vantrel", runningSlots), trayUp(trayAvailable), tray([this] { return trayUp; }) {
+        : store(program.dir.Path(), "vantrel", runningSlots), trayUp(trayAvailable), tray([this] { return trayUp; }),
+          m_arguments(std::move(arguments)) {
         CClientChooser chooser(prompts);
         EXPECT_TRUE(store.SelectClientAtStartup(chooser));
-        dialog = std::make_unique<CVantrelDlg>(options, store, tray, prompts, program.exe);
-        ctx = std::make_unique<CEngineContext>(store, runningSlots, options, FastTimings(), *dialog);
-        controller =
-            std::make_unique<CVantrelController>(*ctx, *dialog, std::move(arguments), program.dir / "vantrel.cfg");
-        dialog->AttachController(controller.get());
-        QObject::connect(&tray, &CSystemTray::commandChosen, dialog.get(), &CVantrelDlg::OnTrayCommand);
+        Build();
     }
 
-    ~DialogScene() {
-        controller->Shutdown();
-        dialog->AttachController(nullptr);
+    ~DialogScene() { Dismantle(); }
+
+    // The dialog, engine and controller made anew over the same program directory, as at the
+    // program's next start there.
+    void Restart() {
+        Dismantle();
+        controller.reset();
+        ctx.reset();
+        dialog.reset();
+        Build();
     }
 
     DialogScene(const DialogScene&) = delete;
@@ -169,6 +172,22 @@ public:
     std::unique_ptr<CVantrelDlg> dialog;
     std::unique_ptr<CEngineContext> ctx;
     std::unique_ptr<CVantrelController> controller;
+
+private:
+    void Build() {
+        dialog = std::make_unique<CVantrelDlg>(options, store, tray, prompts, program.exe);
+        ctx = std::make_unique<CEngineContext>(store, runningSlots, options, FastTimings(), *dialog);
+        controller = std::make_unique<CVantrelController>(*ctx, *dialog, m_arguments, program.dir / "vantrel.cfg");
+        dialog->AttachController(controller.get());
+        QObject::connect(&tray, &CSystemTray::commandChosen, dialog.get(), &CVantrelDlg::OnTrayCommand);
+    }
+
+    void Dismantle() {
+        controller->Shutdown();
+        dialog->AttachController(nullptr);
+    }
+
+    std::vector<std::string> m_arguments;
 };
 
 } // namespace vantrel::test

@@ -23,6 +23,7 @@
 namespace vantrel {
 namespace {
 
+using test::ScopedEnv;
 using test::TempDir;
 
 // A socket file nobody listens on: what a copy that was killed leaves behind.
@@ -51,26 +52,6 @@ void SendRaw(const QString& socketPath, const QByteArray& bytes) {
     ASSERT_TRUE(socket.waitForBytesWritten(2000));
     socket.disconnectFromServer();
 }
-
-// Sets an environment variable for one test and puts the old value back.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : m_name(name) {
-        if (const char* old = std::getenv(name))
-            m_old = old;
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (m_old)
-            ::setenv(m_name, m_old->c_str(), 1);
-        else
-            ::unsetenv(m_name);
-    }
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
 
 int RunRequest(std::vector<std::string> words) {
     std::vector<char*> argv;
