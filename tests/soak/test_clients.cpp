@@ -137,8 +137,8 @@ TEST(ClientsOfAnOrdinaryUser, HighThatCannotBeGrantedLeavesTheWatchedClientAtNor
 }
 
 INSTANTIATE_TEST_SUITE_P(AsRootAndAsAnOrdinaryUser, ClientsSeenFromOutside, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                             return std::string(info.param ? "Nobody" : "Root");
+                         [](const ::testing::TestParamInfo<bool>& run) {
+                             return std::string(run.param ? "Nobody" : "Root");
                          });
 
 } // namespace

@@ -61,9 +61,11 @@ TEST(ProblemNotifier, EachKindFiresOnceAnHourAndOnlyWhenAskedFor) {
     EXPECT_EQ(Kinds(first), (std::vector<EProblem>{EProblem::TransfersFailing, EProblem::ClientEndsAtOnce,
                                                    EProblem::WriteFailed, EProblem::InstanceRestarted}))
         << "the configuration's failure is of the log's kind, already shown";
-    for (const auto& notice : first)
-        if (notice)
+    for (const auto& notice : first) {
+        if (notice) {
             EXPECT_EQ(notice->Title, "Vantrel");
+        }
+    }
     EXPECT_NE(first[0]->Text.find("more than 6 hours"), std::string::npos) << first[0]->Text;
     EXPECT_NE(first[1]->Text.find("instance 2"), std::string::npos) << first[1]->Text;
 
