@@ -117,9 +117,13 @@ bool DescendsFrom(pid_t pid, pid_t ancestor) {
 // directory. None when the terminal ends first or the client does not show in time.
 std::optional<ProcessHandle> AwaitClientInTerminal(const ProcessHandle& terminal, const ProcessStartInfo& info) {
     const auto deadline = std::chrono::steady_clock::now() + kTerminalClientLimit;
+    auto exeOf = [](pid_t pid) { return detail::ReadLinkPath("/proc/" + std::to_string(pid) + "/exe"); };
+    const std::optional<std::string> terminalExe = exeOf(terminal.Pid());
     for (;;) {
+        // The terminal's forked copy carries title and directory before it has run the client.
         for (ProcessHandle& found : FindProcessesByTitle(info.consoleTitle, info.workingDirectory))
-            if (found.Pid() != terminal.Pid() && DescendsFrom(found.Pid(), terminal.Pid()))
+            if (found.Pid() != terminal.Pid() && DescendsFrom(found.Pid(), terminal.Pid()) &&
+                exeOf(found.Pid()) != terminalExe)
                 return std::move(found);
         if (!terminal.IsAlive() || std::chrono::steady_clock::now() > deadline)
             return std::nullopt;
