@@ -7,6 +7,8 @@
 #include "platform/fileops.h"
 #include "support/childprocess.h"
 
+#include <filesystem>
+
 namespace vantrel::test {
 namespace {
 
@@ -85,6 +87,8 @@ TEST_F(ProcessEngineTest, ARunnerEndsOnlyItsOwnClientNeverANewOneOfTheSameInstan
     ScriptClient(1, "run_ms=400\nstate_writes=1\n");
     engine.RestartEngine();
     ASSERT_TRUE(WaitUntil([&] { return ClientStarts(1).size() == 1; }));
+    // Its first state write comes after it has read its script, which the stranger's replaces.
+    ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(InstFile(1, "state.orv")); }));
     // A new client of the same instance (started from another slot after this runner's slot was
     // cut away) waits for the lock and then runs on.
     ScriptClient(1, "");
