@@ -19,9 +19,10 @@ namespace {
 constexpr const char* kSlowTransfer = "ORVA_SIM_TRANSFER_SECONDS=120\n";
 
 TEST_F(TransmitTest, AStopKillsTheRunningClientAndEveryLaterOneAfterItsPause) {
-    // A later client is killed once its pause is over, and the runs are counted by what each
-    // client records at its start: the pause must outlast a start on a loaded machine.
-    ctx.timings.transmitPause = 2s;
+    // A later client is killed once its pause is over. On a loaded machine it may be killed before
+    // it has recorded its own start, so what must hold is judged on every client by its title and
+    // directory: none is left running, whether or not it got as far as its record.
+    ctx.timings.transmitPause = 1s;
     for (unsigned n : {1u, 2u, 3u}) {
         MakeResult(n);
         SetKnobs(n, kSlowTransfer);
@@ -38,14 +39,16 @@ TEST_F(TransmitTest, AStopKillsTheRunningClientAndEveryLaterOneAfterItsPause) {
     std::vector<unsigned> messages = WaitForPassEnd();
 
     std::vector<SimRun> runs = Runs();
-    ASSERT_EQ(runs.size(), 3u);
-    EXPECT_EQ(runs[0].dir, Inst(3));
-    EXPECT_EQ(runs[1].dir, Inst(2));
-    EXPECT_EQ(runs[2].dir, Inst(1));
-    for (const SimRun& run : runs)
-        EXPECT_FALSE(IsProcessRunning(run.pid)) << run.dir;
-    // The post-run checks still ran: every result stays and is marked as failed.
+    ASSERT_GE(runs.size(), 1u);
+    ASSERT_LE(runs.size(), 3u);
+    for (std::size_t k = 0; k < runs.size(); ++k) {
+        EXPECT_EQ(runs[k].dir, Inst(3 - static_cast<unsigned>(k)));
+        EXPECT_FALSE(IsProcessRunning(runs[k].pid)) << runs[k].dir;
+    }
     for (unsigned n : {1u, 2u, 3u}) {
+        std::string title = "ORVA " + std::to_string(n) + " - Transmit";
+        EXPECT_TRUE(platform::FindProcessesByTitle(title, Inst(n)).empty()) << n;
+        // The post-run checks still ran: every result stays and is marked as failed.
         EXPECT_EQ(store.GetInstanceState(n), IS_RESULT) << n;
         EXPECT_TRUE(Exists(n, "VantrelTransmitLoopDetector.txt")) << n;
     }
@@ -56,7 +59,7 @@ TEST_F(TransmitTest, AStopKillsTheRunningClientAndEveryLaterOneAfterItsPause) {
     for (unsigned n : {1u, 2u, 3u})
         std::filesystem::remove(InstFile(n, "orva_sim_knobs.txt"));
     messages = RunUserPass();
-    EXPECT_EQ(Runs().size(), 6u);
+    EXPECT_EQ(Runs().size(), runs.size() + 3);
     for (unsigned n : {1u, 2u, 3u}) {
         EXPECT_EQ(store.GetInstanceState(n), IS_WORK_UNIT) << n;
         EXPECT_FALSE(Exists(n, "VantrelTransmitLoopDetector.txt")) << n;
