@@ -5,18 +5,13 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
-#include <QSocketNotifier>
 #include <algorithm>
-#include <array>
-#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cstdlib>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <iostream>
 #include <string_view>
 #include <thread>
@@ -29,16 +24,16 @@
 #include "platform/process.h"
 #include "platform/programdir.h"
 #include "platform/system.h"
-#include "ui/aboutdlg.h"
-#include "host/messagechannel.h"
-#include "host/programstart.h"
-#include "host/signalwatch.h"
-#include "host/headlessapp.h"
-#include "host/statusquery.h"
-#include "host/problemnotices.h"
 #include "control/programdirlock.h"
 #include "control/trayrules.h"
 #include "control/vantrelcontroller.h"
+#include "host/headlessapp.h"
+#include "host/messagechannel.h"
+#include "host/problemnotices.h"
+#include "host/programstart.h"
+#include "host/signalwatch.h"
+#include "host/statusquery.h"
+#include "ui/aboutdlg.h"
 #include "ui/vantreldlg.h"
 
 namespace vantrel {

@@ -1,5 +1,6 @@
 #include "ui/vantreldlg.h"
 
+#include "control/trayrules.h"
 #include "core/cachestore.h"
 #include "core/configuration.h"
 #include "core/optiontext.h"
@@ -9,7 +10,6 @@
 #include "ui/percentbar.h"
 #include "ui/statisticswnd.h"
 #include "ui/systemtray.h"
-#include "control/trayrules.h"
 #include "ui/windowplace.h"
 
 #include <QAbstractButton>
@@ -26,7 +26,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
-#include <QThread>
 #include <cstdlib>
 #include <functional>
 #include <utility>
