@@ -1,4 +1,4 @@
-#include "host/enginepump.h"
+#include "ui/host/enginepump.h"
 
 #include "control/vantrelcontroller.h"
 

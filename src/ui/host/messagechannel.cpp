@@ -1,4 +1,4 @@
-#include "host/messagechannel.h"
+#include "ui/host/messagechannel.h"
 
 #include "platform/fileops.h"
 

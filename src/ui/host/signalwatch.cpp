@@ -1,4 +1,4 @@
-#include "host/signalwatch.h"
+#include "ui/host/signalwatch.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "host/problemnotices.h"
+#include "ui/host/problemnotices.h"
 
 #include <algorithm>
 
