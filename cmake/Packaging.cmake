@@ -25,6 +25,15 @@ foreach(size IN LISTS VANTREL_ICON_SIZES)
 endforeach()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${VANTREL_INSTALL_DOCDIR})
 
+# The headless program as a systemd user service (`systemctl --user enable --now vantrel-headless`).
+# The unit names the program under the prefix it is installed to, known only when installing.
+install(CODE "
+    set(VANTREL_BINDIR \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
+    set(VANTREL_DOCDIR \"\${CMAKE_INSTALL_PREFIX}/${VANTREL_INSTALL_DOCDIR}\")
+    configure_file(\"${PROJECT_SOURCE_DIR}/packaging/vantrel-headless.service.in\"
+                   \"${PROJECT_BINARY_DIR}/packaging/vantrel-headless.service\" @ONLY)")
+install(FILES ${PROJECT_BINARY_DIR}/packaging/vantrel-headless.service DESTINATION lib/systemd/user)
+
 # The Debian package.
 set(VANTREL_PACKAGE_MAINTAINER "Vantrel maintainers <vantrel@localhost>"
     CACHE STRING "The Debian package's Maintainer field: a name and an e-mail address")

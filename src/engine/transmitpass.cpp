@@ -65,6 +65,7 @@ void CTransmitter::TransmitThread(std::vector<std::string> optionArgs) {
 void CTransmitter::WalkInstances(CPassState& pass) {
     unsigned count = m_ctx.store.CountInstances();
     if (count == 0) {
+        RecordPass(false);
         ForgetFailures();
         return;
     }
@@ -79,6 +80,7 @@ void CTransmitter::WalkInstances(CPassState& pass) {
     // nothing is retried by the timer alone, so an outage ends by itself without a pass per message.
     if (!walked)
         return;
+    RecordPass(pass.failed);
     if (pass.failed)
         ArmFailureRetry();
     else

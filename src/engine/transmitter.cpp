@@ -5,6 +5,7 @@
 #include "engine/messagetarget.h"
 
 #include <algorithm>
+#include <ctime>
 
 namespace vantrel {
 
@@ -24,6 +25,17 @@ const char* CTransmitter::TransmitCaption() const {
 
 unsigned CTransmitter::RetryTimerId() const {
     return m_RetryTimerId.load();
+}
+
+PassRecord CTransmitter::LastPass() const {
+    std::lock_guard lock(m_timerLock);
+    return m_lastPass;
+}
+
+void CTransmitter::RecordPass(bool failed) {
+    std::lock_guard lock(m_timerLock);
+    m_lastPass.EndedAt = static_cast<std::int64_t>(std::time(nullptr));
+    m_lastPass.Outcome = failed ? EPassOutcome::Failed : EPassOutcome::Succeeded;
 }
 
 void CTransmitter::TransmitToggle() {

@@ -32,6 +32,14 @@ public:
     virtual void TakeControlValues() {}
 };
 
+// How the last pass that walked the whole cache ended.
+enum class EPassOutcome { None, Succeeded, Failed };
+
+struct PassRecord {
+    std::int64_t EndedAt = 0; // seconds since the epoch; 0 before the first pass ended
+    EPassOutcome Outcome = EPassOutcome::None;
+};
+
 inline constexpr const char* kTransmitCaption = "Transmit";
 inline constexpr const char* kStopTransmitCaption = "Stop Transmit";
 
@@ -62,6 +70,8 @@ public:
     // first): firstRetry, doubling, at most retryInterval.
     std::chrono::milliseconds RetryDelay(unsigned failedPasses) const;
     unsigned RetryTimerId() const;
+    // The last pass that walked the whole cache (one cut short by exit is not counted).
+    PassRecord LastPass() const;
 
     // The dialog's WM_APP_1 handler, after its recount: a result that finished while the pass ran
     // was never met by it, and no later message may come to send it (a finished cache posts
@@ -118,6 +128,7 @@ private:
     // A pass without a failure: the next failure waits firstRetry again.
     void ForgetFailures();
     void DisarmRetryTimer();
+    void RecordPass(bool failed);
     void JoinEndedPasses();
 
     CEngineContext& m_ctx;
@@ -129,10 +140,11 @@ private:
     std::atomic<unsigned> m_AutoTransmitRun{0};
     std::atomic<unsigned> m_RetryTimerId{0};
     std::atomic<bool> m_bTransmitRunning{false};
-    std::mutex m_timerLock; // keeps the host's arm and kill calls in the order of m_RetryTimerId's changes
+    mutable std::mutex m_timerLock; // keeps the host's arm and kill calls in the order of m_RetryTimerId's changes
     // Under m_timerLock: the armed timer is the retry after a failed pass; failed passes in a row.
     bool m_bRetryAfterFailure = false;
     unsigned m_nFailedPasses = 0;
+    PassRecord m_lastPass; // under m_timerLock
 
     std::list<std::unique_ptr<CPassThread>> m_passes; // dialog's thread only
     bool m_bShutDown = false;

@@ -11,7 +11,7 @@
 #include <QMenu>
 #include <optional>
 
-#include "ui/trayrules.h"
+#include "control/trayrules.h"
 
 namespace vantrel {
 

@@ -5,18 +5,13 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
-#include <QSocketNotifier>
 #include <algorithm>
-#include <array>
-#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cstdlib>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <iostream>
 #include <string_view>
 #include <thread>
@@ -26,14 +21,19 @@
 #include "engine/enginecontext.h"
 #include "engine/messagetarget.h"
 #include "platform/fileops.h"
+#include "platform/process.h"
 #include "platform/programdir.h"
 #include "platform/system.h"
+#include "control/programdirlock.h"
+#include "control/trayrules.h"
+#include "control/vantrelcontroller.h"
+#include "ui/host/headlessapp.h"
+#include "ui/host/messagechannel.h"
+#include "ui/host/problemnotices.h"
+#include "ui/host/programstart.h"
+#include "ui/host/signalwatch.h"
+#include "ui/host/statusquery.h"
 #include "ui/aboutdlg.h"
-#include "ui/messagechannel.h"
-#include "ui/problemnotices.h"
-#include "ui/programdirlock.h"
-#include "ui/trayrules.h"
-#include "ui/vantrelcontroller.h"
 #include "ui/vantreldlg.h"
 
 namespace vantrel {
@@ -105,6 +105,25 @@ int PostFromCommandLine(int argc, char** argv, int index) {
     return refused.empty() ? 0 : 1;
 }
 
+// The headless program lies beside this one, or in the package's libexec folder; it replaces this
+// process, so none of the toolkit's graphical libraries stay loaded.
+int BecomeHeadless(char** argv) {
+    const std::string own = platform::GetOwnExecutablePath();
+    const std::string dir = platform::DirectoryPart(own);
+    std::vector<std::string> candidates = {platform::JoinPath(dir, "vantrel-headless"),
+                                           platform::JoinPath(dir, "../libexec/vantrel/vantrel-headless")};
+    ::setenv(kProgramFileVariable, own.c_str(), 1);
+    for (const std::string& candidate : candidates) {
+        if (!platform::IsExecutableFile(candidate))
+            continue;
+        ::execv(candidate.c_str(), argv);
+        std::cerr << "vantrel: cannot start the headless program " << candidate << ": " << std::strerror(errno) << "\n";
+        return 1;
+    }
+    std::cerr << "vantrel: the headless program (vantrel-headless) is not installed beside " << own << "\n";
+    return 1;
+}
+
 bool IsHelpOption(std::string_view word) {
     return word == "--help" || word == "-h";
 }
@@ -113,7 +132,9 @@ bool IsHelpOption(std::string_view word) {
 
 std::string UsageText() {
     return "Usage: vantrel [KEYWORD...]\n"
+           "       vantrel --headless [KEYWORD...]\n"
            "       vantrel --post N [--program-dir DIR]\n"
+           "       vantrel --status [--json | --prometheus] [--program-dir DIR]\n"
            "       vantrel --help | -h | --version\n"
            "\n"
            "Keeps a cache of ORVA work units in numbered directories of its program directory and drives\n"
@@ -142,12 +163,20 @@ std::string UsageText() {
            "Other uses:\n"
            "  --post N                 send N to every running Vantrel of this user and exit\n"
            "                           (16 ends them); says how many it reached\n"
-           "  --program-dir DIR        with --post: only the copy working in DIR\n"
+           "  --program-dir DIR        with --post: only the copy working in DIR; with --status: the\n"
+           "                           copy of DIR (default: this program's program directory)\n"
+           "  --headless               run without a window, a tray or a display (for a server);\n"
+           "                           ends on SIGTERM, SIGINT or --post 16; cannot ask for a client\n"
+           "  --status                 print the counters, the watched work unit, the transmit passes\n"
+           "                           and the retry timer of the copy running in the program directory\n"
+           "  --json, --prometheus     with --status: one JSON object, or Prometheus' text format\n"
            "  --help, -h               show this text and exit\n"
            "  --version                show the version and exit\n"
            "\n"
-           "Exit codes: 0 done; 1 no client chosen, no display, or --post reached no copy or a copy\n"
-           "refused; 2 a mistyped command line.\n"
+           "Exit codes: 0 done; 1 no client chosen (or none to use without a window), no display, another\n"
+           "copy runs, --post reached no copy or a copy refused, or --status reached a copy that did not\n"
+           "answer; 2 a mistyped command line; 3 --status found no copy running (it prints what the disk\n"
+           "shows).\n"
            "\n"
            "Environment:\n"
            "  VANTREL_TIME_SCALE       factor for every duration the program waits (default 1)\n"
@@ -167,15 +196,22 @@ std::optional<int> RunCommandLineRequest(int argc, char** argv) {
         }
         if (word == "--post")
             return PostFromCommandLine(argc, argv, i);
+        if (word == "--status")
+            return StatusFromCommandLine(argc, argv);
     }
     // Keywords have one dash; a word with two is a mistyped or unknown option, never a keyword.
+    bool headless = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view word = argv[i];
-        if (word.starts_with("--") && word.size() > 2) {
+        if (word == "--headless") {
+            headless = true;
+        } else if (word.starts_with("--") && word.size() > 2) {
             std::cerr << "vantrel: unknown option " << word << " (vantrel --help lists the options)\n";
             return kUsageErrorCode;
         }
     }
+    if (headless)
+        return BecomeHeadless(argv);
     return std::nullopt;
 }
 
@@ -243,69 +279,6 @@ std::unique_ptr<QApplication> MakeApplication(int& argc, char** argv) {
 
 } // namespace
 
-// Turns SIGTERM, SIGINT and SIGHUP into a call on the dialog's thread (a byte through a pipe),
-// so a terminated program still ends its clients and threads cleanly. One at a time.
-class CVantrelApp::CSignalWatch {
-public:
-    explicit CSignalWatch(std::function<void()> onSignal) : m_onSignal(std::move(onSignal)) {
-        if (::pipe2(m_fds.data(), O_CLOEXEC | O_NONBLOCK) != 0)
-            return;
-        s_writeFd.store(m_fds[1]);
-        m_notifier = std::make_unique<QSocketNotifier>(m_fds[0], QSocketNotifier::Read);
-        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, m_notifier.get(), [this] { Drain(); });
-        struct sigaction action {};
-        action.sa_handler = &CSignalWatch::Handler;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        for (std::size_t i = 0; i < kSignals.size(); ++i)
-            ::sigaction(kSignals[i], &action, &m_previous[i]);
-        m_bInstalled = true;
-    }
-
-    ~CSignalWatch() {
-        if (m_bInstalled) {
-            for (std::size_t i = 0; i < kSignals.size(); ++i)
-                ::sigaction(kSignals[i], &m_previous[i], nullptr);
-        }
-        s_writeFd.store(-1);
-        m_notifier.reset();
-        for (int fd : m_fds) {
-            if (fd >= 0)
-                ::close(fd);
-        }
-    }
-
-    CSignalWatch(const CSignalWatch&) = delete;
-    CSignalWatch& operator=(const CSignalWatch&) = delete;
-
-private:
-    static constexpr std::array<int, 3> kSignals = {SIGTERM, SIGINT, SIGHUP};
-
-    static void Handler(int) {
-        const int saved = errno;
-        const int fd = s_writeFd.load();
-        if (fd >= 0) {
-            const char byte = 1;
-            [[maybe_unused]] ssize_t written = ::write(fd, &byte, 1);
-        }
-        errno = saved;
-    }
-
-    void Drain() {
-        char buffer[64];
-        while (::read(m_fds[0], buffer, sizeof buffer) > 0) {
-        }
-        m_onSignal();
-    }
-
-    static inline std::atomic<int> s_writeFd{-1};
-    std::function<void()> m_onSignal;
-    std::array<int, 2> m_fds{-1, -1};
-    std::unique_ptr<QSocketNotifier> m_notifier;
-    std::array<struct sigaction, kSignals.size()> m_previous{};
-    bool m_bInstalled = false;
-};
-
 CVantrelApp::CVantrelApp(int& argc, char** argv, AppEnvironment environment)
     : m_env(std::move(environment)), m_strArgv0(argc > 0 && argv[0] != nullptr ? argv[0] : "") {
     if (QCoreApplication::instance() == nullptr)
@@ -343,25 +316,16 @@ bool CVantrelApp::eventFilter(QObject* watched, QEvent* event) {
 }
 
 std::optional<int> CVantrelApp::StartUp() {
-    m_strExecutable = m_env.executablePath.empty() ? platform::GetOwnExecutablePath() : m_env.executablePath;
     IUserPrompts& prompts = m_env.prompts != nullptr ? *m_env.prompts : m_qtPrompts;
-    if (m_strExecutable.empty()) {
-        prompts.ShowMessage(nullptr, EMessageKind::Error,
-                            QStringLiteral("Vantrel cannot find its own program file; Exiting!"));
-        return 1;
-    }
-    // Beside the executable, or in the user's data directory for an installed copy.
-    const platform::ProgramLocation where = platform::ResolveProgramLocation(
-        m_env.executablePath.empty() ? m_strArgv0 : m_env.executablePath, m_strExecutable);
-    if (where.directory.empty()) {
-        const QString message = QStringLiteral(
-            "Vantrel finds no private folder for its cache: there is no home directory, or its data "
-            "folder (~/.local/share/vantrel) is not yours alone. Set HOME, or name a folder of your own "
-            "with VANTREL_PROGRAM_DIR; Exiting!");
+    const StartPlace place = FindStartPlace(m_env.executablePath, m_strArgv0);
+    if (!place.error.empty()) {
+        const QString message = QString::fromStdString(place.error);
         std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
         prompts.ShowMessage(nullptr, EMessageKind::Error, message);
-        return false;
+        return 1;
     }
+    m_strExecutable = place.executable;
+    const platform::ProgramLocation& where = place.where;
     const std::string programPath = platform::JoinPath(where.directory, where.fileName);
 
     // One copy per program directory, decided before the cache is touched: a second copy would
@@ -375,8 +339,7 @@ std::optional<int> CVantrelApp::StartUp() {
         break;
     case CProgramDirLock::EResult::Unavailable:
         // Nothing can be kept in such a directory either; the program says why as it goes.
-        std::cerr << "vantrel: cannot lock " << CProgramDirLock::LockPath(where.directory)
-                  << "; a second copy started there would not be noticed\n";
+        std::cerr << LockUnavailableMessage(where.directory) << "\n";
         break;
     }
 
@@ -425,10 +388,7 @@ void CVantrelApp::ConnectChannel() {
             return EChannelReply::Refused;
         return EChannelReply::Done;
     });
-    connect(m_channel.get(), &CMessageChannel::MessageReceived, m_dialog.get(), [this](unsigned wParam) {
-        if (m_controller != nullptr)
-            m_controller->OnRegisteredMessage(wParam);
-    });
+    ServeChannel(*m_channel, *m_dialog, [this] { return m_controller.get(); }, m_dialog->Pump());
     connect(m_channel.get(), &CMessageChannel::ShowRequested, m_dialog.get(),
             [this] { m_dialog->PostSysCommand(SC_RESTORE); });
     // With two copies running, each names its program directory, so the user can tell them apart.
@@ -456,6 +416,11 @@ std::optional<int> CVantrelApp::HandOver(const std::string& programDir) {
             if (answer.reply == EChannelReply::Done) {
                 std::cout << "vantrel: Vantrel already runs in " << programDir << "; its window is shown\n";
                 return 0;
+            }
+            if (answer.reply == EChannelReply::Refused) {
+                std::cerr << "vantrel: Vantrel already runs in " << programDir
+                          << " without a window (vantrel --headless); not started again\n";
+                return 1;
             }
         }
         if (m_lock.Acquire(programDir) == CProgramDirLock::EResult::Taken)

@@ -5,7 +5,7 @@
 #include "core/runningslots.h"
 #include "core/timings.h"
 #include "ui/clientchooser.h"
-#include "ui/programdirlock.h"
+#include "control/programdirlock.h"
 #include "ui/systemtray.h"
 
 #include <QObject>
@@ -21,6 +21,7 @@ namespace vantrel {
 
 class CMessageChannel;
 class CProblemNotices;
+class CSignalWatch;
 class CVantrelApp;
 class CVantrelController;
 class CVantrelDlg;
@@ -86,8 +87,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    class CSignalWatch;
-
     void ConfigureApplication();
     // The exit code when the program ends during start-up (no client, handed over), else none.
     std::optional<int> StartUp();

@@ -1,5 +1,6 @@
 #include "ui/vantreldlg.h"
 
+#include "control/trayrules.h"
 #include "core/cachestore.h"
 #include "core/configuration.h"
 #include "core/optiontext.h"
@@ -9,7 +10,6 @@
 #include "ui/percentbar.h"
 #include "ui/statisticswnd.h"
 #include "ui/systemtray.h"
-#include "ui/trayrules.h"
 #include "ui/windowplace.h"
 
 #include <QAbstractButton>
@@ -26,7 +26,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
-#include <QThread>
 #include <cstdlib>
 #include <functional>
 #include <utility>
@@ -34,21 +33,6 @@
 namespace vantrel {
 
 namespace {
-
-// An engine message travelling from a worker thread to the dialog's thread.
-class CEngineMessageEvent final : public QEvent {
-public:
-    explicit CEngineMessageEvent(unsigned message) : QEvent(EventType()), m_nMessage(message) {}
-    unsigned Message() const { return m_nMessage; }
-
-    static QEvent::Type EventType() {
-        static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
-        return type;
-    }
-
-private:
-    unsigned m_nMessage;
-};
 
 QString Text(const char* text) {
     return QString::fromUtf8(text);
@@ -78,10 +62,6 @@ CVantrelDlg::CVantrelDlg(COptions& options, const CCacheStore& store, CSystemTra
     BuildLayout();
     BuildWindowMenu();
     ConnectControls();
-    connect(&m_retryTimer, &QTimer::timeout, this, [this] {
-        if (m_controller != nullptr)
-            m_controller->OnTimer(kRetryTimerId);
-    });
     // The area went away with the window hidden in it: back on the task bar, never lost.
     connect(&m_tray, &CSystemTray::trayLost, this, [this] {
         if (m_bMinimized && !m_bEnded && !isVisible())
@@ -96,6 +76,7 @@ CVantrelDlg::~CVantrelDlg() {
 
 void CVantrelDlg::AttachController(CVantrelController* controller) {
     m_controller = controller;
+    m_pump.Attach(controller);
     if (m_controller != nullptr)
         UpdateTransmitState();
 }
@@ -216,11 +197,7 @@ void CVantrelDlg::ShowNotice(const std::string& text) {
 }
 
 bool CVantrelDlg::CallLater(std::chrono::milliseconds delay, std::function<void()> fn) {
-    QTimer::singleShot(delay, this, [this, fn = std::move(fn)] {
-        if (m_controller != nullptr)
-            fn();
-    });
-    return true;
+    return m_pump.CallLater(delay, std::move(fn));
 }
 
 QLineEdit* CVantrelDlg::CopyFields() {
@@ -388,15 +365,8 @@ void CVantrelDlg::EndDialog() {
     if (!m_bEnded && m_bEverShown)
         SaveWindowPlace(m_store.GetProgramDir(), saveGeometry());
     m_bEnded = true;
-    m_retryTimer.stop();
+    m_pump.End();
     done(QDialog::Accepted);
-}
-
-template <class TFunction> void CVantrelDlg::RunOnDialogThread(TFunction fn) {
-    if (QThread::currentThread() == thread())
-        fn();
-    else
-        QMetaObject::invokeMethod(this, std::move(fn), Qt::QueuedConnection);
 }
 
 void CVantrelDlg::TransmitStateChanged(bool) {
@@ -414,32 +384,18 @@ void CVantrelDlg::UpdateTransmitState() {
 }
 
 void CVantrelDlg::ArmRetryTimer(std::chrono::milliseconds period) {
-    const std::uint64_t ticket = ++m_nTimerRequests;
-    RunOnDialogThread([this, period, ticket] {
-        // A disarm asked for after this arm wins, even when its call arrived here first.
-        if (m_nLastKillRequest.load() < ticket && !m_bEnded)
-            m_retryTimer.start(period);
-    });
+    m_pump.ArmRetryTimer(period);
 }
 
 void CVantrelDlg::KillRetryTimer() {
-    const std::uint64_t ticket = ++m_nTimerRequests;
-    std::uint64_t last = m_nLastKillRequest.load();
-    while (last < ticket && !m_nLastKillRequest.compare_exchange_weak(last, ticket)) {
-    }
-    RunOnDialogThread([this] { m_retryTimer.stop(); });
+    m_pump.KillRetryTimer();
 }
 
 void CVantrelDlg::Post(unsigned message) {
-    QCoreApplication::postEvent(this, new CEngineMessageEvent(message));
+    m_pump.Post(message);
 }
 
 bool CVantrelDlg::event(QEvent* event) {
-    if (event->type() == CEngineMessageEvent::EventType()) {
-        if (m_controller != nullptr)
-            m_controller->OnMessage(static_cast<CEngineMessageEvent*>(event)->Message());
-        return true;
-    }
     if (event->type() == QEvent::Show)
         m_bEverShown = true;
     return QDialog::event(event);

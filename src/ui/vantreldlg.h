@@ -11,7 +11,8 @@
 #include <string>
 #include <unordered_map>
 
-#include "ui/vantrelcontroller.h"
+#include "control/vantrelcontroller.h"
+#include "ui/host/enginepump.h"
 
 class QAction;
 class QLabel;
@@ -112,7 +113,9 @@ public:
     CStatisticsWnd* StatisticsWindow() const { return m_statistics; }
 
     // The retry timer, for tests.
-    const QTimer& RetryTimer() const { return m_retryTimer; }
+    const QTimer& RetryTimer() const { return m_pump.RetryTimer(); }
+    // The engine's messages and timers.
+    CEnginePump& Pump() { return m_pump; }
 
 public slots:
     // Enter: apply both numeric fields; the dialog stays open.
@@ -135,9 +138,6 @@ private:
     void BuildLayout();
     void BuildWindowMenu();
     void ConnectControls();
-
-    // Runs fn on the dialog's thread: now when called there, else queued.
-    template <class TFunction> void RunOnDialogThread(TFunction fn);
 
     void MinimizeWindow();
     void RestoreWindow();
@@ -171,11 +171,7 @@ private:
     std::unordered_map<int, QWidget*> m_controls; // by dialog id; the dialog owns the widgets
     unsigned m_nIconId;
     QIcon m_currentIcon;
-    QTimer m_retryTimer;
-    // Arm and disarm requests in the order they were made (from any thread), so an arm that
-    // arrives after a later disarm is dropped.
-    std::atomic<std::uint64_t> m_nTimerRequests{0};
-    std::atomic<std::uint64_t> m_nLastKillRequest{0};
+    CEnginePump m_pump;
 
     bool m_bMinimized = false; // minimised by command, hidden in the tray or on the task bar
     bool m_bEnded = false;

@@ -171,6 +171,11 @@ TEST(EndToEnd, StatusNotifierHostOneCopyPerDirectoryAndACommandLineThatAnswers) 
     for (const ClientProcess& client : before)
         EXPECT_TRUE(std::any_of(after.begin(), after.end(), [&](const ClientProcess& c) { return c.pid == client.pid; }))
             << "client " << client.title << " was replaced";
+    // The window's copy tells its status as the headless one does.
+    RunResult statusRun = RunToEnd({program + "/vantrel", "--status"}, env);
+    EXPECT_EQ(statusRun.exitCode, 0);
+    EXPECT_NE(statusRun.output.find(program + ": running\nCurrent Cache Size: "), std::string::npos)
+        << statusRun.output;
 
     // A copy in another directory runs beside it, and --post reaches it alone.
     CChild beside({other + "/vantrel", "-cpu", "0"}, env, other, logs + "/vantrel-other.log");
@@ -191,6 +196,7 @@ TEST(EndToEnd, StatusNotifierHostOneCopyPerDirectoryAndACommandLineThatAnswers) 
     ASSERT_TRUE(otherStatus.has_value()) << "the other copy did not end";
     EXPECT_EQ(WEXITSTATUS(*otherStatus), 0);
     EXPECT_EQ(RunToEnd({program + "/vantrel", "--post", "16", "--program-dir", other}, env).exitCode, 1);
+    EXPECT_EQ(RunToEnd({program + "/vantrel", "--status", "--program-dir", other}, env).exitCode, 3);
 
     // A single click on the icon does the default item: hide, then show again.
     // The status tray sits in the panel at the bottom edge.

@@ -122,7 +122,9 @@ std::vector<int> ExpectedIconSizes() {
 std::vector<std::string> ExpectedInstalledFiles() {
     std::vector<std::string> files = {
         "bin/vantrel",
+        "lib/systemd/user/vantrel-headless.service",
         "libexec/vantrel/ORVA_sim_cmdline.exe",
+        "libexec/vantrel/vantrel-headless",
         "share/applications/vantrel.desktop",
         "share/doc/vantrel/README.md",
         "share/icons/hicolor/scalable/apps/vantrel.svg",

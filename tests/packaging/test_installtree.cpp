@@ -1,6 +1,7 @@
 #include <QImage>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <cstdio>
 #include <sys/stat.h>
 
 #include "packagingtest.h"
@@ -52,6 +53,26 @@ TEST(InstallTree, PutsProgramClientEntryIconsAndReadmeInTheirStandardPlaces) {
     EXPECT_TRUE(std::filesystem::is_regular_file(usr + "/bin/" + entry["Exec"])) << entry["Exec"];
     EXPECT_TRUE(std::filesystem::is_regular_file(usr + "/share/icons/hicolor/scalable/apps/" + entry["Icon"] + ".svg"))
         << entry["Icon"];
+
+    // The user service starts the installed program without a window, and systemd finds nothing
+    // to object to in it once the program lies where the unit says.
+    const std::string unit = ReadFile(usr + "/lib/systemd/user/vantrel-headless.service");
+    EXPECT_NE(unit.find("\nExecStart=/usr/bin/vantrel --headless\n"), std::string::npos) << unit;
+    EXPECT_NE(unit.find("\nWantedBy=default.target\n"), std::string::npos) << unit;
+    if (std::filesystem::exists("/usr/bin/systemd-analyze")) {
+        TempDir check;
+        std::string local = unit;
+        local.replace(local.find("=/usr/bin/vantrel"), 17, "=" + usr + "/bin/vantrel");
+        WriteFile(check / "vantrel-headless.service", local);
+        ::mkdir((check / "runtime").c_str(), 0700);
+        CommandResult verify = RunCommand({"/usr/bin/systemd-analyze", "verify", "--user", "--man=no",
+                                           check / "vantrel-headless.service"},
+                                          check.Path(), {"XDG_RUNTIME_DIR=" + (check / "runtime")});
+        EXPECT_EQ(verify.exitCode, 0) << verify.output;
+        EXPECT_EQ(verify.output, "") << "systemd-analyze verify objects";
+    } else {
+        std::printf("[ skipped  ] systemd-analyze is not installed: the unit file is not verified\n");
+    }
 
     // Every bitmap icon is the drawing at its own size, not an empty or a wrongly sized image.
     for (int size : ExpectedIconSizes()) {

@@ -28,6 +28,9 @@ CProgramDir::CProgramDir(unsigned instances)
     if (!platform::CopyFile(VANTREL_SOAK_PROGRAM, m_program + "/vantrel", false) ||
         !platform::CopyFile(VANTREL_TEST_ORVA_SIM, m_program + "/ORVA_sim_cmdline.exe", false))
         throw std::runtime_error("cannot copy the program and the simulated client");
+    // What `vantrel --headless` becomes lies beside it.
+    if (!platform::CopyFile(VANTREL_SOAK_HEADLESS, m_program + "/vantrel-headless", false))
+        throw std::runtime_error("cannot copy the headless program");
     for (unsigned n = 1; n <= instances; ++n)
         test::MakeDirs(InstancePath(n));
 }
@@ -101,11 +104,19 @@ std::unique_ptr<e2e::CChild> CProgramDir::Start(const Environment& extra, const 
     Environment env = BaseEnvironment();
     for (const auto& [name, value] : extra)
         env[name] = value;
-    return std::make_unique<e2e::CChild>(WithUser({m_program + "/vantrel"}), env, m_program, LogPath(logName));
+    std::vector<std::string> argv = {m_program + "/vantrel"};
+    argv.insert(argv.end(), m_args.begin(), m_args.end());
+    return std::make_unique<e2e::CChild>(WithUser(argv), env, m_program, LogPath(logName));
+}
+
+e2e::RunResult CProgramDir::RunProgram(const std::vector<std::string>& words) const {
+    std::vector<std::string> argv = {m_program + "/vantrel"};
+    argv.insert(argv.end(), words.begin(), words.end());
+    return e2e::RunToEnd(WithUser(argv), BaseEnvironment(), 60s);
 }
 
 int CProgramDir::PostExit() const {
-    return e2e::RunToEnd(WithUser({m_program + "/vantrel", "--post", "16"}), BaseEnvironment(), 60s).exitCode;
+    return RunProgram({"--post", "16"}).exitCode;
 }
 
 std::unique_ptr<e2e::CChild> CProgramDir::StartClient(unsigned n, const std::string& runSwitch,

@@ -40,6 +40,11 @@ public:
     // right. False when that cannot be done (no setpriv, not root).
     bool RunAs(uid_t uid, gid_t gid);
 
+    // Words every start of the program gets before the environment's (for example "--headless").
+    void SetProgramArguments(std::vector<std::string> words) { m_args = std::move(words); }
+    // The program with these words (`--status --json`), run to its end; exit code and stdout.
+    e2e::RunResult RunProgram(const std::vector<std::string>& words) const;
+
     // The configuration file beside the program, with CR LF line ends.
     void WriteConfiguration(std::string_view keywords) const;
 
@@ -67,6 +72,7 @@ private:
 
     test::TempDir m_work;
     std::vector<std::string> m_runAs; // the setpriv words before the program, or none
+    std::vector<std::string> m_args;
     std::string m_program;
     std::string m_runtime;
     std::string m_server;

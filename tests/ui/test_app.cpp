@@ -2,8 +2,8 @@
 // the order of the start, the cancelled choice, and every way the program ends.
 #include "platform/process.h"
 #include "test_dialog_support.h"
-#include "ui/messagechannel.h"
-#include "ui/programdirlock.h"
+#include "ui/host/messagechannel.h"
+#include "control/programdirlock.h"
 #include "ui/vantrelapp.h"
 
 #include <QThread>

@@ -4,7 +4,7 @@
 #include "test_dialog_support.h"
 #include "ui/autostart.h"
 #include "ui/percentbar.h"
-#include "ui/trayrules.h"
+#include "control/trayrules.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -3,7 +3,7 @@
 #include "engine/messagetarget.h"
 #include "test_dialog_support.h"
 #include "ui/aboutdlg.h"
-#include "ui/trayrules.h"
+#include "control/trayrules.h"
 
 #include <QAction>
 #include <QMenu>

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "test_dialog_support.h"
-#include "ui/problemnotices.h"
-#include "ui/problemnotifier.h"
+#include "ui/host/problemnotices.h"
+#include "control/problemnotifier.h"
 
 namespace vantrel {
 namespace {

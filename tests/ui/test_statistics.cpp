@@ -18,7 +18,7 @@
 #include "test_dialog_support.h"
 #include "ui/statisticschart.h"
 #include "ui/statisticswnd.h"
-#include "ui/trayrules.h"
+#include "control/trayrules.h"
 
 namespace vantrel {
 namespace {

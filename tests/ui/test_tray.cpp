@@ -12,7 +12,7 @@
 
 #include "engine/messagetarget.h"
 #include "ui/systemtray.h"
-#include "ui/trayrules.h"
+#include "control/trayrules.h"
 
 namespace vantrel::test {
 namespace {

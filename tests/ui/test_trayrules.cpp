@@ -4,7 +4,7 @@
 #include <climits>
 #include <string>
 
-#include "ui/trayrules.h"
+#include "control/trayrules.h"
 
 namespace vantrel::test {
 namespace {

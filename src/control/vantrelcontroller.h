@@ -9,6 +9,7 @@
 
 #include "core/cachestore.h"
 #include "core/configuration.h"
+#include "control/statusreport.h"
 #include "data/progress.h"
 #include "engine/enginecontext.h"
 #include "engine/processengine.h"
@@ -107,6 +108,9 @@ public:
     void UpdateProgress();
     void UpdateTrayTip();
     const CacheCounters& Counters() const { return m_counters; }
+    // The counters, the watched work unit, the passes and the retry timer, for a status request;
+    // the retry timer's remaining time is the view's to add.
+    StatusReport Status() const;
     bool TransmitRunning() const;
     const char* TransmitCaption() const;
 
@@ -169,6 +173,7 @@ private:
     std::vector<std::string> m_arguments;
     std::string m_strConfigPath;
     CacheCounters m_counters;
+    ProgressFigures m_progress; // as last shown
     std::unique_ptr<CWatcher> m_watcher;
     std::unique_ptr<CProcessEngine> m_engine;
     std::unique_ptr<CTransmitter> m_transmitter;

@@ -1,4 +1,4 @@
-#include "ui/trayrules.h"
+#include "control/trayrules.h"
 
 #include <cstdio>
 #include <string_view>

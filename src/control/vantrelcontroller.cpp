@@ -1,4 +1,4 @@
-#include "ui/vantrelcontroller.h"
+#include "control/vantrelcontroller.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -7,7 +7,7 @@
 #include "core/configfile.h"
 #include "core/clientcontract.h"
 #include "platform/process.h"
-#include "ui/trayrules.h"
+#include "control/trayrules.h"
 
 namespace vantrel {
 
@@ -179,7 +179,31 @@ void CVantrelController::UpdateProgress() {
     // Only the progress fields are refreshed: the client writes its state every few seconds, and
     // rewriting every field then would wipe whatever the user is typing.
     m_view.ShowProgress(figures);
+    m_progress = figures;
     UpdateTrayTip();
+}
+
+StatusReport CVantrelController::Status() const {
+    StatusReport report;
+    report.ProgramDir = m_ctx.store.GetProgramDir();
+    report.Running = true;
+    report.Counters = m_counters;
+    report.MonitorProgress = m_ctx.options.MonitorProgress;
+    report.WatchedInstance = m_ctx.WatchedInstance.load();
+    if (report.MonitorProgress && report.WatchedInstance != 0) {
+        report.ProgressPercent = static_cast<double>(m_progress.Fraction) * 100.0;
+        report.TotalText = m_progress.TotalText;
+        report.LeftText = m_progress.LeftText;
+        report.CompletionText = m_progress.CompletionText;
+    }
+    report.TransmitRunning = TransmitRunning();
+    const PassRecord pass = m_transmitter->LastPass();
+    report.LastPassEndedAt = pass.EndedAt;
+    report.LastPassOutcome = pass.Outcome == EPassOutcome::Succeeded ? "succeeded"
+                             : pass.Outcome == EPassOutcome::Failed  ? "failed"
+                                                                      : "";
+    report.RetryTimerArmed = m_transmitter->RetryTimerId() != 0;
+    return report;
 }
 
 bool CVantrelController::TransmitRunning() const {

@@ -1,4 +1,4 @@
-#include "ui/messagechannel.h"
+#include "ui/host/messagechannel.h"
 
 #include "platform/fileops.h"
 
@@ -25,6 +25,8 @@ namespace {
 // copy answers with one line of the same shape: "done", "refused" or "other" and its own
 // directory. Anything longer than a path can make is not ours.
 constexpr qint64 kMaxMessageBytes = 16 + 3 * 4096;
+// A status report holds the program directory and a few short fields.
+constexpr qint64 kMaxReportBytes = 4 * kMaxMessageBytes;
 constexpr int kConnectTimeoutMs = 2000;
 // A copy answers from its event loop, which may be busy for a moment (a restart of the engine).
 constexpr int kAnswerTimeoutMs = 10000;
@@ -94,8 +96,9 @@ std::string NextSocketName() {
 
 enum class PostResult { Delivered, Stale, Unreachable };
 
-// Writes one request; with answer set, waits for the copy's answer line and puts it there.
-PostResult PostToSocket(const std::string& path, const QByteArray& request, CopyAnswer* answer) {
+// Writes one request; with answer set, waits for the copy's answer line and puts it there, and
+// with readRest, what follows it until the copy hangs up.
+PostResult PostToSocket(const std::string& path, const QByteArray& request, CopyAnswer* answer, bool readRest) {
     QLocalSocket socket;
     socket.connectToServer(QString::fromStdString(path), QIODevice::ReadWrite);
     if (!socket.waitForConnected(kConnectTimeoutMs)) {
@@ -117,6 +120,14 @@ PostResult PostToSocket(const std::string& path, const QByteArray& request, Copy
                     answer->reply = static_cast<EChannelReply>(i);
             }
             answer->programDir = dir;
+            QByteArray rest;
+            while (readRest && rest.size() <= kMaxReportBytes) {
+                rest += socket.readAll();
+                if (socket.state() != QLocalSocket::ConnectedState || !socket.waitForReadyRead(kAnswerTimeoutMs))
+                    break;
+            }
+            rest += socket.readAll();
+            answer->payload = rest.left(kMaxReportBytes).toStdString();
         }
     }
     socket.disconnectFromServer();
@@ -127,7 +138,7 @@ PostResult PostToSocket(const std::string& path, const QByteArray& request, Copy
 
 // Sends request to every copy's socket in dir; with answers set, collects each answer there.
 unsigned PostToSockets(const std::string& dir, const QByteArray& request, std::vector<CopyAnswer>* answers,
-                       const QString& exceptSocket = {}) {
+                       const QString& exceptSocket = {}, bool readRest = false) {
     if (!IsPrivateDirectory(dir))
         return 0;
     unsigned reached = 0;
@@ -137,7 +148,7 @@ unsigned PostToSockets(const std::string& dir, const QByteArray& request, std::v
             (!exceptSocket.isEmpty() && QString::fromStdString(path) == exceptSocket))
             continue;
         CopyAnswer answer;
-        switch (PostToSocket(path, request, answers != nullptr ? &answer : nullptr)) {
+        switch (PostToSocket(path, request, answers != nullptr ? &answer : nullptr, readRest)) {
         case PostResult::Delivered:
             ++reached;
             if (answers != nullptr)
@@ -184,7 +195,8 @@ unsigned PostToAllCopies(const std::string& dir, unsigned wParam) {
 std::vector<CopyAnswer> SendToAllCopies(const std::string& dir, const ChannelRequest& request,
                                         const QString& exceptSocket) {
     std::vector<CopyAnswer> answers;
-    PostToSockets(dir, FormatLine(request.command, request.programDir), &answers, exceptSocket);
+    PostToSockets(dir, FormatLine(request.command, request.programDir), &answers, exceptSocket,
+                  request.command == kStatusCommand);
     return answers;
 }
 
@@ -247,7 +259,9 @@ void CMessageChannel::OnReadyRead(QLocalSocket* socket) {
     ChannelRequest request;
     std::tie(request.command, request.programDir) = SplitLine(socket->readLine(kMaxMessageBytes + 1).trimmed());
     const std::optional<unsigned> wParam = ParseUnsigned(request.command);
-    if (!wParam && request.command != kShowCommand && request.command != kHelloCommand) {
+    const bool status = request.command == kStatusCommand;
+    if (!wParam && request.command != kShowCommand && request.command != kHelloCommand &&
+        !(status && m_statusSource)) {
         socket->disconnectFromServer();
         return;
     }
@@ -261,9 +275,11 @@ void CMessageChannel::OnReadyRead(QLocalSocket* socket) {
     // One request per connection: the answer goes out before anything is carried out, so a
     // sender learns it even when carrying it out ends this program or opens a box.
     socket->write(FormatLine(kReplyWords[static_cast<std::size_t>(reply)], m_strProgramDir));
+    if (status && reply == EChannelReply::Done)
+        socket->write(QByteArray::fromStdString(m_statusSource()));
     socket->flush();
     socket->disconnectFromServer();
-    if (reply == EChannelReply::Other)
+    if (reply == EChannelReply::Other || status)
         return;
     if (wParam)
         emit MessageReceived(*wParam);

@@ -1,4 +1,4 @@
-#include "ui/problemnotifier.h"
+#include "control/problemnotifier.h"
 
 namespace vantrel {
 

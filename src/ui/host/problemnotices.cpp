@@ -1,4 +1,4 @@
-#include "ui/problemnotices.h"
+#include "ui/host/problemnotices.h"
 
 #include <algorithm>
 

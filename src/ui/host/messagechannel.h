@@ -34,6 +34,8 @@ struct ChannelRequest {
 inline constexpr const char* kShowCommand = "show";
 // A copy that has just started tells the others, so each can say which program directory it is.
 inline constexpr const char* kHelloCommand = "hello";
+// `vantrel --status`: the copy's answer line is followed by its status report.
+inline constexpr const char* kStatusCommand = "status";
 
 enum class EChannelReply {
     Done,    // carried out (or will be, once the current handler returns)
@@ -46,6 +48,7 @@ enum class EChannelReply {
 struct CopyAnswer {
     EChannelReply reply = EChannelReply::None;
     std::string programDir;
+    std::string payload; // what followed the answer line (a status report)
 };
 
 // Sends wParam to every copy listening in dir and removes the sockets that nobody listens on any
@@ -84,6 +87,9 @@ public:
     // Decides the answer to a request for this copy before it is signalled; without one, Done.
     using RequestJudge = std::function<EChannelReply(const ChannelRequest&)>;
     void SetRequestJudge(RequestJudge judge) { m_judge = std::move(judge); }
+    // The report a status request gets; without one, status requests are not answered.
+    using StatusSource = std::function<std::string()>;
+    void SetStatusSource(StatusSource source) { m_statusSource = std::move(source); }
 
 signals:
     // A number another program sent (emitted after the answer has gone out).
@@ -100,6 +106,7 @@ private:
     std::string m_strDir;
     std::string m_strProgramDir;
     RequestJudge m_judge;
+    StatusSource m_statusSource;
     std::unique_ptr<QLocalServer> m_server;
 };
 

@@ -1,4 +1,4 @@
-#include "ui/programdirlock.h"
+#include "control/programdirlock.h"
 
 #include "platform/fileops.h"
 

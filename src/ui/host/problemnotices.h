@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/problemnotifier.h"
+#include "control/problemnotifier.h"
 
 #include <QObject>
 #include <QTimer>

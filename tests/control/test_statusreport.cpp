@@ -1,0 +1,57 @@
+#include <gtest/gtest.h>
+
+#include "control/statusreport.h"
+
+namespace vantrel {
+namespace {
+
+// A program directory may be named anything a file system takes: the report must come through the
+// socket whole, and JSON and Prometheus must stay parseable and UTF-8.
+TEST(StatusReport, AnyProgramDirectoryCrossesTheSocketAndEveryFormatIntact) {
+    StatusReport report;
+    report.ProgramDir = "/home/a \"b\"\\c\nd%41=e\xff";
+    report.Running = true;
+    report.Counters = {5, 6, 2, 1, 3, 4};
+    report.MonitorProgress = true;
+    report.WatchedInstance = 2;
+    report.ProgressPercent = 42.5;
+    report.TotalText = "05:24";
+    report.LastPassEndedAt = 1796676801;
+    report.LastPassOutcome = "failed";
+    report.RetryTimerArmed = true;
+    report.RetryDueInSeconds = 90;
+
+    const std::optional<StatusReport> back = DecodeStatus(EncodeStatus(report));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->ProgramDir, report.ProgramDir);
+    EXPECT_EQ(back->Counters.ReadyToTransmit, 3u);
+    EXPECT_EQ(back->Counters.NeedToFill, 4u);
+    EXPECT_EQ(back->WatchedInstance, 2u);
+    EXPECT_DOUBLE_EQ(back->ProgressPercent, 42.5);
+    EXPECT_EQ(back->LastPassEndedAt, 1796676801);
+    EXPECT_EQ(back->RetryDueInSeconds, 90);
+    // What an older copy or a stranger answers is no report.
+    EXPECT_FALSE(DecodeStatus(""));
+    EXPECT_FALSE(DecodeStatus("program_dir=/x\nrunning=maybe\n"));
+
+    const std::string json = FormatStatusJson(report);
+    EXPECT_NE(json.find(R"("program_dir": "/home/a \"b\"\\c\nd%41=e)" "\xEF\xBF\xBD\""), std::string::npos) << json;
+    EXPECT_NE(json.find(R"("last_pass_outcome": "failed", "retry_timer_armed": true, "retry_due_in_seconds": 90})"),
+              std::string::npos)
+        << json;
+
+    const std::string metrics = FormatStatusPrometheus(report);
+    EXPECT_NE(metrics.find("vantrel_ready_to_transmit{program_dir=\"/home/a \\\"b\\\"\\\\c\\nd%41=e\xEF\xBF\xBD\"} 3\n"),
+              std::string::npos)
+        << metrics;
+    EXPECT_NE(metrics.find("# TYPE vantrel_retry_due_seconds gauge\n"), std::string::npos);
+
+    // Not running: nothing is claimed that only a running copy knows.
+    report.Running = false;
+    EXPECT_NE(FormatStatusJson(report).find(R"("transmit_running": null)"), std::string::npos);
+    EXPECT_EQ(FormatStatusPrometheus(report).find("vantrel_transmit_running"), std::string::npos);
+    EXPECT_NE(FormatStatusPrometheus(report).find("vantrel_up{"), std::string::npos);
+}
+
+} // namespace
+} // namespace vantrel

@@ -1,0 +1,160 @@
+// The program without a window, from outside: it runs the fault-free cache to the same ledger as
+// the desktop program, never loads the toolkit's graphical libraries, tells its status to scripts
+// and ends on a signal or `--post 16` as Exit does.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "ledger.h"
+#include "platform/fileops.h"
+#include "programdir.h"
+#include "support/tempdir.h"
+
+namespace vantrel::soak {
+namespace {
+
+using namespace std::chrono_literals;
+using e2e::WaitFor;
+
+constexpr std::size_t kWorkUnits = 60;
+constexpr unsigned kInstances = 8;
+
+const Environment kScaled = {{"VANTREL_TIME_SCALE", "0.002"},
+                             {"ORVA_SIM_PROCESS_SECONDS", "0.08"},
+                             {"ORVA_SIM_STATE_INTERVAL", "0.02"},
+                             {"ORVA_SIM_TRANSFER_SECONDS", "0.005"}};
+
+std::size_t Received(const CProgramDir& dir) {
+    return platform::ListDirectory(dir.ServerDir() + "/received").size();
+}
+
+// The JSON status as python's json module reads it: "running cache-size desired-size dir".
+std::string ReadJsonWithPython(const std::string& json) {
+    test::TempDir work;
+    test::WriteFile(work / "status.json", json);
+    return e2e::RunToEnd({e2e::FindProgram("python3").value_or("python3"), "-c",
+                          "import json,sys\n"
+                          "d = json.load(open(sys.argv[1]))\n"
+                          "print(d['running'], d['current_cache_size'], d['desired_cache_size'], d['program_dir'])",
+                          work / "status.json"},
+                         e2e::MergedEnvironment({}))
+        .output;
+}
+
+// Prometheus' text format: every sample has its HELP and TYPE first, a vantrel_ name, the one
+// label and a number. The samples by name; a line that breaks the format is named in problems.
+std::map<std::string, double> ParseExposition(const std::string& text, const std::string& programDir,
+                                              std::vector<std::string>& problems) {
+    static const std::regex help(R"re(# HELP (vantrel_[a-z_]+) \S.*)re");
+    static const std::regex type(R"re(# TYPE (vantrel_[a-z_]+) gauge)re");
+    static const std::regex sample(R"re((vantrel_[a-z_]+)\{program_dir="((?:[^"\\\n]|\\.)*)"\} (-?[0-9.]+))re");
+    std::map<std::string, double> samples;
+    std::set<std::string> helped;
+    std::set<std::string> typed;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        std::smatch match;
+        if (std::regex_match(line, match, help)) {
+            helped.insert(match[1]);
+        } else if (std::regex_match(line, match, type)) {
+            typed.insert(match[1]);
+        } else if (std::regex_match(line, match, sample) && helped.count(match[1]) && typed.count(match[1]) &&
+                   match[2] == programDir && !samples.count(match[1])) {
+            samples[match[1]] = std::stod(match[3]);
+        } else {
+            problems.push_back(line);
+        }
+    }
+    return samples;
+}
+
+TEST(Headless, RunsTheCacheToTheSameLedgerWithoutGraphicalLibrariesAndTellsItsStatus) {
+    CProgramDir dir(kInstances);
+    dir.SetProgramArguments({"--headless"});
+    dir.WriteConfiguration("-auto -cpu 2 -ORVALog -verbose");
+    std::unique_ptr<e2e::CChild> program = dir.Start(kScaled, "headless");
+    ASSERT_TRUE(program->Started());
+    ASSERT_TRUE(WaitFor([&] { return Received(dir) >= 1; }, 120s)) << "no result came back";
+
+    const std::string maps = platform::ReadFileText("/proc/" + std::to_string(program->Pid()) + "/maps",
+                                                    std::size_t{1} << 24)
+                                 .value_or("");
+    EXPECT_NE(maps.find("libQt6Core"), std::string::npos) << "not the headless program";
+    EXPECT_EQ(maps.find("libQt6Gui"), std::string::npos);
+    EXPECT_EQ(maps.find("libQt6Widgets"), std::string::npos);
+
+    // The cache keeps its size while it runs, so the disk and the answer agree.
+    const e2e::RunResult json = dir.RunProgram({"--status", "--json"});
+    EXPECT_EQ(json.exitCode, 0) << json.output;
+    const std::string size = std::to_string(ReadCache(dir.Path()).directories.size());
+    EXPECT_EQ(ReadJsonWithPython(json.output), "True " + size + " " + size + " " + dir.Path() + "\n") << json.output;
+    const e2e::RunResult prometheus = dir.RunProgram({"--status", "--prometheus"});
+    std::vector<std::string> problems;
+    std::map<std::string, double> samples = ParseExposition(prometheus.output, dir.Path(), problems);
+    EXPECT_TRUE(problems.empty()) << Lines(problems);
+    EXPECT_EQ(samples["vantrel_up"], 1.0);
+    EXPECT_EQ(samples["vantrel_cache_size"], static_cast<double>(kInstances));
+    EXPECT_TRUE(samples.count("vantrel_retry_timer_armed") && samples.count("vantrel_transmit_running"))
+        << prometheus.output;
+
+    ASSERT_TRUE(WaitFor([&] { return Received(dir) >= kWorkUnits; }, 8min)) << "only " << Received(dir) << " results";
+    EXPECT_EQ(dir.PostExit(), 0);
+    EXPECT_EQ(ExitCode(*program, 120s), std::optional<int>(0));
+    EXPECT_TRUE(WaitFor([&] { return PidsWith(dir.Clients(), IsProcessingTitle).empty(); }, 10s))
+        << "a processing client outlived the program";
+
+    EXPECT_EQ(DrainRetiredCache(dir, kScaled, 180s), "");
+    DrainedLedger ledger = ReadDrainedLedger(dir.Path(), dir.ServerDir());
+    EXPECT_TRUE(ledger.problems.empty()) << Lines(ledger.problems);
+    EXPECT_GE(ledger.server.copies.size(), kWorkUnits);
+
+    // None runs now: the disk's counters, and exit code 3.
+    const e2e::RunResult after = dir.RunProgram({"--status", "--json"});
+    EXPECT_EQ(after.exitCode, 3);
+    const CacheRecord left = ReadCache(dir.Path());
+    EXPECT_EQ(ReadJsonWithPython(after.output), "False " + std::to_string(left.directories.size()) + " " +
+                                                    std::to_string(left.directories.size() - left.retired) + " " +
+                                                    dir.Path() + "\n")
+        << after.output;
+}
+
+TEST(Headless, EndsOnSignalsKeepsOneCopyAndRefusesWhatOnlyAWindowCouldAsk) {
+    CProgramDir dir(3);
+    dir.SetProgramArguments({"--headless"});
+    dir.WriteConfiguration("-auto -cpu 2");
+    // Work units that take long enough for the signal to find them processing.
+    Environment slow = kScaled;
+    slow["ORVA_SIM_PROCESS_SECONDS"] = "60";
+    for (int signal : {SIGTERM, SIGINT}) {
+        std::unique_ptr<e2e::CChild> program = dir.Start(slow, "signal");
+        ASSERT_TRUE(program->Started());
+        ASSERT_TRUE(WaitFor([&] { return !PidsWith(dir.Clients(), IsProcessingTitle).empty(); }, 120s));
+        // A second copy, headless or with a window, does not start beside it.
+        std::unique_ptr<e2e::CChild> second = dir.Start(kScaled, "second");
+        EXPECT_EQ(ExitCode(*second, 60s), std::optional<int>(1));
+        dir.SetProgramArguments({});
+        std::unique_ptr<e2e::CChild> desktop = dir.Start(kScaled, "desktop");
+        EXPECT_EQ(ExitCode(*desktop, 60s), std::optional<int>(1));
+        dir.SetProgramArguments({"--headless"});
+        EXPECT_NE(platform::ReadFileText(dir.LogPath("desktop")).value_or("").find("without a window"),
+                  std::string::npos);
+
+        ::kill(program->Pid(), signal);
+        EXPECT_EQ(ExitCode(*program, 60s), std::optional<int>(0)) << "signal " << signal;
+        EXPECT_TRUE(WaitFor([&] { return PidsWith(dir.Clients(), IsProcessingTitle).empty(); }, 10s));
+    }
+
+    // No client to find, and no box to ask for one.
+    platform::DeleteFile(dir.Path() + "/ORVA_sim_cmdline.exe");
+    std::unique_ptr<e2e::CChild> program = dir.Start(kScaled, "noclient");
+    EXPECT_EQ(ExitCode(*program, 60s), std::optional<int>(1));
+    EXPECT_NE(platform::ReadFileText(dir.LogPath("noclient")).value_or("").find("cannot ask for the ORVA client"),
+              std::string::npos);
+}
+
+} // namespace
+} // namespace vantrel::soak
