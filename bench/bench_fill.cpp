@@ -151,7 +151,10 @@ void BM_LongestStallWhileSlotsFill(benchmark::State& state) {
     state.counters["events"] = static_cast<double>(events.size());
     state.counters["fill_s"] = filled.value_or(-1);
     state.counters["spacing_ms"] = static_cast<double>(ctx.timings.runnerSpacing.count());
-    std::printf("%s: longest event %.1f ms (%.1f ms of it on the processor), median %.1f ms, %zu events, "
+    state.counters["load_before"] = loadBefore;
+    state.counters["load_after"] = loadAfter;
+    // On stderr: the CSV the figures are read from stays whole.
+    std::fprintf(stderr, "%s: longest event %.1f ms (%.1f ms of it on the processor), median %.1f ms, %zu events, "
                 "64 slots busy after %.1f s, load average %.2f before, %.2f after\n",
                 state.range(0) == 1 ? "calls back" : "waits", longest.ms, longest.cpuMs, median, events.size(),
                 filled.value_or(-1), loadBefore, loadAfter);
