@@ -4,7 +4,8 @@
 // (ScheduleFill) and every WM_APP the runners post (a restart, recounting the cache as the dialog
 // does), until every slot is busy and nothing more comes. The figure is the longest of those
 // events: the longest the window cannot repaint or answer, with the processor time this thread
-// spent in it (the rest is time the machine gave to others), and the median event.
+// spent in it and the time it waited, runnable, for a processor the machine gave to others, and
+// the median event.
 //
 // The client is this very program: started with "-stop_after_process" it holds lock.orv and
 // sleeps until it is killed.
@@ -47,6 +48,15 @@ double ThreadCpuMs() {
     timespec t{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+
+// How long this thread has waited for a processor while runnable, from the scheduler's own
+// account (0 where the kernel keeps none).
+double RunQueueWaitMs() {
+    unsigned long long running = 0;
+    unsigned long long waiting = 0;
+    std::ifstream("/proc/thread-self/schedstat") >> running >> waiting;
+    return static_cast<double>(waiting) / 1e6;
 }
 
 // The one-minute load average, for the conditions of the figure.
@@ -107,6 +117,7 @@ void BM_LongestStallWhileSlotsFill(benchmark::State& state) {
     struct Event {
         double ms;
         double cpuMs;
+        double queuedMs; // runnable, waiting for a processor
     };
     std::vector<Event> events;
     const double loadBefore = LoadAverage();
@@ -114,9 +125,11 @@ void BM_LongestStallWhileSlotsFill(benchmark::State& state) {
     std::optional<double> filled;
     auto event = [&](auto&& handler) {
         const double cpu = ThreadCpuMs();
+        const double queued = RunQueueWaitMs();
         const auto begin = Clock::now();
         handler();
-        events.push_back({std::chrono::duration<double, std::milli>(Clock::now() - begin).count(), ThreadCpuMs() - cpu});
+        events.push_back({std::chrono::duration<double, std::milli>(Clock::now() - begin).count(), ThreadCpuMs() - cpu,
+                          RunQueueWaitMs() - queued});
     };
     for (auto _ : state) {
         event([&] { engine.RestartEngine(); });
@@ -147,6 +160,7 @@ void BM_LongestStallWhileSlotsFill(benchmark::State& state) {
     const double median = byLength.empty() ? 0 : byLength[byLength.size() / 2].ms;
     state.counters["longest_stall_ms"] = longest.ms;
     state.counters["longest_cpu_ms"] = longest.cpuMs;
+    state.counters["longest_queued_ms"] = longest.queuedMs;
     state.counters["median_ms"] = median;
     state.counters["events"] = static_cast<double>(events.size());
     state.counters["fill_s"] = filled.value_or(-1);
@@ -154,10 +168,11 @@ void BM_LongestStallWhileSlotsFill(benchmark::State& state) {
     state.counters["load_before"] = loadBefore;
     state.counters["load_after"] = loadAfter;
     // On stderr: the CSV the figures are read from stays whole.
-    std::fprintf(stderr, "%s: longest event %.1f ms (%.1f ms of it on the processor), median %.1f ms, %zu events, "
-                "64 slots busy after %.1f s, load average %.2f before, %.2f after\n",
-                state.range(0) == 1 ? "calls back" : "waits", longest.ms, longest.cpuMs, median, events.size(),
-                filled.value_or(-1), loadBefore, loadAfter);
+    std::fprintf(stderr,
+                 "%s: longest event %.1f ms (%.1f ms of it on the processor, %.1f ms waiting for one), median %.1f ms, "
+                 "%zu events, 64 slots busy after %.1f s, load average %.2f before, %.2f after\n",
+                 state.range(0) == 1 ? "calls back" : "waits", longest.ms, longest.cpuMs, longest.queuedMs, median,
+                 events.size(), filled.value_or(-1), loadBefore, loadAfter);
 }
 BENCHMARK(BM_LongestStallWhileSlotsFill)
     ->ArgNames({"callback"})

@@ -104,7 +104,7 @@ private:
     platform::CEvent m_StopEvent;
     std::list<CRunner> m_runners; // nodes never move: each thread marks its own as finished
     std::optional<std::chrono::steady_clock::time_point> m_lastClientStart;
-    bool m_bFillScheduled = false; // the host will call ContinueFill
+    bool m_bFillScheduled = false;        // the host will call ContinueFill
     CRunner* m_pDecidingRunner = nullptr; // started without waiting, its outcome not yet seen
 };
 

@@ -288,9 +288,8 @@ protected:
         ASSERT_TRUE(PumpUntil([&] {
             watched = ClientPid(1);
             other = ClientPid(2);
-            return watched != 0 && other != 0 &&
-                   platform::GetPriorityClass(other) == platform::IDLE_PRIORITY_CLASS && pinned(watched, 0) &&
-                   pinned(other, 1);
+            return watched != 0 && other != 0 && platform::GetPriorityClass(other) == platform::IDLE_PRIORITY_CLASS &&
+                   pinned(watched, 0) && pinned(other, 1);
         })) << "every client gets its controls";
         EXPECT_NE(platform::GetPriorityClass(watched), platform::IDLE_PRIORITY_CLASS) << "never lowered";
         // The third runner found nothing: the fill ends with no call left and slot 2 free.
@@ -302,7 +301,9 @@ protected:
     }
 };
 
-TEST_F(CallingBackFillTest, HiddenClients) { FillAndCheckControls(platform::SW_HIDE); }
+TEST_F(CallingBackFillTest, HiddenClients) {
+    FillAndCheckControls(platform::SW_HIDE);
+}
 
 TEST_F(CallingBackFillTest, ClientsInsideTerminals) {
     if (std::string tool = CTestDisplay::MissingTool(); !tool.empty())
