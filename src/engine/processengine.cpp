@@ -52,6 +52,7 @@ CProcessEngine::~CProcessEngine() { Shutdown(); }
 void CProcessEngine::RestartEngine() {
     if (m_StopEvent.IsSet())
         return;
+    m_lastRestartAsked = std::chrono::steady_clock::now();
     JoinFinishedRunners();
     FillFreeSlots();
     std::uint32_t watched = ChooseWatchedInstance();
@@ -86,17 +87,22 @@ void CProcessEngine::ContinueFill() {
 bool CProcessEngine::TakeDecidedRunner() {
     if (m_pDecidingRunner == nullptr)
         return true;
-    switch (m_pDecidingRunner->claim.Look()) {
+    switch (m_pDecidingRunner->claim.State()) {
     case CRunnerClaim::Deciding:
-        return false; // it posts WM_APP once it knows
+        // Looked at again on the dialog's next call; the runner posts nothing until its client runs.
+        m_bFillScheduled = m_host.ScheduleFill(m_ctx.timings.runnerSpacing);
+        return false;
     case CRunnerClaim::Started:
         m_lastClientStart = m_pDecidingRunner->claim.ClientStart();
         m_pDecidingRunner = nullptr;
         return true;
-    default:
-        m_pDecidingRunner = nullptr;
-        return false;
+    case CRunnerClaim::Nothing:
+        break;
     }
+    // Nothing to process when it looked; a restart asked for since may find what came after.
+    const bool askedSince = m_lastRestartAsked > m_pDecidingRunner->started;
+    m_pDecidingRunner = nullptr;
+    return askedSince;
 }
 
 void CProcessEngine::FillFreeSlots() {
@@ -132,7 +138,7 @@ void CProcessEngine::FillFreeSlots() {
             return;
         }
         runner->claimedEvent.Wait();
-        if (runner->claim.Look() != CRunnerClaim::Started)
+        if (runner->claim.State() != CRunnerClaim::Started)
             break;
         m_lastClientStart = runner->claim.ClientStart();
     }
@@ -140,6 +146,7 @@ void CProcessEngine::FillFreeSlots() {
 
 CProcessEngine::CRunner* CProcessEngine::StartRunner(bool detached) {
     CRunner& runner = m_runners.emplace_back(detached);
+    runner.started = std::chrono::steady_clock::now();
     try {
         runner.thread = std::thread([this, &runner] {
             ProcessRunnerThread(m_ctx, runner.claimedEvent, m_StopEvent, &runner.claim);

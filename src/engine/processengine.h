@@ -84,6 +84,7 @@ private:
         std::atomic<bool> finished{false};
         platform::CEvent claimedEvent;
         CRunnerClaim claim;
+        std::chrono::steady_clock::time_point started;
     };
     using SlotClients = std::vector<std::vector<platform::ProcessHandle>>;
 
@@ -106,6 +107,8 @@ private:
     std::optional<std::chrono::steady_clock::time_point> m_lastClientStart;
     bool m_bFillScheduled = false;        // the host will call ContinueFill
     CRunner* m_pDecidingRunner = nullptr; // started without waiting, its outcome not yet seen
+    // The last RestartEngine call: a runner started before it cannot end the fill it asks for.
+    std::chrono::steady_clock::time_point m_lastRestartAsked;
 };
 
 // The processors of slot k's client with SetAffinity on: the k-th processor of the program's own

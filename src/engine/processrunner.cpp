@@ -84,28 +84,10 @@ void ReportClientEnd(const CEngineContext& ctx, std::uint32_t n, ERunEnd end, bo
         ctx.Report(withoutWork ? EV_CLIENT_ENDED_AT_ONCE : EV_CLIENT_RAN, n);
 }
 
-// Tells the restart that started this runner what it took; a restart that asked hears it by a WM_APP.
-void DecideClaim(CEngineContext& ctx, CRunnerClaim* claim, CRunnerClaim::EState outcome,
-                 const platform::CEvent& stopEvent) {
-    if (claim != nullptr && claim->Decide(outcome) && !stopEvent.IsSet())
-        ctx.dialog.Post(WM_APP);
-}
-
 } // namespace
-
-CRunnerClaim::EState CRunnerClaim::Look() {
-    int state = Deciding;
-    if (m_state.compare_exchange_strong(state, Awaited))
-        return Deciding;
-    return state == Awaited ? Deciding : static_cast<EState>(state);
-}
 
 std::chrono::steady_clock::time_point CRunnerClaim::ClientStart() const {
     return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(m_clientStart.load()));
-}
-
-bool CRunnerClaim::Decide(EState outcome) {
-    return m_state.exchange(outcome) == Awaited;
 }
 
 void CRunnerClaim::SetClientStart(std::chrono::steady_clock::time_point when) {
@@ -139,7 +121,8 @@ int ProcessRunnerThread(CEngineContext& ctx, platform::CEvent& SlotClaimedEvent,
         // Against the handshake there may be no free slot: end without a client.
         if (slot)
             ctx.RunningSlots.Free(*slot, n);
-        DecideClaim(ctx, claim, CRunnerClaim::Nothing, stopEvent);
+        if (claim != nullptr)
+            claim->Decide(CRunnerClaim::Nothing);
         SlotClaimedEvent.Set();
         return 0;
     }
@@ -157,9 +140,9 @@ int ProcessRunnerThread(CEngineContext& ctx, platform::CEvent& SlotClaimedEvent,
     platform::ProcessHandle client = platform::StartProcess(ProcessingRun(ctx, n, showCommand));
     if (claim != nullptr) {
         claim->SetClientStart(std::chrono::steady_clock::now());
-        const bool asked = claim->Decide(CRunnerClaim::Started);
+        claim->Decide(CRunnerClaim::Started);
         // The restart this brings puts the new client at its priority and on its processors.
-        if (claim->IsDetached() && (asked || client.IsValid()) && !stopEvent.IsSet())
+        if (claim->IsDetached() && client.IsValid() && !stopEvent.IsSet())
             ctx.dialog.Post(WM_APP);
     }
     // A restart that waits goes on only once the client runs, so its priority and processor

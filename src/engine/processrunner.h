@@ -23,23 +23,22 @@ StateSnapshot TakeStateSnapshot(const CEngineContext& ctx, std::uint32_t n);
 bool IsClientWritingState(const CEngineContext& ctx, std::uint32_t n, const StateSnapshot& before);
 
 // What a runner took, told to the restart that started it. A restart that does not wait for it
-// (the dialog's thread is never held for a client's start) looks later and, while the runner is
-// still deciding, asks for a WM_APP once it has.
+// (the dialog's thread is never held for a client's start) looks at the next call of the dialog.
 class CRunnerClaim {
 public:
-    enum EState : int { Deciding, Awaited, Started, Nothing };
+    enum EState : int { Deciding, Started, Nothing };
 
     // Detached: the restart does not wait for the runner. Set before the runner starts.
     explicit CRunnerClaim(bool detached = false) : m_bDetached(detached) {}
     bool IsDetached() const { return m_bDetached; }
 
-    // Restart side. Started: the runner claimed a slot and tried its client, at ClientStart().
-    // Nothing: it ended without a slot. Deciding: not yet, and a WM_APP is now asked for.
-    EState Look();
+    // Started: the runner claimed a slot and tried its client, at ClientStart(). Nothing: it
+    // ended without a slot. Deciding: not yet.
+    EState State() const { return static_cast<EState>(m_state.load()); }
     std::chrono::steady_clock::time_point ClientStart() const;
 
-    // Runner side. True when the restart asked to hear of it.
-    bool Decide(EState outcome);
+    // Runner side.
+    void Decide(EState outcome) { m_state.store(outcome); }
     void SetClientStart(std::chrono::steady_clock::time_point when);
 
 private:
@@ -54,8 +53,7 @@ private:
 // has claimed a slot and started its client, or has decided to end without one. When stopEvent
 // is set the runner ends its own client and posts nothing. claim (when given) hears the outcome
 // before SlotClaimedEvent is set; a detached one also has the runner post WM_APP once its client
-// runs, so a restart gives the client its priority and processors, and when the restart asked to
-// hear of an end without a slot. Returns 0.
+// runs, so a restart gives the client its priority and processors. Returns 0.
 int ProcessRunnerThread(CEngineContext& ctx, platform::CEvent& SlotClaimedEvent, const platform::CEvent& stopEvent,
                         CRunnerClaim* claim = nullptr);
 
