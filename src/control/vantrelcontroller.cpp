@@ -92,9 +92,9 @@ void CVantrelController::OnMessage(unsigned message) {
         return;
     switch (message) {
     case WM_APP:
+        // The restart has recounted the cache and shown the fields: a second walk of a large cache
+        // would only hold the window longer while slots fill.
         m_engine->RestartEngine();
-        RefreshCounters();
-        ShowFields();
         m_transmitter->CheckAutoTransmit(m_counters.ReadyToTransmit, m_counters.NeedToFill);
         break;
     case WM_APP_1:

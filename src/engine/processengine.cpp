@@ -52,6 +52,7 @@ CProcessEngine::~CProcessEngine() { Shutdown(); }
 void CProcessEngine::RestartEngine() {
     if (m_StopEvent.IsSet())
         return;
+    m_lastRestartAsked = std::chrono::steady_clock::now();
     JoinFinishedRunners();
     FillFreeSlots();
     std::uint32_t watched = ChooseWatchedInstance();
@@ -78,12 +79,35 @@ void CProcessEngine::RestartEngine() {
 
 void CProcessEngine::ContinueFill() {
     m_bFillScheduled = false;
-    RestartEngine();
+    // Only the start: its runner's WM_APP brings the restart once the client runs.
+    if (!m_StopEvent.IsSet())
+        FillFreeSlots();
+}
+
+bool CProcessEngine::TakeDecidedRunner() {
+    if (m_pDecidingRunner == nullptr)
+        return true;
+    switch (m_pDecidingRunner->claim.State()) {
+    case CRunnerClaim::Deciding:
+        // Looked at again on the dialog's next call; the runner posts nothing until its client runs.
+        m_bFillScheduled = m_host.ScheduleFill(m_ctx.timings.runnerSpacing);
+        return false;
+    case CRunnerClaim::Started:
+        m_lastClientStart = m_pDecidingRunner->claim.ClientStart();
+        m_pDecidingRunner = nullptr;
+        return true;
+    case CRunnerClaim::Nothing:
+        break;
+    }
+    // Nothing to process when it looked; a restart asked for since may find what came after.
+    const bool askedSince = m_lastRestartAsked > m_pDecidingRunner->started;
+    m_pDecidingRunner = nullptr;
+    return askedSince;
 }
 
 void CProcessEngine::FillFreeSlots() {
     // A call from the host is on its way; until it comes no client may start.
-    if (m_bFillScheduled)
+    if (m_bFillScheduled || !TakeDecidedRunner())
         return;
     // The size is read again at every step; a runner claims the lowest free slot, which need not
     // be j.
@@ -102,34 +126,43 @@ void CProcessEngine::FillFreeSlots() {
                 std::this_thread::sleep_for(wait);
             }
         }
-        bool claimed = false;
-        if (!StartRunner(claimed) || !claimed)
+        // Where the host calls back, its call sees what this runner took.
+        const bool detached = m_host.ScheduleFill(m_ctx.timings.runnerSpacing);
+        m_bFillScheduled = detached;
+        CRunner* runner = StartRunner(detached);
+        if (runner == nullptr)
             break;
         m_lastClientStart = std::chrono::steady_clock::now();
+        if (detached) {
+            m_pDecidingRunner = runner;
+            return;
+        }
+        runner->claimedEvent.Wait();
+        if (runner->claim.State() != CRunnerClaim::Started)
+            break;
+        m_lastClientStart = runner->claim.ClientStart();
     }
 }
 
-bool CProcessEngine::StartRunner(bool& claimed) {
-    CRunner& runner = m_runners.emplace_back();
-    // Reset before the runner exists, so its signal cannot come before the reset and be lost.
-    m_SlotClaimedEvent.Reset();
+CProcessEngine::CRunner* CProcessEngine::StartRunner(bool detached) {
+    CRunner& runner = m_runners.emplace_back(detached);
+    runner.started = std::chrono::steady_clock::now();
     try {
         runner.thread = std::thread([this, &runner] {
-            ProcessRunnerThread(m_ctx, m_SlotClaimedEvent, m_StopEvent, &runner.claimed);
+            ProcessRunnerThread(m_ctx, runner.claimedEvent, m_StopEvent, &runner.claim);
             runner.finished.store(true, std::memory_order_release);
         });
     } catch (const std::system_error&) {
         m_runners.pop_back();
-        return false;
+        return nullptr;
     }
-    m_SlotClaimedEvent.Wait();
-    claimed = runner.claimed.load();
-    return true;
+    return &runner;
 }
 
 void CProcessEngine::JoinFinishedRunners() {
     for (auto it = m_runners.begin(); it != m_runners.end();) {
-        if (it->finished.load(std::memory_order_acquire)) {
+        // The runner whose outcome is still to be seen stays, however it ended.
+        if (it->finished.load(std::memory_order_acquire) && &*it != m_pDecidingRunner) {
             it->thread.join();
             it = m_runners.erase(it);
         } else {
@@ -224,6 +257,7 @@ void CProcessEngine::Shutdown() {
     for (CRunner& runner : m_runners)
         runner.thread.join();
     m_runners.clear();
+    m_pDecidingRunner = nullptr;
     for (std::size_t k = 0; k < m_ctx.RunningSlots.Size(); ++k)
         if (std::uint32_t n = m_ctx.RunningSlots.Get(k); n != 0)
             KillInstanceClients(m_ctx, n);

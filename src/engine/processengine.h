@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/enginecontext.h"
+#include "engine/processrunner.h"
 #include "platform/event.h"
 #include "platform/process.h"
 
@@ -47,10 +48,12 @@ public:
 
     // Fills free slots as long as clients may start without waiting for the spacing (a runner that
     // finds nothing to process ends the filling: the slots left would find nothing either), then
-    // re-applies the watched instance, priority, affinity and watcher. When the spacing stands
-    // between the next two starts, the rest is left to ContinueFill on the host's call.
+    // re-applies the watched instance, priority, affinity and watcher. Where the host calls back
+    // (ScheduleFill), one runner starts and the restart goes on without waiting for it: the host's
+    // call sees what it took and starts the next, and the runner posts WM_APP once its client
+    // runs, whose restart gives the client its priority and processors.
     void RestartEngine();
-    // The host's call after ScheduleFill: the next client start, with a whole restart.
+    // The host's call after ScheduleFill: the next client start.
     void ContinueFill();
     std::uint32_t ChooseWatchedInstance() const;
 
@@ -76,16 +79,20 @@ public:
 
 private:
     struct CRunner {
+        explicit CRunner(bool detached) : claim(detached) {}
         std::thread thread;
         std::atomic<bool> finished{false};
-        std::atomic<bool> claimed{false};
+        platform::CEvent claimedEvent;
+        CRunnerClaim claim;
+        std::chrono::steady_clock::time_point started;
     };
     using SlotClients = std::vector<std::vector<platform::ProcessHandle>>;
 
     void FillFreeSlots();
-    // Starts one runner and waits for its claim; false when no thread could be started. claimed:
-    // the runner took a slot (a client is starting).
-    bool StartRunner(bool& claimed);
+    // Starts one runner; none when no thread could be started.
+    CRunner* StartRunner(bool detached);
+    // Whether the fill may go on after the runner the host's call left deciding.
+    bool TakeDecidedRunner();
     void JoinFinishedRunners();
     void SetBusyClientsIdle(const SlotClients& clients, std::uint32_t watched);
     void ApplyClientPriority(const SlotClients& clients);
@@ -94,12 +101,14 @@ private:
     CEngineContext& m_ctx;
     IEngineHost& m_host;
     CWatcher& m_watcher;
-    platform::CEvent m_SlotClaimedEvent;
     // Set once, by Shutdown: runners end their clients and waits and post nothing more.
     platform::CEvent m_StopEvent;
     std::list<CRunner> m_runners; // nodes never move: each thread marks its own as finished
     std::optional<std::chrono::steady_clock::time_point> m_lastClientStart;
-    bool m_bFillScheduled = false; // the host will call ContinueFill
+    bool m_bFillScheduled = false;        // the host will call ContinueFill
+    CRunner* m_pDecidingRunner = nullptr; // started without waiting, its outcome not yet seen
+    // The last RestartEngine call: a runner started before it cannot end the fill it asks for.
+    std::chrono::steady_clock::time_point m_lastRestartAsked;
 };
 
 // The processors of slot k's client with SetAffinity on: the k-th processor of the program's own

@@ -86,6 +86,14 @@ void ReportClientEnd(const CEngineContext& ctx, std::uint32_t n, ERunEnd end, bo
 
 } // namespace
 
+std::chrono::steady_clock::time_point CRunnerClaim::ClientStart() const {
+    return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(m_clientStart.load()));
+}
+
+void CRunnerClaim::SetClientStart(std::chrono::steady_clock::time_point when) {
+    m_clientStart.store(when.time_since_epoch().count());
+}
+
 StateSnapshot TakeStateSnapshot(const CEngineContext& ctx, std::uint32_t n) {
     return StateSnapshot{platform::LastWriteTime(StateFilePath(ctx, n))};
 }
@@ -98,7 +106,7 @@ bool IsClientWritingState(const CEngineContext& ctx, std::uint32_t n, const Stat
 }
 
 int ProcessRunnerThread(CEngineContext& ctx, platform::CEvent& SlotClaimedEvent, const platform::CEvent& stopEvent,
-                        std::atomic<bool>* claimed) {
+                        CRunnerClaim* claim) {
     std::uint16_t showCommand = ctx.options.ClientShowMode.load();
     std::uint32_t n = 0;
     std::optional<std::size_t> slot;
@@ -109,20 +117,16 @@ int ProcessRunnerThread(CEngineContext& ctx, platform::CEvent& SlotClaimedEvent,
         if (n != 0)
             slot = ctx.RunningSlots.ClaimLowestFree(n);
     }
-    if (n == 0) {
-        SlotClaimedEvent.Set();
-        return 0;
-    }
-    if (!slot || stopEvent.IsSet()) {
+    if (n == 0 || !slot || stopEvent.IsSet()) {
         // Against the handshake there may be no free slot: end without a client.
         if (slot)
             ctx.RunningSlots.Free(*slot, n);
+        if (claim != nullptr)
+            claim->Decide(CRunnerClaim::Nothing);
         SlotClaimedEvent.Set();
         return 0;
     }
 
-    if (claimed != nullptr)
-        claimed->store(true);
     // Without the user's account data the client asks for it, so its console must be seen.
     if (!ctx.store.SupplyUserInfo(n))
         showCommand = platform::SW_SHOWNORMAL;
@@ -131,8 +135,18 @@ int ProcessRunnerThread(CEngineContext& ctx, platform::CEvent& SlotClaimedEvent,
     // own), and it would keep the new result out of the log.
     SetLogMarker(ctx.store, n, false);
     StateSnapshot before = TakeStateSnapshot(ctx, n);
+    // A client in a terminal takes as long as the terminal needs to start it: this thread waits
+    // for it, never the dialog's.
     platform::ProcessHandle client = platform::StartProcess(ProcessingRun(ctx, n, showCommand));
-    // The restart goes on only once the client runs, so its priority and processor steps find it.
+    if (claim != nullptr) {
+        claim->SetClientStart(std::chrono::steady_clock::now());
+        claim->Decide(CRunnerClaim::Started);
+        // The restart this brings puts the new client at its priority and on its processors.
+        if (claim->IsDetached() && client.IsValid() && !stopEvent.IsSet())
+            ctx.dialog.Post(WM_APP);
+    }
+    // A restart that waits goes on only once the client runs, so its priority and processor
+    // steps find it.
     SlotClaimedEvent.Set();
 
     ERunEnd end = SuperviseClient(ctx, n, client, before, stopEvent);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <initializer_list>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -25,6 +26,8 @@
 #include "engine/processengine.h"
 #include "engine/watcher.h"
 #include "platform/process.h"
+#include "platform/process_detail_linux.h"
+#include "support/childprocess.h"
 #include "support/tempdir.h"
 
 namespace vantrel::test {
@@ -191,13 +194,43 @@ inline platform::ProcessHandle EngineTest::StartTitled(const std::string& title,
 }
 
 
-// Counts what a restart asks of the dialog.
+// A display of the test's own, named by DISPLAY while it lives, for clients shown in a terminal.
+// Xvfb picks a free number and prints it once it accepts clients.
+class CTestDisplay {
+public:
+    // The tool a terminal client needs that is not installed; empty when all are.
+    static std::string MissingTool() {
+        for (const char* tool : {"Xvfb", "xterm"})
+            if (platform::detail::FindOnPath(tool).empty())
+                return tool;
+        return {};
+    }
+    CTestDisplay()
+        : m_server({platform::detail::FindOnPath("Xvfb"), "-displayfd", "1", "-nolisten", "tcp"}),
+          m_number(m_server.ReadLine()), m_display("DISPLAY", ":" + m_number) {}
+    bool IsReady() const { return !m_number.empty(); }
+
+private:
+    TestChild m_server;
+    std::string m_number;
+    ScopedEnv m_display;
+};
+
+// Counts what a restart asks of the dialog. With callsBack it keeps the fill's call for the
+// test's loop (PumpUntil), as the program's dialog does, instead of letting the restart wait.
 class CRecordingHost : public IEngineHost {
 public:
     void RefreshCounters() override { ++refreshed; }
     void ShowFields() override { ++shown; }
+    bool ScheduleFill(std::chrono::milliseconds delay) override {
+        if (callsBack)
+            due = std::chrono::steady_clock::now() + delay;
+        return callsBack;
+    }
     std::atomic<int> refreshed{0};
     std::atomic<int> shown{0};
+    bool callsBack = false;
+    std::optional<std::chrono::steady_clock::time_point> due;
 };
 
 // Short durations, but a hang check long enough that a client which never writes its state is
@@ -225,6 +258,23 @@ protected:
             }
         }
         return posted;
+    }
+
+    // Acts as a dialog that calls back until done holds: each WM_APP restarts the engine, each
+    // fill call that is due continues the fill. False when done never held.
+    bool PumpUntil(const std::function<bool()>& done, std::chrono::seconds limit = std::chrono::seconds(60)) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            if (dialog.Take(std::chrono::milliseconds(2)) == WM_APP)
+                engine.RestartEngine();
+            if (host.due && std::chrono::steady_clock::now() >= *host.due) {
+                host.due.reset();
+                engine.ContinueFill();
+            }
+        }
+        return true;
     }
 
     // The live processing clients of instance n.

@@ -5,6 +5,7 @@
 #include "engine/processengine.h"
 #include "engine_fixture.h"
 #include "platform/fileops.h"
+#include "platform/process_detail_linux.h"
 #include "platform/wait.h"
 
 namespace vantrel::test {
@@ -240,6 +241,77 @@ TEST_F(ProcessEngineTest, EachSlotsClientIsPinnedByItsSlotIndex) {
     engine.ApplyAffinity();
     for (pid_t pid : pids)
         EXPECT_EQ(platform::GetProcessorsOf(pid), system);
+}
+
+// A dialog that calls back: a restart starts one runner and never waits for it or its client, the
+// dialog's call starts the next, a runner that finds nothing ends the fill unless a restart was
+// asked for since, and the restart each started client brings gives it its priority and
+// processor, inside a terminal as well.
+class CallingBackFillTest : public ProcessEngineTest {
+protected:
+    // The client itself among instance n's processes (a terminal carries its title too).
+    pid_t ClientPid(std::uint32_t n) {
+        for (const platform::ProcessHandle& found : Clients(n))
+            if (platform::detail::ReadLinkPath("/proc/" + std::to_string(found.Pid()) + "/exe") ==
+                std::filesystem::canonical(VANTREL_TEST_ENGINE_CLIENT).string())
+                return found.Pid();
+        return 0;
+    }
+
+    void FillAndCheckControls(std::uint16_t showCommand) {
+        const std::vector<unsigned> system = platform::GetOwnProcessors();
+        host.callsBack = true;
+        options.ClientShowMode = showCommand;
+        options.ClientPriority = CP_NORMAL;
+        options.SetAffinity = true;
+        slots.Resize(3);
+        MakeWorkUnit(1, kTen);
+        MakeWorkUnit(2, kTenFive);
+        MakeInstance(3); // nothing to process
+
+        {
+            // The runner cannot claim while the test holds the instances: neither the restart nor
+            // the dialog's call waits for it; the next call looks again.
+            auto hold = ctx.store.LockInstances();
+            engine.RestartEngine();
+            ASSERT_TRUE(host.due.has_value()) << "the next start is left to the dialog's call";
+            host.due.reset();
+            engine.ContinueFill();
+            EXPECT_TRUE(host.due.has_value());
+            EXPECT_EQ(SlotEntries(slots), (Slots{0, 0, 0}));
+            EXPECT_EQ(engine.RunnerCount(), 1u);
+        }
+        auto pinned = [&](pid_t pid, std::size_t k) {
+            return system.size() < 2 || platform::GetProcessorsOf(pid) == std::vector<unsigned>{system[k]};
+        };
+        pid_t watched = 0;
+        pid_t other = 0;
+        ASSERT_TRUE(PumpUntil([&] {
+            watched = ClientPid(1);
+            other = ClientPid(2);
+            return watched != 0 && other != 0 && platform::GetPriorityClass(other) == platform::IDLE_PRIORITY_CLASS &&
+                   pinned(watched, 0) && pinned(other, 1);
+        })) << "every client gets its controls";
+        EXPECT_NE(platform::GetPriorityClass(watched), platform::IDLE_PRIORITY_CLASS) << "never lowered";
+        // The third runner found nothing: the fill ends with no call left and slot 2 free.
+        ASSERT_TRUE(PumpUntil([&] { return !host.due && dialog.Pending() == 0; }));
+        EXPECT_EQ(SlotEntries(slots), (Slots{1, 2, 0}));
+        EXPECT_EQ(ctx.WatchedInstance.load(), 1u);
+        engine.Shutdown();
+        EXPECT_TRUE(WaitUntil([&] { return Clients(1).empty() && Clients(2).empty(); })) << "exit ends every client";
+    }
+};
+
+TEST_F(CallingBackFillTest, HiddenClients) {
+    FillAndCheckControls(platform::SW_HIDE);
+}
+
+TEST_F(CallingBackFillTest, ClientsInsideTerminals) {
+    if (std::string tool = CTestDisplay::MissingTool(); !tool.empty())
+        GTEST_SKIP() << tool << " is not installed";
+    CTestDisplay display;
+    ASSERT_TRUE(display.IsReady());
+    FillAndCheckControls(platform::SW_SHOWNORMAL);
 }
 
 TEST_F(ProcessEngineTest, WatchedInstanceIsTheBusyOneWithTheOldestWorkUnit) {

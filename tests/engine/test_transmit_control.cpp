@@ -1,7 +1,5 @@
 // Starting, stopping and ending transmit passes; the retry timer; what each client is given.
 #include "platform/process.h"
-#include "platform/process_detail_linux.h"
-#include "support/childprocess.h"
 #include "test_transmit_fixture.h"
 
 #include <cerrno>
@@ -256,15 +254,10 @@ TEST_F(TransmitTest, AnAutomaticPassStartsItsClientsAtTheProgramsPriority) {
 }
 
 TEST_F(TransmitTest, StopTransmitEndsTheClientInsideItsTerminalBeforeThePassEnds) {
-    for (const char* tool : {"Xvfb", "xterm"})
-        if (platform::detail::FindOnPath(tool).empty())
-            GTEST_SKIP() << tool << " is not installed";
-    // A display of its own; Xvfb picks a free number and prints it once it accepts clients.
-    TestChild xvfb({platform::detail::FindOnPath("Xvfb"), "-displayfd", "1", "-nolisten", "tcp"});
-    const std::string number = xvfb.ReadLine();
-    ASSERT_FALSE(number.empty());
-    const std::string oldDisplay = std::getenv("DISPLAY") != nullptr ? std::getenv("DISPLAY") : "";
-    setenv("DISPLAY", (":" + number).c_str(), 1);
+    if (std::string tool = CTestDisplay::MissingTool(); !tool.empty())
+        GTEST_SKIP() << tool << " is not installed";
+    CTestDisplay display;
+    ASSERT_TRUE(display.IsReady());
     ctx.timings.transmitPause = 200ms;
     MakeResult(1);
     MakeUserInfo(1, 5);
@@ -281,7 +274,6 @@ TEST_F(TransmitTest, StopTransmitEndsTheClientInsideItsTerminalBeforeThePassEnds
     // Ended by the pass itself, not later by the terminal's hang-up: the instance it judged is
     // no longer being written.
     EXPECT_FALSE(IsProcessRunning(pid));
-    oldDisplay.empty() ? unsetenv("DISPLAY") : setenv("DISPLAY", oldDisplay.c_str(), 1);
 }
 
 TEST_F(TransmitTest, HighPriorityIsGivenWhenChosenAtTheEndOfThePause) {
