@@ -248,6 +248,8 @@ void CProcessEngine::KillLeftoverClients() {
     // re-created an instance leaves a gap, with its clients still working above it.
     for (std::uint32_t n : m_ctx.store.ListInstanceNumbers())
         KillInstanceClients(m_ctx, n);
+    // The empty groups of clients that an ended copy of the program started.
+    platform::RemoveLeftoverClientGroups();
 }
 
 void CProcessEngine::Shutdown() {

@@ -47,7 +47,9 @@ struct ProcessStartInfo {
 // never reaps, even when the process is our child: its starting handle does.
 // A process we started leads a session of its own, and whatever it started goes with it: when
 // its handle sees it end, and when the handle terminates it, every process left in its session or
-// process group is killed too (a child that left the instance directory or dropped its title).
+// process group is killed too (a child that left the instance directory or dropped its title), and
+// every process in its cgroup where one was made for it (also a child that began a session of
+// its own); that cgroup is then removed.
 // A client started inside a terminal window is held as itself, not as the terminal, with the
 // terminal kept beside it: every control reaches the client.
 class ProcessHandle {
@@ -74,7 +76,8 @@ public:
     WaitResult WaitForExitOrEvent(const CEvent& event);
 
     // Sends SIGKILL through the pidfd, then to every other process of its session or process
-    // group, and ends its terminal. False when it could not be sent (the process has ended).
+    // group and of the client cgroup it is in, and ends its terminal. False when it could not be
+    // sent (the process has ended).
     bool Terminate();
 
     bool IsAlive() const;
@@ -93,12 +96,14 @@ private:
     bool m_reaped = false;
     bool m_bLeader = false;
     bool m_bSessionEnded = false;
+    std::string m_strGroup;                    // the cgroup made for it when we started it
     std::unique_ptr<ProcessHandle> m_terminal; // the terminal window a client runs in
 
     friend ProcessHandle StartProcess(const ProcessStartInfo& info);
 };
 
-// Starts a process: fork/exec with setsid, cwd = workingDirectory, VANTREL_CONSOLE_TITLE =
+// Starts a process: in a session of its own and, where this program may make one, in a cgroup
+// of its own (see RemoveLeftoverClientGroups), cwd = workingDirectory, VANTREL_CONSOLE_TITLE =
 // consoleTitle and VANTREL_SHOW_COMMAND = showCommand added to this program's environment. SW_HIDE: stdio on /dev/null, no window. Any other show command:
 // inside a terminal emulator window with that title (minimised for SW_MINIMIZE,
 // SW_SHOWMINIMIZED and SW_SHOWMINNOACTIVE) when a display and xterm are available, else hidden;
@@ -144,6 +149,10 @@ std::vector<unsigned> GetProcessorsOf(pid_t tid);
 // allows (xdotool, finding the window by the process's pid); false when there is no window to
 // change (a hidden client has none, nor the client inside a terminal: the terminal has it).
 bool ShowProcessWindow(const ProcessHandle& process, std::uint16_t showCommand);
+
+// Removes the empty client groups that copies of this program which no longer run left behind
+// (see StartProcess); a group that still holds a process stays. Returns how many went.
+int RemoveLeftoverClientGroups();
 
 // Whether path is a regular file this program may execute (the client can be started from it).
 bool IsExecutableFile(const std::string& path);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -49,12 +50,39 @@ struct ProcStat {
 // The parent, process group and session of a process, from /proc/PID/stat; none when gone.
 std::optional<ProcStat> ReadProcStat(pid_t pid);
 
+// Kills (SIGKILL) every process that list names and belongs confirms, each through a pidfd and
+// confirmed again once that is open (a pid that passed to another process in between is left
+// alone), pass after pass until a pass kills none; returns how many.
+int KillAllFound(const std::function<std::vector<pid_t>()>& list, const std::function<bool(pid_t)>& belongs);
+
 // Kills (SIGKILL) every process, but this one, whose session or process group is the one leader
 // leads, the leader included; returns how many. A client is started in a session of its own, so
 // this ends all it started, also a child that left its directory or dropped its title. Only safe
 // while leader's pid still names the leader or a member of its session (the pid is then not free
 // to be reused): before its end is reaped, or while members are left.
 int KillSessionOf(pid_t leader);
+
+// A client's cgroup: made for it before it starts, so that all it starts stays inside, also a
+// child that began a session of its own. Made as <own cgroup>/vantrel-clients/<our pid>-<count>
+// where this program may write its cgroup (v2); empty where it may not (no cgroup2 hierarchy, a
+// read-only one, no rights): the client then runs without one.
+std::string MakeClientGroup();
+
+// The client group (made by this or an earlier copy of the program) that a process is in, or the
+// one above the group it is in; empty when it is in none.
+std::string ClientGroupOf(pid_t pid);
+
+// Kills (SIGKILL) every process in the group and in the groups below it: through cgroup.kill where
+// the kernel has it, else member by member (KillGroupMembers).
+void KillClientGroup(const std::string& group);
+
+// Kills the group's members one by one, each through a pidfd and confirmed a member after it was
+// opened, until none is left to kill; returns how many.
+int KillGroupMembers(const std::string& group);
+
+// Waits, a few seconds at most, for the group to hold no process (an ended one that nobody
+// reaped does not count), then removes it. False when it is still there.
+bool RemoveClientGroup(const std::string& group);
 
 struct SpawnRequest {
     std::string executable; // the file to run, never searched in PATH
@@ -63,13 +91,25 @@ struct SpawnRequest {
     std::string workingDirectory;                          // empty: ours
     int standardOutput = -1;                               // -1: /dev/null
     bool newSession = false;
+    std::string group; // a client group the child joins before its exec; empty: none
 };
 
-// Starts a child with posix_spawn: argv only, stdin and stderr on /dev/null, every other
-// descriptor closed, signal mask and dispositions back to their defaults. A failed chdir or exec
-// comes back here as its errno (0 on success), so the caller knows at once. A child never gets the
-// lowered priority of a calling thread that has lowered its own (see MarkThreadLowered).
+// What SpawnProcess returns when the child could not join its group (or could not be forked to
+// join it); nothing was started.
+inline constexpr int kGroupRefused = -1;
+
+// Starts a child: argv only, stdin and stderr on /dev/null, every other descriptor closed, signal
+// mask and dispositions back to their defaults. A failed chdir or exec comes back here as its
+// errno (0 on success), so the caller knows at once. Without a group it uses posix_spawn; with
+// one the child is forked and joins the group before it runs anything of its own. A child never
+// gets the lowered priority of a calling thread that has lowered its own (see MarkThreadLowered).
 int SpawnProcess(const SpawnRequest& request, pid_t& pid);
+
+// SpawnProcess's way for a child with a group: forked, it joins the group, then execs.
+int SpawnIntoGroup(const SpawnRequest& request, pid_t& pid);
+
+// The strings as the NULL-terminated pointer array that exec takes; valid while they live.
+std::vector<char*> PointersTo(const std::vector<std::string>& strings);
 
 // Called by a thread just before it lowers its own priority, which it may not raise again: from
 // then on its children are started by a launcher thread that keeps the program's priority (a

@@ -28,22 +28,30 @@ bool IsMinimisedShow(std::uint16_t showCommand) {
     return showCommand == SW_MINIMIZE || showCommand == SW_SHOWMINIMIZED || showCommand == SW_SHOWMINNOACTIVE;
 }
 
+// Ends what a client started: its cgroup's processes, then the rest of its session (while its pid
+// is still its own, before the reap), and removes the cgroup.
+void EndClientTree(pid_t pid, const std::string& group) {
+    detail::KillClientGroup(group);
+    detail::KillSessionOf(pid);
+    detail::RemoveClientGroup(group);
+}
+
 // A child of ours that is still running when its handle goes: a detached thread waits for its
-// end, ends what is left of its session (before the reap, while its pid is still its own) and
-// reaps it, so it never stays a zombie. Closing a handle never signals the process.
-void ReapInBackground(int pidfd, pid_t pid, bool endSession) noexcept {
+// end, ends what it started and reaps it, so it never stays a zombie. Closing a handle never
+// signals the process.
+void ReapInBackground(int pidfd, pid_t pid, bool endSession, std::string group) noexcept {
     try {
-        std::thread([pidfd, pid, endSession] {
+        std::thread([pidfd, pid, endSession, group = std::move(group)] {
             siginfo_t info{};
             while (waitid(detail::kWaitPidFd, pidfd, &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
             }
             if (endSession)
-                detail::KillSessionOf(pid);
+                EndClientTree(pid, group);
             while (waitid(detail::kWaitPidFd, pidfd, &info, WEXITED) < 0 && errno == EINTR) {
             }
             close(pidfd);
         }).detach();
-    } catch (const std::system_error&) {
+    } catch (const std::exception&) {
         // No thread to spare: the child stays a zombie until this program ends.
         close(pidfd);
     }
@@ -138,7 +146,7 @@ ProcessHandle::~ProcessHandle() {
         return;
     ReapIfEnded();
     if (m_ownChild && !m_reaped)
-        ReapInBackground(m_pidfd, m_pid, m_bLeader && !m_bSessionEnded);
+        ReapInBackground(m_pidfd, m_pid, m_bLeader && !m_bSessionEnded, std::move(m_strGroup));
     else
         close(m_pidfd);
 }
@@ -147,7 +155,7 @@ ProcessHandle::ProcessHandle(ProcessHandle&& other) noexcept
     : m_pidfd(std::exchange(other.m_pidfd, -1)), m_pid(std::exchange(other.m_pid, 0)),
       m_ownChild(std::exchange(other.m_ownChild, false)), m_reaped(std::exchange(other.m_reaped, false)),
       m_bLeader(std::exchange(other.m_bLeader, false)), m_bSessionEnded(std::exchange(other.m_bSessionEnded, false)),
-      m_terminal(std::move(other.m_terminal)) {}
+      m_strGroup(std::move(other.m_strGroup)), m_terminal(std::move(other.m_terminal)) {}
 
 ProcessHandle& ProcessHandle::operator=(ProcessHandle&& other) noexcept {
     if (this != &other) {
@@ -159,6 +167,7 @@ ProcessHandle& ProcessHandle::operator=(ProcessHandle&& other) noexcept {
         m_reaped = std::exchange(other.m_reaped, false);
         m_bLeader = std::exchange(other.m_bLeader, false);
         m_bSessionEnded = std::exchange(other.m_bSessionEnded, false);
+        m_strGroup = std::exchange(other.m_strGroup, std::string());
         m_terminal = std::move(other.m_terminal);
     }
     return *this;
@@ -181,7 +190,7 @@ void ProcessHandle::EndSession() {
     if (!m_bLeader || m_bSessionEnded)
         return;
     m_bSessionEnded = true;
-    detail::KillSessionOf(m_pid);
+    EndClientTree(m_pid, std::exchange(m_strGroup, std::string()));
 }
 
 void ProcessHandle::ReapIfEnded() {
@@ -233,10 +242,18 @@ ProcessHandle::WaitResult ProcessHandle::WaitForExitOrEvent(const CEvent& event)
 }
 
 bool ProcessHandle::Terminate() {
-    if (m_pidfd < 0 || detail::PidFdHasEnded(m_pidfd)) {
+    if (m_pidfd < 0)
+        return false;
+    // A process found by its title may be in the group of a client started earlier. Looked up
+    // before the kill (once reaped, its /proc entry is gone) and kept only if it is still alive
+    // after the look (so the pid named it).
+    std::string group = m_strGroup.empty() && !m_bLeader ? detail::ClientGroupOf(m_pid) : std::string();
+    if (detail::PidFdHasEnded(m_pidfd)) {
         ReapIfEnded();
         return false;
     }
+    if (m_strGroup.empty())
+        m_strGroup = std::move(group);
     bool sent = pidfd_send_signal(m_pidfd, SIGKILL, nullptr, 0) == 0;
     // Whatever it started goes too; a found process may lead a session of ours as well.
     m_bLeader = true;
@@ -277,20 +294,32 @@ ProcessHandle StartProcess(const ProcessStartInfo& info) {
     request.environment = &environment;
     request.workingDirectory = info.workingDirectory;
     request.newSession = true;
+    request.group = detail::MakeClientGroup();
 
     pid_t pid = -1;
-    if (detail::SpawnProcess(request, pid) != 0)
+    int rc = detail::SpawnProcess(request, pid);
+    if (rc == detail::kGroupRefused) {
+        // A group we may make but not enter: the session alone holds the client.
+        detail::RemoveClientGroup(request.group);
+        request.group.clear();
+        rc = detail::SpawnProcess(request, pid);
+    }
+    if (rc != 0) {
+        detail::RemoveClientGroup(request.group);
         return {};
+    }
     // Our child cannot be recycled before we reap it, so the pid still names it here.
     int pidfd = pidfd_open(pid, 0);
     if (pidfd < 0) {
         // A process we cannot hold safely is not left running.
         kill(pid, SIGKILL);
+        EndClientTree(pid, request.group);
         while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
         }
         return {};
     }
     ProcessHandle started = ProcessHandle::Adopt(pidfd, pid, true, true);
+    started.m_strGroup = std::move(request.group);
     if (terminal.empty()) {
         AwaitVisibleTitle(pid, pidfd, detail::ConsoleTitleEntry(info.consoleTitle));
         return started;
@@ -302,6 +331,8 @@ ProcessHandle StartProcess(const ProcessStartInfo& info) {
         return {};
     }
     client->m_bLeader = true;
+    // The group holds the terminal and the client; it is the client's end that ends it.
+    client->m_strGroup = std::exchange(started.m_strGroup, std::string());
     client->m_terminal = std::make_unique<ProcessHandle>(std::move(started));
     return std::move(*client);
 }

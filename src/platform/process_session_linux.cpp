@@ -4,6 +4,7 @@
 #include <charconv>
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <unistd.h>
 
 // What a client started: every process of the session or process group it leads, found in /proc,
@@ -63,20 +64,17 @@ std::optional<ProcStat> ReadProcStat(pid_t pid) {
     return ProcStat{fields[0], fields[1], fields[2]};
 }
 
-int KillSessionOf(pid_t leader) {
-    if (leader <= 1)
-        return 0;
-    const pid_t self = getpid();
+int KillAllFound(const std::function<std::vector<pid_t>()>& list, const std::function<bool(pid_t)>& belongs) {
     int killed = 0;
     for (int pass = 0; pass < kMaxKillPasses; ++pass) {
         int found = 0;
-        for (pid_t pid : ListProcesses()) {
-            if (pid == self || !InSessionOrGroup(pid, leader))
+        for (pid_t pid : list()) {
+            if (!belongs(pid))
                 continue;
             // Through a pidfd, confirmed after opening it: a pid that passed to another process
             // between the look and the kill is left alone.
             UniqueFd pidfd(pidfd_open(pid, 0));
-            if (!pidfd.IsValid() || !InSessionOrGroup(pid, leader))
+            if (!pidfd.IsValid() || !belongs(pid))
                 continue;
             if (pidfd_send_signal(pidfd.Get(), SIGKILL, nullptr, 0) == 0) {
                 ++found;
@@ -87,6 +85,13 @@ int KillSessionOf(pid_t leader) {
             break;
     }
     return killed;
+}
+
+int KillSessionOf(pid_t leader) {
+    if (leader <= 1)
+        return 0;
+    const pid_t self = getpid();
+    return KillAllFound(ListProcesses, [&](pid_t pid) { return pid != self && InSessionOrGroup(pid, leader); });
 }
 
 } // namespace vantrel::platform::detail

@@ -14,6 +14,15 @@ extern char** environ;
 
 namespace vantrel::platform::detail {
 
+std::vector<char*> PointersTo(const std::vector<std::string>& strings) {
+    std::vector<char*> pointers;
+    pointers.reserve(strings.size() + 1);
+    for (const auto& s : strings)
+        pointers.push_back(const_cast<char*>(s.c_str()));
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
 namespace {
 
 // A posix_spawn attribute object, destroyed when it goes.
@@ -37,15 +46,6 @@ private:
 using SpawnFileActions =
     SpawnObject<posix_spawn_file_actions_t, posix_spawn_file_actions_init, posix_spawn_file_actions_destroy>;
 using SpawnAttributes = SpawnObject<posix_spawnattr_t, posix_spawnattr_init, posix_spawnattr_destroy>;
-
-std::vector<char*> PointersTo(const std::vector<std::string>& strings) {
-    std::vector<char*> pointers;
-    pointers.reserve(strings.size() + 1);
-    for (const auto& s : strings)
-        pointers.push_back(const_cast<char*>(s.c_str()));
-    pointers.push_back(nullptr);
-    return pointers;
-}
 
 int PrepareFileActions(SpawnFileActions& actions, const SpawnRequest& request) {
     posix_spawn_file_actions_t* fa = actions.Get();
@@ -180,6 +180,8 @@ namespace {
 int SpawnHere(const SpawnRequest& request, pid_t& pid) {
     if (request.executable.empty() || request.argv.empty())
         return EINVAL;
+    if (!request.group.empty())
+        return SpawnIntoGroup(request, pid);
     SpawnFileActions actions;
     SpawnAttributes attributes;
     if (!actions.Ok() || !attributes.Ok())

@@ -168,10 +168,13 @@ TEST(ProcessReap, NoZombieStaysWhicheverHandleSeesTheEnd) {
 }
 
 // A client that starts a child of its own which leaves the directory and drops the title: the
-// child is neither in the instance nor found by title, and still ends with its client.
-platform::ProcessStartInfo ForkingClient(const std::string& dir, const char* clientEnd) {
-    std::string script = std::string("(cd / && exec env -u VANTREL_CONSOLE_TITLE sleep 600) & echo $! > gc.pid; ") +
-                         clientEnd;
+// child is neither in the instance nor found by title, and still ends with its client. With
+// ownSession the child also leaves the client's session.
+platform::ProcessStartInfo ForkingClient(const std::string& dir, const char* clientEnd, bool ownSession = false) {
+    std::string child = "exec env -u VANTREL_CONSOLE_TITLE sleep 600";
+    if (ownSession)
+        child = "exec setsid sh -c 'echo $$ > \"" + dir + "/gc.pid\"; " + child + "'";
+    std::string script = "(cd / && " + child + ") & " + (ownSession ? "" : "echo $! > gc.pid; ") + clientEnd;
     return {{"/bin/sh", "-c", script}, dir, "ORVA 8", platform::SW_HIDE};
 }
 
@@ -209,6 +212,56 @@ TEST(ProcessStart, WhatAClientStartedEndsWithItWhenKilledAndWhenItEnds) {
         EXPECT_TRUE(client.WaitForExit(20s));
         EXPECT_TRUE(WaitUntil([&] { return IsGone(grandchild); })) << (killed ? "killed" : "ended");
     }
+}
+
+TEST(ProcessStart, AClientsCgroupTakesAlongEvenAChildThatLeftItsSession) {
+    enum class End { Killed, KilledByTitle, KilledMemberByMember, ByItself };
+    std::filesystem::path root;
+    for (End end : {End::Killed, End::KilledByTitle, End::KilledMemberByMember, End::ByItself}) {
+        TempDir dir;
+        ProcessHandle client = StartProcess(ForkingClient(dir.Path(), end == End::ByItself ? "exit 0" : "sleep 600", true));
+        ASSERT_TRUE(client.IsValid());
+        KillAtEnd atEnd{client};
+        pid_t grandchild = GrandchildOf(dir);
+        ASSERT_GT(grandchild, 0);
+        const std::string group = platform::detail::ClientGroupOf(grandchild);
+        if (group.empty()) {
+            kill(grandchild, SIGKILL);
+            GTEST_SKIP() << "no cgroup can be made here (no cgroup2 hierarchy this user may write): a child that "
+                            "starts a session of its own outlives its client";
+        }
+        root = std::filesystem::path(group).parent_path();
+        EXPECT_EQ(getsid(grandchild), grandchild) << "left the client's session";
+        if (end != End::ByItself) {
+            EXPECT_EQ(platform::detail::ClientGroupOf(client.Pid()), group);
+        }
+        if (end == End::Killed) {
+            EXPECT_TRUE(client.Terminate());
+        } else if (end == End::KilledByTitle) {
+            EXPECT_TRUE(platform::FindProcessesByTitle("ORVA 8", dir.Path()).at(0).Terminate());
+        } else if (end == End::KilledMemberByMember) {
+            // As on kernels without cgroup.kill.
+            EXPECT_GE(platform::detail::KillGroupMembers(group), 2);
+        }
+        EXPECT_TRUE(client.WaitForExit(20s));
+        EXPECT_TRUE(WaitUntil([&] { return IsGone(grandchild); })) << static_cast<int>(end);
+        EXPECT_FALSE(std::filesystem::exists(group)) << "the ended client's group is removed";
+    }
+
+    // Groups left empty by a copy that no longer runs go at start-up; a running copy's stay.
+    pid_t ended = fork();
+    if (ended == 0)
+        _exit(0);
+    ASSERT_GT(ended, 0);
+    waitpid(ended, nullptr, 0);
+    const std::filesystem::path leftover = root / (std::to_string(ended) + "-1");
+    const std::filesystem::path ours = root / (std::to_string(getpid()) + "-999999");
+    ASSERT_TRUE(std::filesystem::create_directory(leftover));
+    ASSERT_TRUE(std::filesystem::create_directory(ours));
+    EXPECT_GE(platform::RemoveLeftoverClientGroups(), 1);
+    EXPECT_FALSE(std::filesystem::exists(leftover));
+    EXPECT_TRUE(std::filesystem::exists(ours));
+    std::filesystem::remove(ours);
 }
 
 } // namespace

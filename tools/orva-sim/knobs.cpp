@@ -52,6 +52,8 @@ const KnobInfo kKnobs[] = {
      "seconds a processing run keeps running, holding lock.orv, after its result is written"},
     {"ORVA_SIM_GRANDCHILD", KnobKind::OwnChance, &Knobs::grandchild,
      "chance that a run leaves a child running outside the instance directory, without the console title"},
+    {"ORVA_SIM_GRANDCHILD_SESSION", KnobKind::OwnChance, &Knobs::grandchildSession,
+     "chance that the child left running (ORVA_SIM_GRANDCHILD) also starts a session of its own"},
 };
 
 const KnobInfo* FindKnob(std::string_view name) {
@@ -201,6 +203,7 @@ Failures DrawFailures(const Knobs& knobs) {
     failures.crash = draw(knobs.crash);
     failures.exitAtOnce = draw(knobs.exitAtOnce);
     failures.grandchild = draw(knobs.grandchild);
+    failures.grandchildSession = draw(knobs.grandchildSession);
     return failures;
 }
 

@@ -25,6 +25,9 @@ struct Knobs {
     // its console title and runs until killed (its pid in kGrandchildFile), as a careless client
     // might; not part of ORVA_SIM_FAIL_RATE.
     double grandchild = 0.0;
+    // Chance that such a child also starts a session of its own, as a daemon does, so that only
+    // a cgroup still holds it together with its client.
+    double grandchildSession = 0.0;
 };
 
 inline constexpr const char* kGrandchildFile = "orva_sim_grandchild.pid";
@@ -44,6 +47,7 @@ struct Failures {
     bool crash = false;
     bool exitAtOnce = false;
     bool grandchild = false;
+    bool grandchildSession = false;
 };
 
 // Draws from a generator seeded with the process id and the time, so concurrent runs differ.

@@ -184,11 +184,14 @@ void SleepSeconds(double seconds) {
 }
 
 // A child that outlives its run unless someone ends it: it leaves the directory and the title
-// behind, so neither a search by title nor by directory finds it.
-void LeaveGrandchild() {
+// behind, so neither a search by title nor by directory finds it; with ownSession it leaves the
+// run's session and process group too.
+void LeaveGrandchild(bool ownSession) {
     pid_t child = fork();
     if (child != 0)
         return;
+    if (ownSession && setsid() < 0)
+        _exit(1);
     std::string pid = std::to_string(getpid()) + "\n";
     int fd = open(kGrandchildFile, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd >= 0) {
@@ -228,8 +231,8 @@ int main(int argc, char** argv) {
         return Fail(std::string("cannot find this program's directory; set ") + kServerVariable);
     if (!server.RecordRun(RunRecord(invocation)))
         Fail("cannot append to " + server.Dir() + "/" + kRunsLog);
-    if (DrawFailures(knobs).grandchild)
-        LeaveGrandchild();
+    if (Failures failures = DrawFailures(knobs); failures.grandchild)
+        LeaveGrandchild(failures.grandchildSession);
     WorkingDirectory started = CurrentDirectory();
     int code = invocation.transmit ? RunTransmit(knobs, server) : RunProcessing(knobs);
     // A client must never find its directory renamed or deleted under it: say so where the tests
