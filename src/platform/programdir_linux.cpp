@@ -3,6 +3,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <pwd.h>
 #include <string_view>
 #include <sys/stat.h>
@@ -70,10 +71,20 @@ std::string UsersDataDirectory() {
     return IsPrivateDirectory(dir) ? dir : std::string();
 }
 
+// path without its "." parts and doubled slashes, as "./vantrel" gives them; ".." stays, since
+// through a symbolic link it need not lead where the text says.
+std::string WithoutDotParts(const std::string& path) {
+    std::filesystem::path tidy;
+    for (const std::filesystem::path& part : std::filesystem::path(path))
+        if (part != "." && !part.empty())
+            tidy /= part;
+    return tidy.empty() ? path : tidy.string();
+}
+
 // The absolute form of path without resolving symbolic links.
 std::string Absolute(const std::string& path) {
     if (!path.empty() && path[0] == '/')
-        return path;
+        return WithoutDotParts(path);
     std::string cwd(4096, '\0');
     while (::getcwd(cwd.data(), cwd.size()) == nullptr) {
         if (errno != ERANGE)
@@ -81,7 +92,7 @@ std::string Absolute(const std::string& path) {
         cwd.resize(cwd.size() * 2);
     }
     cwd.resize(cwd.find('\0'));
-    return JoinPath(cwd, path);
+    return WithoutDotParts(JoinPath(cwd, path));
 }
 
 } // namespace

@@ -132,7 +132,7 @@ TEST(EndToEnd, StatusNotifierHostOneCopyPerDirectoryAndACommandLineThatAnswers) 
     SniDesktop sni;
     sni.env = desktop;
     sni.env["DBUS_SESSION_BUS_ADDRESS"] = *address;
-    ASSERT_TRUE(WaitFor([&] { return RunToEnd({*xwininfo, "-root"}, sni.env).exitCode == 0; }, 20s)) << "no display";
+    ASSERT_TRUE(WaitFor([&] { return RunToEnd({*xwininfo, "-root"}, sni.env).exitCode == 0; }, 120s)) << "no display";
     CChild host({*panel, "--disable-wm-check"}, sni.env, {}, logs + "/xfce4-panel.log");
     ASSERT_TRUE(WaitFor([&] { return sni.WatcherProperty("IsStatusNotifierHostRegistered").find("true") !=
                                      std::string::npos; },
@@ -157,7 +157,7 @@ TEST(EndToEnd, StatusNotifierHostOneCopyPerDirectoryAndACommandLineThatAnswers) 
                                      std::string::npos; },
                         30s))
         << "the icon did not register with the host";
-    EXPECT_TRUE(WaitFor(windowShown, 30s)) << "the dialog was not shown";
+    EXPECT_TRUE(WaitFor(windowShown, 120s)) << "the dialog was not shown";
     ASSERT_TRUE(WaitFor([&] { return ProcessingClients(program).size() == 2; }, 60s)) << "two clients never processed";
     std::vector<ClientProcess> before = ProcessingClients(program);
 
@@ -215,9 +215,9 @@ TEST(EndToEnd, StatusNotifierHostOneCopyPerDirectoryAndACommandLineThatAnswers) 
         EXPECT_EQ(RunToEnd({*import, "-window", "root", shot}, env).exitCode, 0);
     }
     click("1");
-    EXPECT_TRUE(WaitFor([&] { return !windowShown(); }, 20s)) << "a click did not hide the window";
+    EXPECT_TRUE(WaitFor([&] { return !windowShown(); }, 120s)) << "a click did not hide the window";
     click("1");
-    EXPECT_TRUE(WaitFor(windowShown, 20s)) << "a second click did not show it again";
+    EXPECT_TRUE(WaitFor(windowShown, 120s)) << "a second click did not show it again";
 
     // The right button: the host opens the menu it was handed.
     click("3");
@@ -240,7 +240,7 @@ TEST(EndToEnd, StatusNotifierHostOneCopyPerDirectoryAndACommandLineThatAnswers) 
     ASSERT_TRUE(status.has_value()) << "the menu's Exit did not end the program";
     EXPECT_TRUE(WIFEXITED(*status));
     EXPECT_EQ(WEXITSTATUS(*status), 0);
-    EXPECT_TRUE(WaitFor([&] { return ClientsBeneath(program).empty(); }, 30s)) << "a client was left running";
+    EXPECT_TRUE(WaitFor([&] { return ClientsBeneath(program).empty(); }, 120s)) << "a client was left running";
 }
 
 } // namespace

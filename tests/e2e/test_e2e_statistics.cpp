@@ -56,7 +56,7 @@ TEST(EndToEnd, StatisticsWindowDrawsAYearOfResults) {
     CVirtualDisplay server(*xvfb, logs + "/xvfb-statistics.log");
     ASSERT_FALSE(server.Name().empty()) << "Xvfb did not start";
     const Environment x = MergedEnvironment({{"DISPLAY", server.Name()}});
-    ASSERT_TRUE(WaitFor([&] { return RunToEnd({*xwininfo, "-root"}, x).exitCode == 0; }, 20s)) << "no display";
+    ASSERT_TRUE(WaitFor([&] { return RunToEnd({*xwininfo, "-root"}, x).exitCode == 0; }, 120s)) << "no display";
     const Environment env = MergedEnvironment(
         {{"DISPLAY", server.Name()},
          {"QT_QPA_PLATFORM", "xcb"},
@@ -65,7 +65,7 @@ TEST(EndToEnd, StatisticsWindowDrawsAYearOfResults) {
     CChild vantrel({program + "/vantrel"}, env, program, logs + "/vantrel-statistics.log");
     ASSERT_TRUE(vantrel.Started());
     std::string dialog;
-    ASSERT_TRUE(WaitFor([&] { return !(dialog = FirstWindow(*xdotool, x, "Vantrel")).empty(); }, 30s))
+    ASSERT_TRUE(WaitFor([&] { return !(dialog = FirstWindow(*xdotool, x, "Vantrel")).empty(); }, 120s))
         << "the dialog was not shown";
 
     // The window menu by keyboard: Alt+V opens "Vantrel", S chooses "Statistics...".

@@ -1,4 +1,5 @@
 #include <cstdlib>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <optional>
 #include <string>
@@ -44,6 +45,12 @@ TEST(ProgramLocation, PortableCopyKeepsItsCacheBesideItself) {
     auto location = ResolveProgramLocation(dir / "vantrel", dir / "vantrel");
     EXPECT_EQ(location.directory, dir.Path());
     EXPECT_EQ(location.fileName, "vantrel");
+    // Started as ./vantrel from its folder: the folder is named as it is, not as "dir/.".
+    std::filesystem::path was = std::filesystem::current_path();
+    std::filesystem::current_path(dir.Path());
+    location = ResolveProgramLocation("./vantrel", dir / "vantrel");
+    std::filesystem::current_path(was);
+    EXPECT_EQ(location.directory, dir.Path());
 }
 
 TEST(ProgramLocation, InstalledCopyUsesTheUsersDataDirectoryNeverUsr) {
