@@ -6,6 +6,7 @@
 #include "core/options.h"
 #include "core/timings.h"
 #include "platform/fileops.h"
+#include "platform/process.h"
 #include "support/tempdir.h"
 #include "ui/clientchooser.h"
 #include "ui/systemtray.h"
@@ -106,6 +107,17 @@ struct ProgramDir {
         EXPECT_TRUE(platform::CopyFile(VANTREL_TEST_ORVA_SIM, client, false));
         ::chmod(client.c_str(), 0755);
     }
+
+    // A pass's transmit client runs on past the program's end, as it should; nothing outlives
+    // the test, whose directory goes with it.
+    ~ProgramDir() {
+        for (const auto& entry : platform::ListDirectory(dir.Path()))
+            for (const std::string& title : {"ORVA " + entry.name, "ORVA " + entry.name + " - Transmit"})
+                for (platform::ProcessHandle& running : platform::FindProcessesByTitle(title, dir / entry.name))
+                    running.Terminate();
+    }
+    ProgramDir(const ProgramDir&) = delete;
+    ProgramDir& operator=(const ProgramDir&) = delete;
 
     std::string Instance(unsigned n) const { return dir / std::to_string(n); }
     // An instance directory; knobs slow the simulated client down in it alone.
