@@ -144,6 +144,11 @@ void CVantrelController::ApplyDesiredCacheSize() {
     if (TransmitRunning())
         return;
     m_view.ReadFields(); // a refused number keeps its earlier value, which is applied
+    // A pass started just now may not have said so yet: the hold, not the flag, keeps it from
+    // walking the instances while they are renumbered.
+    std::unique_lock passes = m_transmitter->HoldOffPasses();
+    if (!passes.owns_lock())
+        return;
     CCacheStore& store = m_ctx.store;
     store.CompactInstances();
     // 64-bit counters: a desired size at the top of the unsigned range must not wrap the loops.
@@ -159,6 +164,7 @@ void CVantrelController::ApplyDesiredCacheSize() {
     const std::uint64_t count = store.CountInstances();
     for (std::uint64_t i = desired + 1; i <= count; ++i)
         store.SetStopAfterSend(static_cast<std::uint32_t>(i), true);
+    passes.unlock();
     m_engine->RestartEngine();
     RefreshCounters();
     ShowFields();

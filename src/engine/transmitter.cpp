@@ -27,6 +27,10 @@ unsigned CTransmitter::RetryTimerId() const {
     return m_RetryTimerId.load();
 }
 
+std::unique_lock<std::mutex> CTransmitter::HoldOffPasses() {
+    return std::unique_lock(m_TransmitLock, std::try_to_lock);
+}
+
 PassRecord CTransmitter::LastPass() const {
     std::lock_guard lock(m_timerLock);
     return m_lastPass;

@@ -72,6 +72,11 @@ public:
     unsigned RetryTimerId() const;
     // The last pass that walked the whole cache (one cut short by exit is not counted).
     PassRecord LastPass() const;
+    // For the dialog's thread while it renumbers, adds or retires instances: owns the pass lock
+    // when no pass holds it, and a pass started meanwhile waits until the hold ends. Empty while
+    // a pass holds the cache. A pass that walked during a renumbering could meet one result
+    // under its old number and again under its new one, and log it twice.
+    std::unique_lock<std::mutex> HoldOffPasses();
 
     // The dialog's WM_APP_1 handler, after its recount: a result that finished while the pass ran
     // was never met by it, and no later message may come to send it (a finished cache posts

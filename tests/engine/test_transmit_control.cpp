@@ -2,6 +2,7 @@
 #include "platform/process.h"
 #include "test_transmit_fixture.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -333,6 +334,40 @@ TEST_F(TransmitTest, AResultThatFinishedDuringAPassIsSentWhenThePassEnds) {
     transmitter->OnPassEnded(3, 0);
     EXPECT_FALSE(transmitter->TransmitRunning());
     EXPECT_EQ(Runs().size(), 3u);
+}
+
+TEST_F(TransmitTest, APassStartedWhileTheCacheIsRenumberedWaitsAndLogsTheMovedResultOnce) {
+    options.LogEnabled = true;
+    MakeEmpty(1);
+    MakeResult(2);
+    {
+        std::unique_lock hold = transmitter->HoldOffPasses();
+        ASSERT_TRUE(hold.owns_lock());
+        transmitter->TransmitToggle();
+        // The empty instance goes and the result moves down to 1 under the waiting pass.
+        store.CompactInstances();
+        ASSERT_EQ(store.GetInstanceState(1), IS_RESULT);
+        ASSERT_EQ(store.GetInstanceState(2), IS_MISSING);
+        std::vector<std::string> calls = host.Events();
+        EXPECT_EQ(std::count(calls.begin(), calls.end(), "running"), 0) << "the pass walked during the hold";
+    }
+    WaitForPassEnd();
+    EXPECT_EQ(RunDirs(), std::vector<std::string>{Inst(1)});
+    const std::string log = ReadFile(dir / "ORVALog.csv");
+    std::size_t rows = 0;
+    for (std::size_t at = log.find("wu2"); at != std::string::npos; at = log.find("wu2", at + 1))
+        ++rows;
+    EXPECT_EQ(rows, 1u) << log;
+
+    // While a pass holds the cache nothing may renumber it; once it has ended, the hold is free.
+    RefillWithResult(1);
+    SetKnobs(1, kSlowTransfer);
+    transmitter->TransmitToggle();
+    ASSERT_TRUE(WaitForRuns(2));
+    EXPECT_FALSE(transmitter->HoldOffPasses().owns_lock());
+    transmitter->TransmitToggle();
+    WaitForPassEnd();
+    EXPECT_TRUE(transmitter->HoldOffPasses().owns_lock());
 }
 
 } // namespace
