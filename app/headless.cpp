@@ -1,6 +1,6 @@
 // The program `vantrel --headless` becomes: the engine without a window, linked without the
 // toolkit's graphical libraries.
-#include "ui/host/headlessapp.h"
+#include "host/headlessapp.h"
 
 int main(int argc, char** argv) {
     vantrel::CHeadlessApp app(argc, argv);

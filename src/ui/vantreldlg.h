@@ -12,7 +12,7 @@
 #include <unordered_map>
 
 #include "control/vantrelcontroller.h"
-#include "ui/host/enginepump.h"
+#include "host/enginepump.h"
 
 class QAction;
 class QLabel;

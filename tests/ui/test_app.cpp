@@ -2,7 +2,7 @@
 // the order of the start, the cancelled choice, and every way the program ends.
 #include "platform/process.h"
 #include "test_dialog_support.h"
-#include "ui/host/messagechannel.h"
+#include "host/messagechannel.h"
 #include "control/programdirlock.h"
 #include "ui/vantrelapp.h"
 

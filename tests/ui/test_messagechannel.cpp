@@ -2,7 +2,7 @@
 // numbers accepted, and the command line that sends them.
 #include "platform/fileops.h"
 #include "support/tempdir.h"
-#include "ui/host/messagechannel.h"
+#include "host/messagechannel.h"
 #include "ui/vantrelapp.h"
 
 #include <QLocalSocket>

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "test_dialog_support.h"
-#include "ui/host/problemnotices.h"
+#include "host/problemnotices.h"
 #include "control/problemnotifier.h"
 
 namespace vantrel {

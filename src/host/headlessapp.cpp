@@ -1,11 +1,11 @@
-#include "ui/host/headlessapp.h"
+#include "host/headlessapp.h"
 
 #include "core/configfile.h"
 #include "engine/enginecontext.h"
-#include "ui/host/messagechannel.h"
-#include "ui/host/problemnotices.h"
-#include "ui/host/programstart.h"
-#include "ui/host/signalwatch.h"
+#include "host/messagechannel.h"
+#include "host/problemnotices.h"
+#include "host/programstart.h"
+#include "host/signalwatch.h"
 #include "platform/fileops.h"
 #include "platform/system.h"
 

@@ -1,4 +1,4 @@
-#include "ui/host/signalwatch.h"
+#include "host/signalwatch.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,10 +1,10 @@
-#include "ui/host/programstart.h"
+#include "host/programstart.h"
 
 #include "control/programdirlock.h"
 #include "control/statusreport.h"
 #include "control/vantrelcontroller.h"
-#include "ui/host/enginepump.h"
-#include "ui/host/messagechannel.h"
+#include "host/enginepump.h"
+#include "host/messagechannel.h"
 #include "platform/system.h"
 
 #include <QObject>

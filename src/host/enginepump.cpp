@@ -1,4 +1,4 @@
-#include "ui/host/enginepump.h"
+#include "host/enginepump.h"
 
 #include "control/vantrelcontroller.h"
 

@@ -1,4 +1,4 @@
-#include "ui/host/problemnotices.h"
+#include "host/problemnotices.h"
 
 #include <algorithm>
 

@@ -6,7 +6,7 @@
 #include "core/options.h"
 #include "core/runningslots.h"
 #include "core/timings.h"
-#include "ui/host/enginepump.h"
+#include "host/enginepump.h"
 
 #include <memory>
 #include <optional>

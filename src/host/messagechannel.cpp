@@ -1,4 +1,4 @@
-#include "ui/host/messagechannel.h"
+#include "host/messagechannel.h"
 
 #include "platform/fileops.h"
 

@@ -1,9 +1,9 @@
-#include "ui/host/statusquery.h"
+#include "host/statusquery.h"
 
 #include "control/programdirlock.h"
 #include "control/statusreport.h"
-#include "ui/host/messagechannel.h"
-#include "ui/host/programstart.h"
+#include "host/messagechannel.h"
+#include "host/programstart.h"
 #include "platform/fileops.h"
 
 #include <QCoreApplication>
