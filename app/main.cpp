@@ -1,5 +1,6 @@
 // The desktop program: `vantrel --help`, `--version` and `vantrel --post N` answer without a
 // window; a start without a display says so; anything else starts Vantrel.
+#include "ui/commandline.h"
 #include "ui/vantrelapp.h"
 
 int main(int argc, char** argv) {

@@ -1,5 +1,6 @@
 #include "control/trayrules.h"
 
+#include <cmath>
 #include <cstdio>
 #include <string_view>
 
@@ -80,6 +81,12 @@ std::string FitTrayTip(const std::string& tip, std::size_t maxBytes) {
     std::string fitted = tip.substr(0, cut);
     TrimDanglingSeparators(fitted);
     return fitted;
+}
+
+float BarPercentOf(float fraction) {
+    if (std::isnan(fraction) || fraction <= 0.0f)
+        return 0.0f;
+    return fraction > 1.0f ? 100.0f : fraction * 100.0f;
 }
 
 } // namespace vantrel

@@ -62,6 +62,9 @@ inline unsigned ChooseTrayIcon(bool transmitRunning, const CacheCounters& counte
                           counters.ReadyToTransmit, counters.NeedToFill);
 }
 
+// A completion fraction as the bar and the tooltip show it: 0 to 100, and 0 for no number.
+float BarPercentOf(float fraction);
+
 // The tooltip: "Vantrel", the watched work unit's percentage when monitoring is on, and on a
 // second line what waits to be returned and filled. Not cut to kMaxTrayTip (FitTrayTip does).
 std::string ComposeTrayTip(bool monitorProgress, float percent, unsigned readyToTransmit, unsigned needToFill);

@@ -25,14 +25,41 @@ private:
     IDialogView& m_view;
 };
 
+// A program without a window: its options are its fields, and nothing is shown.
+class CNoWindow final : public IDialogView {
+public:
+    bool ReadFields() override { return true; }
+    void ReadFieldsQuietly() override {}
+    bool FieldsAcceptable() const override { return true; }
+    void ShowFields() override {}
+    void SetIcon(unsigned) override {}
+    void SetTrayTip(const std::string&) override {}
+    void ShowProgress(const ProgressFigures&) override {}
+    void ShowNotice(const std::string&) override {}
+    void SetWaitCursor(bool) override {}
+    void EnableServerControls(const ServerControlStates&) override {}
+    void HideAffinityCheckBox() override {}
+    void ShowProgramDirectory(const std::string&) override {}
+    void TransmitStateChanged(bool) override {}
+    void PostSysCommand(unsigned) override {}
+    bool IsMinimized() const override { return false; }
+    void EndDialog() override {}
+};
+
+IDialogView& NoWindow() {
+    static CNoWindow none;
+    return none;
+}
+
 } // namespace
 
-CVantrelController::CVantrelController(CEngineContext& ctx, IDialogView& view, std::vector<std::string> arguments,
-                                       std::string configPath)
-    : m_ctx(ctx), m_view(view), m_arguments(std::move(arguments)), m_strConfigPath(std::move(configPath)),
+CVantrelController::CVantrelController(CEngineContext& ctx, IDialogView* view, IScheduler& scheduler,
+                                       std::vector<std::string> arguments, std::string configPath)
+    : m_ctx(ctx), m_view(view != nullptr ? *view : NoWindow()), m_scheduler(scheduler),
+      m_arguments(std::move(arguments)), m_strConfigPath(std::move(configPath)),
       m_watcher(std::make_unique<CWatcher>(ctx)), m_engine(std::make_unique<CProcessEngine>(ctx, *this, *m_watcher)),
       m_transmitter(std::make_unique<CTransmitter>(ctx, *this)),
-      m_monitor(std::make_unique<CProgressMonitor>(ctx.store)) {
+      m_monitor(std::make_unique<CProgressMonitor>(ctx.store)), m_self(std::make_shared<CVantrelController*>(this)) {
     m_watcher->SetWatchedInstanceChooser([engine = m_engine.get()] { return engine->ChooseWatchedInstance(); });
 }
 
@@ -135,7 +162,7 @@ void CVantrelController::ShowFields() {
 }
 
 void CVantrelController::UpdateTrayTip() {
-    m_view.SetTrayTip(ComposeTrayTip(m_ctx.options.MonitorProgress, m_view.BarPercent(), m_counters.ReadyToTransmit,
+    m_view.SetTrayTip(ComposeTrayTip(m_ctx.options.MonitorProgress, ProgressPercent(), m_counters.ReadyToTransmit,
                                      m_counters.NeedToFill));
 }
 
@@ -210,6 +237,10 @@ StatusReport CVantrelController::Status() const {
                                                                       : "";
     report.RetryTimerArmed = m_transmitter->RetryTimerId() != 0;
     return report;
+}
+
+float CVantrelController::ProgressPercent() const {
+    return BarPercentOf(m_progress.Fraction);
 }
 
 bool CVantrelController::TransmitRunning() const {
@@ -315,7 +346,9 @@ bool CVantrelController::Exit() {
         return false;
     // Disarms the retry timer and lets a running pass end cleanly; its client runs on.
     m_transmitter->Shutdown();
+    m_bEnded = true;
     m_view.EndDialog();
+    m_scheduler.End();
     return true;
 }
 
@@ -343,11 +376,11 @@ void CVantrelController::TransmitStateChanged(bool running) {
 }
 
 void CVantrelController::ArmRetryTimer(std::chrono::milliseconds period) {
-    m_view.ArmRetryTimer(period);
+    m_scheduler.ArmRetryTimer(period);
 }
 
 void CVantrelController::KillRetryTimer() {
-    m_view.KillRetryTimer();
+    m_scheduler.KillRetryTimer();
 }
 
 void CVantrelController::TakeControlValues() {
@@ -355,9 +388,9 @@ void CVantrelController::TakeControlValues() {
 }
 
 bool CVantrelController::ScheduleFill(std::chrono::milliseconds delay) {
-    return m_view.CallLater(delay, [this] {
-        if (!m_bShutDown)
-            m_engine->ContinueFill();
+    return m_scheduler.CallLater(delay, [self = std::weak_ptr(m_self)] {
+        if (auto alive = self.lock(); alive && !(*alive)->m_bShutDown)
+            (*alive)->m_engine->ContinueFill();
     });
 }
 

@@ -9,6 +9,8 @@
 
 #include "core/cachestore.h"
 #include "core/configuration.h"
+#include "control/dialogview.h"
+#include "control/scheduler.h"
 #include "control/statusreport.h"
 #include "data/progress.h"
 #include "engine/enginecontext.h"
@@ -17,17 +19,10 @@
 #include "engine/watcher.h"
 
 // The main dialog's logic without a toolkit: every handler, the engine's messages, start-up and
-// exit. The Qt dialog is a thin view over it (IDialogView) and forwards its widgets' signals here;
-// tests drive it directly with a view of their own.
+// exit. A window is a thin view over it (IDialogView) and forwards its widgets' signals here; the
+// engine's messages and timers reach it through the front end's scheduler. Tests drive it with a
+// view and a scheduler of their own.
 namespace vantrel {
-
-// System commands the dialog posts to itself.
-inline constexpr unsigned SC_MINIMIZE = 0xF020;
-inline constexpr unsigned SC_CLOSE = 0xF060;
-inline constexpr unsigned SC_RESTORE = 0xF120;
-inline constexpr unsigned kAboutCommand = 0x10;
-inline constexpr unsigned kTransmitCommand = 0x20;
-inline constexpr unsigned kStatisticsCommand = 0x40;
 
 // The line the window shows once when the system will not raise the watched client's priority.
 inline constexpr const char* kPriorityRefusedNotice =
@@ -37,55 +32,12 @@ inline constexpr const char* kPriorityRefusedNotice =
 // wParam of the registered message that ends the program.
 inline constexpr unsigned kExitRequest = 16;
 
-// What the dialog window does for the logic. Called on the dialog's thread, except where noted.
-class IDialogView {
-public:
-    virtual ~IDialogView() = default;
-
-    // Copies every edit into its option (MaxProcesses, DesiredCacheSize, ServerHost, ServerPort,
-    // SocksUser, SocksPassword). A number that is refused shows "Please enter a positive
-    // integer.", puts the focus back on its field and leaves the option as it was: false then.
-    virtual bool ReadFields() = 0;
-    // Writes every option and counter into its control, overwriting what was typed and not applied.
-    virtual void ShowFields() = 0;
-
-    virtual void SetIcon(unsigned iconId) = 0;                // the dialog's and the tray's icon
-    virtual void SetTrayTip(const std::string& tip) = 0;
-    virtual void ShowProgress(const ProgressFigures& figures) = 0; // the three time fields and the bar
-    virtual float BarPercent() const = 0;                      // the bar's completion, 0 to 100
-    virtual void SetWaitCursor(bool on) = 0;
-    virtual void PostSysCommand(unsigned command) = 0;         // runs after the current handler
-    virtual void EnableServerControls(const ServerControlStates& states) = 0;
-    virtual void HideAffinityCheckBox() = 0;
-    virtual bool IsMinimized() const = 0;
-    virtual void EndDialog() = 0;
-
-    // Any thread: the transmit pass began or ended (Transmit caption and system-menu item).
-    virtual void TransmitStateChanged(bool running) = 0;
-    // Any thread: arm or stop the retry timer (kRetryTimerId); when it fires, OnTimer.
-    virtual void ArmRetryTimer(std::chrono::milliseconds period) = 0;
-    virtual void KillRetryTimer() = 0;
-
-    // ReadFields without a word to the user: a number that would be refused keeps its option's
-    // earlier value. For reads the user did not ask for (an automatic pass starting).
-    virtual void ReadFieldsQuietly() { ReadFields(); }
-    // A line in the window that tells the user something went wrong without stopping anything.
-    virtual void ShowNotice(const std::string& text) { (void)text; }
-    // Runs fn on the dialog's thread from its event loop once delay has passed (not after the
-    // dialog has gone); false when the view cannot, and nothing is run.
-    virtual bool CallLater(std::chrono::milliseconds delay, std::function<void()> fn) {
-        (void)delay;
-        (void)fn;
-        return false;
-    }
-};
-
 class CVantrelController final : public IEngineHost, public ITransmitHost, public IOptionsView {
 public:
-    // arguments: the process command line after the program name. configPath: the
-    // configuration file beside the executable.
-    CVantrelController(CEngineContext& ctx, IDialogView& view, std::vector<std::string> arguments,
-                       std::string configPath);
+    // view: the window, or none for a program without one. arguments: the process command line
+    // after the program name. configPath: the configuration file beside the executable.
+    CVantrelController(CEngineContext& ctx, IDialogView* view, IScheduler& scheduler,
+                       std::vector<std::string> arguments, std::string configPath);
     ~CVantrelController() override;
     CVantrelController(const CVantrelController&) = delete;
     CVantrelController& operator=(const CVantrelController&) = delete;
@@ -112,6 +64,10 @@ public:
     // the retry timer's remaining time is the view's to add.
     StatusReport Status() const;
     bool TransmitRunning() const;
+    // Exit has ended the dialog.
+    bool HasEnded() const { return m_bEnded; }
+    // The bar's completion as last shown, 0 to 100.
+    float ProgressPercent() const;
     const char* TransmitCaption() const;
 
     // Handlers; checked is the control's new state.
@@ -169,7 +125,8 @@ private:
     void UpdateNotice();
 
     CEngineContext& m_ctx;
-    IDialogView& m_view;
+    IDialogView& m_view; // the window, or one that shows nothing
+    IScheduler& m_scheduler;
     std::vector<std::string> m_arguments;
     std::string m_strConfigPath;
     CacheCounters m_counters;
@@ -179,6 +136,9 @@ private:
     std::unique_ptr<CTransmitter> m_transmitter;
     std::unique_ptr<CProgressMonitor> m_monitor;
     bool m_bShutDown = false;
+    bool m_bEnded = false;
+    // Calls handed to the scheduler see whether the controller still exists.
+    std::shared_ptr<CVantrelController*> m_self;
     bool m_bPriorityRefusalShown = false;
     std::string m_strClientNotice; // empty while the client can be executed
 };

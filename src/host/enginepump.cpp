@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QThread>
+#include <algorithm>
 #include <utility>
 
 namespace vantrel {
@@ -38,6 +39,14 @@ CEnginePump::CEnginePump(QObject* parent) : QObject(parent) {
 void CEnginePump::End() {
     m_bEnded = true;
     m_retryTimer.stop();
+    if (m_endLoop)
+        m_endLoop();
+}
+
+std::optional<std::chrono::milliseconds> CEnginePump::RetryTimerRemaining() const {
+    if (!m_retryTimer.isActive())
+        return std::nullopt;
+    return std::chrono::milliseconds(std::max(0, m_retryTimer.remainingTime()));
 }
 
 void CEnginePump::Post(unsigned message) {
@@ -77,8 +86,10 @@ void CEnginePump::KillRetryTimer() {
 }
 
 bool CEnginePump::CallLater(std::chrono::milliseconds delay, std::function<void()> fn) {
+    if (m_bEnded)
+        return false;
     QTimer::singleShot(delay, this, [this, fn = std::move(fn)] {
-        if (m_controller != nullptr)
+        if (!m_bEnded)
             fn();
     });
     return true;

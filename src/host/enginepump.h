@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/messagetarget.h"
+#include "control/scheduler.h"
 
 #include <QObject>
 #include <QTimer>
@@ -13,27 +13,26 @@ namespace vantrel {
 
 class CVantrelController;
 
-// The dialog's message loop for the engine, the same for a window and for the headless program:
-// engine messages posted from any thread, the retry timer armed and killed from any thread, and
-// calls run later, all delivered to the controller on the thread that owns the pump.
-class CEnginePump final : public QObject, public IMessageTarget {
+// The Qt event loop as the scheduler of both Linux programs, with a window and without: engine
+// messages posted from any thread, the retry timer armed and killed from any thread, and calls
+// run later, all delivered on the thread that owns the pump.
+class CEnginePump final : public QObject, public IScheduler {
 public:
     explicit CEnginePump(QObject* parent = nullptr);
 
-    // Without a controller (before, or after nullptr) messages, timers and later calls go nowhere.
-    void Attach(CVantrelController* controller) { m_controller = controller; }
-    // The dialog has ended: the retry timer stops and is not armed again.
-    void End();
-
-    // IMessageTarget: any thread.
+    // IScheduler. Without a controller (before, or after nullptr) messages and timers go nowhere.
+    void Attach(CVantrelController* controller) override { m_controller = controller; }
+    // Then runs what SetLoopEnd named.
+    void End() override;
     void Post(unsigned message) override;
-    // Any thread; a kill asked for after an arm wins, even when its call arrives first.
-    void ArmRetryTimer(std::chrono::milliseconds period);
-    void KillRetryTimer();
-    // Runs fn after delay on the pump's thread, while a controller is attached.
-    bool CallLater(std::chrono::milliseconds delay, std::function<void()> fn);
-    // Runs fn on the pump's thread: now when called there, else queued.
-    void RunOnOwnThread(std::function<void()> fn);
+    void ArmRetryTimer(std::chrono::milliseconds period) override;
+    void KillRetryTimer() override;
+    std::optional<std::chrono::milliseconds> RetryTimerRemaining() const override;
+    bool CallLater(std::chrono::milliseconds delay, std::function<void()> fn) override;
+    void RunOnOwnThread(std::function<void()> fn) override;
+
+    // What ends the front end's loop once the dialog has ended; none: the window's end does.
+    void SetLoopEnd(std::function<void()> endLoop) { m_endLoop = std::move(endLoop); }
 
     const QTimer& RetryTimer() const { return m_retryTimer; }
 
@@ -47,6 +46,7 @@ private:
     std::atomic<std::uint64_t> m_nTimerRequests{0};
     std::atomic<std::uint64_t> m_nLastKillRequest{0};
     bool m_bEnded = false;
+    std::function<void()> m_endLoop;
 };
 
 } // namespace vantrel

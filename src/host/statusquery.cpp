@@ -3,7 +3,7 @@
 #include "control/programdirlock.h"
 #include "control/statusreport.h"
 #include "host/messagechannel.h"
-#include "host/programstart.h"
+#include "control/startplace.h"
 #include "platform/fileops.h"
 
 #include <QCoreApplication>

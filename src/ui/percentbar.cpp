@@ -1,5 +1,7 @@
 #include "ui/percentbar.h"
 
+#include "control/trayrules.h"
+
 #include <QFontMetrics>
 #include <QPainter>
 #include <climits>
@@ -64,12 +66,7 @@ CPercentBar::CPercentBar(QWidget* parent) : QLineEdit(parent) {
 }
 
 void CPercentBar::SetPercent(float fraction) {
-    if (std::isnan(fraction) || fraction <= 0.0f)
-        m_fPercent = 0.0f;
-    else if (fraction > 1.0f)
-        m_fPercent = 100.0f;
-    else
-        m_fPercent = fraction * 100.0f;
+    m_fPercent = BarPercentOf(fraction);
     setText(FormatPercentLabel(m_fPercent));
     update();
 }

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "core/cachestore.h"
-#include "core/options.h"
-#include "core/runningslots.h"
+#include "control/programsession.h"
 #include "core/timings.h"
+#include "host/enginepump.h"
+#include "host/localcopychannel.h"
+#include "host/signalstop.h"
 #include "ui/clientchooser.h"
-#include "control/programdirlock.h"
 #include "ui/systemtray.h"
 
 #include <QObject>
@@ -20,12 +20,8 @@ class QApplication;
 namespace vantrel {
 
 class CMessageChannel;
-class CProblemNotices;
-class CSignalWatch;
 class CVantrelApp;
-class CVantrelController;
 class CVantrelDlg;
-struct CEngineContext;
 
 // What start-up takes from the world. Every member left empty means the real thing; tests give
 // their own program directory, answers, runtime directory and durations.
@@ -40,23 +36,11 @@ struct AppEnvironment {
     std::function<void(CVantrelApp&)> onStarted;
 };
 
-// `vantrel --help`, `-h`, `--version` and `vantrel --post N [--program-dir DIR]`, which need
-// neither a client nor a window, and a mistyped `--option` (exit code 2). The exit code when the
-// command line asked for one of them or was refused, else none.
-std::optional<int> RunCommandLineRequest(int argc, char** argv);
-
-// Exit code 1 with one line on stderr when the toolkit would find no display to open; else none.
-std::optional<int> CheckDisplay(int argc, char** argv);
-// That line.
-std::string NoDisplayMessage();
-
-// The usage text of --help.
-std::string UsageText();
-
-// Start-up and exit: the application object, the cache store with the client's choice, the slot
-// table, the options and the tray; then the message channel, the engine's context, the
-// controller and the dialog; the dialog's initialisation, the event loop, and after it the
-// engine's shutdown. Objects go in the reverse order, so no thread outlives what it uses.
+// The desktop program: the application object, then the program session, to which it gives the
+// client's choice through the file dialog, the window (the tray icon and the dialog, made once the
+// client is chosen), the event loop as the scheduler, the local sockets to the other copies and
+// the termination signals. After the event loop the session shuts the engine down; objects go in
+// the reverse order, so no thread outlives what it uses.
 class CVantrelApp final : public QObject {
     Q_OBJECT
 public:
@@ -76,12 +60,12 @@ public:
     void EndFromOutside();
 
     // The objects of a running program (null before they exist and after Run).
-    CCacheStore* Store() const { return m_store.get(); }
+    CCacheStore* Store() const;
     CSystemTray* Tray() const { return m_tray.get(); }
-    CMessageChannel* Channel() const { return m_channel.get(); }
+    CMessageChannel* Channel() const;
     CVantrelDlg* Dialog() const { return m_dialog.get(); }
-    CVantrelController* Controller() const { return m_controller.get(); }
-    const COptions& Options() const { return m_options; }
+    CVantrelController* Controller() const;
+    const COptions& Options() const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -90,9 +74,6 @@ private:
     void ConfigureApplication();
     // The exit code when the program ends during start-up (no client, handed over), else none.
     std::optional<int> StartUp();
-    // Another copy holds this program directory: ask it to show its window. The exit code.
-    std::optional<int> HandOver(const std::string& programDir);
-    void ConnectChannel();
     void TearDown();
 
     AppEnvironment m_env;
@@ -101,19 +82,13 @@ private:
     std::unique_ptr<QApplication> m_app;
     bool m_bPreviousQuitOnLastWindowClosed = true;
     CQtUserPrompts m_qtPrompts;
-    std::string m_strExecutable;
-    CProgramDirLock m_lock; // held from before the cache is first looked at until the process ends
-    // The process-wide objects, in the order they come into being.
-    CRunningSlots m_slots; // before the store, which refers to it
-    std::unique_ptr<CCacheStore> m_store;
-    COptions m_options;
+    // What the session is given, made before it and gone after it.
+    std::unique_ptr<CEnginePump> m_pump;
+    std::unique_ptr<CLocalCopyChannel> m_channel;
+    std::unique_ptr<CSignalStop> m_stopRequests;
     std::unique_ptr<CSystemTray> m_tray;
-    std::unique_ptr<CProblemNotices> m_notices; // outlives the engine, which reports to it
-    std::unique_ptr<CMessageChannel> m_channel;
-    std::unique_ptr<CVantrelDlg> m_dialog; // before the context: the engine reports to it
-    std::unique_ptr<CEngineContext> m_ctx;
-    std::unique_ptr<CVantrelController> m_controller;
-    std::unique_ptr<CSignalWatch> m_signals;
+    std::unique_ptr<CVantrelDlg> m_dialog;
+    std::unique_ptr<CProgramSession> m_session;
 };
 
 } // namespace vantrel

@@ -76,7 +76,6 @@ CVantrelDlg::~CVantrelDlg() {
 
 void CVantrelDlg::AttachController(CVantrelController* controller) {
     m_controller = controller;
-    m_pump.Attach(controller);
     if (m_controller != nullptr)
         UpdateTransmitState();
 }
@@ -196,9 +195,6 @@ void CVantrelDlg::ShowNotice(const std::string& text) {
     m_notice->setVisible(!text.empty());
 }
 
-bool CVantrelDlg::CallLater(std::chrono::milliseconds delay, std::function<void()> fn) {
-    return m_pump.CallLater(delay, std::move(fn));
-}
 
 QLineEdit* CVantrelDlg::CopyFields() {
     QLineEdit* refused = nullptr;
@@ -328,9 +324,6 @@ void CVantrelDlg::ShowProgress(const ProgressFigures& figures) {
     m_bar->SetPercent(figures.Fraction);
 }
 
-float CVantrelDlg::BarPercent() const {
-    return m_bar->Percent();
-}
 
 void CVantrelDlg::SetWaitCursor(bool on) {
     if (on) {
@@ -365,7 +358,6 @@ void CVantrelDlg::EndDialog() {
     if (!m_bEnded && m_bEverShown)
         SaveWindowPlace(m_store.GetProgramDir(), saveGeometry());
     m_bEnded = true;
-    m_pump.End();
     done(QDialog::Accepted);
 }
 
@@ -383,17 +375,6 @@ void CVantrelDlg::UpdateTransmitState() {
     m_transmitAction->setEnabled(!m_controller->TransmitRunning());
 }
 
-void CVantrelDlg::ArmRetryTimer(std::chrono::milliseconds period) {
-    m_pump.ArmRetryTimer(period);
-}
-
-void CVantrelDlg::KillRetryTimer() {
-    m_pump.KillRetryTimer();
-}
-
-void CVantrelDlg::Post(unsigned message) {
-    m_pump.Post(message);
-}
 
 bool CVantrelDlg::event(QEvent* event) {
     if (event->type() == QEvent::Show)

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "core/options.h"
-#include "engine/messagetarget.h"
 
 #include <QDialog>
 #include <QIcon>
@@ -12,7 +11,6 @@
 #include <unordered_map>
 
 #include "control/vantrelcontroller.h"
-#include "host/enginepump.h"
 
 class QAction;
 class QLabel;
@@ -40,9 +38,9 @@ inline constexpr const char* kEmptyCacheHint =
     "Desired Cache Size sets how many work units Vantrel keeps: enter a number to begin.";
 
 // The main window: a thin view over CVantrelController. It shows the options, counters and
-// progress, forwards every widget's signal to the controller, receives the engine's messages
-// (Post, from any thread) and minimises into the notification area instead of closing.
-class CVantrelDlg final : public QDialog, public IDialogView, public IMessageTarget {
+// progress, forwards every widget's signal to the controller and minimises into the
+// notification area instead of closing.
+class CVantrelDlg final : public QDialog, public IDialogView {
     Q_OBJECT
 public:
     static constexpr int kDialogId = 102;
@@ -77,24 +75,20 @@ public:
     void AllowClose() { m_bCloseAllowed = true; }
     // EndDialog has run.
     bool HasEnded() const { return m_bEnded; }
-    // Every number field holds a number it takes, so reading the fields would refuse nothing.
-    bool FieldsAcceptable() const;
-    // Another copy runs: the title and the tooltip's first line name this copy's program
-    // directory (shortened with ~).
-    void ShowProgramDirectory(const std::string& dir);
 
     // IDialogView
     bool ReadFields() override;
     void ReadFieldsQuietly() override;
+    bool FieldsAcceptable() const override;
+    // The title and the tooltip's first line name dir, shortened with ~.
+    void ShowProgramDirectory(const std::string& dir) override;
     void ShowNotice(const std::string& text) override;
-    bool CallLater(std::chrono::milliseconds delay, std::function<void()> fn) override;
     // The notice line under the controls (hidden while there is nothing to say).
     QLabel* NoticeLine() const { return m_notice; }
     void ShowFields() override;
     void SetIcon(unsigned iconId) override;
     void SetTrayTip(const std::string& tip) override;
     void ShowProgress(const ProgressFigures& figures) override;
-    float BarPercent() const override;
     void SetWaitCursor(bool on) override;
     void PostSysCommand(unsigned command) override;
     void EnableServerControls(const ServerControlStates& states) override;
@@ -102,20 +96,11 @@ public:
     bool IsMinimized() const override;
     void EndDialog() override;
     void TransmitStateChanged(bool running) override;
-    void ArmRetryTimer(std::chrono::milliseconds period) override;
-    void KillRetryTimer() override;
-
-    // IMessageTarget: any thread.
-    void Post(unsigned message) override;
 
     // Opens the statistics window, or brings it to the front; null before the first opening.
     void ShowStatistics();
     CStatisticsWnd* StatisticsWindow() const { return m_statistics; }
 
-    // The retry timer, for tests.
-    const QTimer& RetryTimer() const { return m_pump.RetryTimer(); }
-    // The engine's messages and timers.
-    CEnginePump& Pump() { return m_pump; }
 
 public slots:
     // Enter: apply both numeric fields; the dialog stays open.
@@ -171,7 +156,6 @@ private:
     std::unordered_map<int, QWidget*> m_controls; // by dialog id; the dialog owns the widgets
     unsigned m_nIconId;
     QIcon m_currentIcon;
-    CEnginePump m_pump;
 
     bool m_bMinimized = false; // minimised by command, hidden in the tray or on the task bar
     bool m_bEnded = false;

@@ -88,7 +88,7 @@ TEST(DialogCommands, EngineMessagesFromAnotherThreadReachTheLogic) {
     scene.program.MakeInstance(2);
     scene.program.MakeInstance(3);
 
-    std::thread worker([&] { scene.dialog->Post(WM_APP); });
+    std::thread worker([&] { scene.pump.Post(WM_APP); });
     worker.join();
     ASSERT_TRUE(WaitUntil([&] { return scene.Label(1001)->text() == Text("3"); }));
     EXPECT_EQ(scene.Label(1032)->text(), Text("2"));
@@ -104,34 +104,34 @@ TEST(DialogCommands, EngineMessagesFromAnotherThreadReachTheLogic) {
 TEST(DialogCommands, ARetryTimerDisarmWinsOverAnEarlierArmStillOnItsWay) {
     DialogScene scene;
     scene.Init();
-    const QTimer& timer = scene.dialog->RetryTimer();
+    const QTimer& timer = scene.pump.RetryTimer();
     const std::chrono::milliseconds hour{3'600'000};
 
-    std::thread([&] { scene.dialog->ArmRetryTimer(hour); }).join();
-    std::thread([&] { scene.dialog->KillRetryTimer(); }).join();
+    std::thread([&] { scene.pump.ArmRetryTimer(hour); }).join();
+    std::thread([&] { scene.pump.KillRetryTimer(); }).join();
     QCoreApplication::processEvents();
     EXPECT_FALSE(timer.isActive());
 
-    std::thread([&] { scene.dialog->KillRetryTimer(); }).join();
-    std::thread([&] { scene.dialog->ArmRetryTimer(hour); }).join();
+    std::thread([&] { scene.pump.KillRetryTimer(); }).join();
+    std::thread([&] { scene.pump.ArmRetryTimer(hour); }).join();
     QCoreApplication::processEvents();
     EXPECT_TRUE(timer.isActive());
     EXPECT_EQ(timer.intervalAsDuration(), hour);
 
     // Disarmed on the dialog's thread while a worker's arm is still queued: the arm is dropped.
-    scene.dialog->KillRetryTimer();
-    std::thread([&] { scene.dialog->ArmRetryTimer(hour); }).join();
-    scene.dialog->KillRetryTimer();
+    scene.pump.KillRetryTimer();
+    std::thread([&] { scene.pump.ArmRetryTimer(hour); }).join();
+    scene.pump.KillRetryTimer();
     QCoreApplication::processEvents();
     EXPECT_FALSE(timer.isActive());
 
     // Exit stops it for good.
-    std::thread([&] { scene.dialog->ArmRetryTimer(hour); }).join();
+    std::thread([&] { scene.pump.ArmRetryTimer(hour); }).join();
     QCoreApplication::processEvents();
     ASSERT_TRUE(timer.isActive());
     ASSERT_TRUE(scene.controller->Exit());
     EXPECT_FALSE(timer.isActive());
-    std::thread([&] { scene.dialog->ArmRetryTimer(hour); }).join();
+    std::thread([&] { scene.pump.ArmRetryTimer(hour); }).join();
     QCoreApplication::processEvents();
     EXPECT_FALSE(timer.isActive());
 }

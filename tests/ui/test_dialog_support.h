@@ -10,6 +10,7 @@
 #include "support/tempdir.h"
 #include "ui/clientchooser.h"
 #include "ui/systemtray.h"
+#include "host/enginepump.h"
 #include "ui/vantreldlg.h"
 
 #include <QAbstractButton>
@@ -181,6 +182,7 @@ public:
     bool trayUp; // whether a notification area is there now
     CSystemTray tray;
     CPresetPrompts prompts;
+    CEnginePump pump; // the event loop as the controller's scheduler
     std::unique_ptr<CVantrelDlg> dialog;
     std::unique_ptr<CEngineContext> ctx;
     std::unique_ptr<CVantrelController> controller;
@@ -188,14 +190,17 @@ public:
 private:
     void Build() {
         dialog = std::make_unique<CVantrelDlg>(options, store, tray, prompts, program.exe);
-        ctx = std::make_unique<CEngineContext>(store, runningSlots, options, FastTimings(), *dialog);
-        controller = std::make_unique<CVantrelController>(*ctx, *dialog, m_arguments, program.dir / "vantrel.cfg");
+        ctx = std::make_unique<CEngineContext>(store, runningSlots, options, FastTimings(), pump);
+        controller =
+            std::make_unique<CVantrelController>(*ctx, dialog.get(), pump, m_arguments, program.dir / "vantrel.cfg");
+        pump.Attach(controller.get());
         dialog->AttachController(controller.get());
         QObject::connect(&tray, &CSystemTray::commandChosen, dialog.get(), &CVantrelDlg::OnTrayCommand);
     }
 
     void Dismantle() {
         controller->Shutdown();
+        pump.Attach(nullptr);
         dialog->AttachController(nullptr);
     }
 

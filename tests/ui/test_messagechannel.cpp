@@ -3,6 +3,7 @@
 #include "platform/fileops.h"
 #include "support/tempdir.h"
 #include "host/messagechannel.h"
+#include "ui/commandline.h"
 #include "ui/vantrelapp.h"
 
 #include <QLocalSocket>

@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "test_dialog_support.h"
-#include "host/problemnotices.h"
+#include "control/problemnotices.h"
+#include "host/enginepump.h"
 #include "control/problemnotifier.h"
 
 namespace vantrel {
@@ -120,10 +121,14 @@ TEST(ProblemNotices, EventsFromEngineThreadsAreShownOnTheDialogsThreadAndTransfe
     const Timings timings = Timings{}.Scaled(0.000001);
     std::vector<ProblemNotice> shown;
     std::vector<QThread*> threads;
-    CProblemNotices notices(options, timings, [&](const ProblemNotice& notice) {
-        shown.push_back(notice);
-        threads.push_back(QThread::currentThread());
-    });
+    CEnginePump pump;
+    CProblemNotices notices(
+        options, timings,
+        [&](const ProblemNotice& notice) {
+            shown.push_back(notice);
+            threads.push_back(QThread::currentThread());
+        },
+        pump);
     IEngineEvents& events = notices;
     std::thread engine([&events] {
         events.OnEngineEvent(EV_LOG_WRITE_FAILED, 7);

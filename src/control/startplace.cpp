@@ -1,14 +1,7 @@
-#include "host/programstart.h"
+#include "control/startplace.h"
 
 #include "control/programdirlock.h"
-#include "control/statusreport.h"
-#include "control/vantrelcontroller.h"
-#include "host/enginepump.h"
-#include "host/messagechannel.h"
 #include "platform/system.h"
-
-#include <QObject>
-#include <QTimer>
 
 namespace vantrel {
 
@@ -31,24 +24,6 @@ StartPlace FindStartPlace(const std::string& givenExecutable, const std::string&
 std::string LockUnavailableMessage(const std::string& programDir) {
     return "vantrel: cannot lock " + CProgramDirLock::LockPath(programDir) +
            "; a second copy started there would not be noticed";
-}
-
-void ServeChannel(CMessageChannel& channel, QObject& context, std::function<CVantrelController*()> controller,
-                  const CEnginePump& pump) {
-    QObject::connect(&channel, &CMessageChannel::MessageReceived, &context, [controller](unsigned wParam) {
-        if (CVantrelController* target = controller())
-            target->OnRegisteredMessage(wParam);
-    });
-    channel.SetStatusSource([controller, &pump]() -> std::string {
-        CVantrelController* target = controller();
-        if (target == nullptr)
-            return {};
-        StatusReport report = target->Status();
-        const int remainingMs = pump.RetryTimer().remainingTime();
-        report.RetryTimerArmed = report.RetryTimerArmed && pump.RetryTimer().isActive();
-        report.RetryDueInSeconds = report.RetryTimerArmed && remainingMs > 0 ? (remainingMs + 999) / 1000 : 0;
-        return EncodeStatus(report);
-    });
 }
 
 } // namespace vantrel
