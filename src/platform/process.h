@@ -124,6 +124,11 @@ std::vector<ProcessHandle> FindProcessesByTitle(const std::string& title, const 
 std::vector<std::vector<ProcessHandle>>
 FindProcessesByTitles(const std::vector<std::pair<std::string, std::string>>& wanted);
 
+// How many times this program has walked the whole list of processes in /proc: a search by
+// title is one walk however many pairs it asks for, and so is each pass of ending a client's
+// session. For tests and diagnostics.
+std::uint64_t CountProcessListWalks();
+
 // Priority class on every thread of the process (IDLE: SCHED_IDLE; NORMAL: SCHED_OTHER nice 0;
 // HIGH: SCHED_OTHER nice -10). A change the system refuses (no right to raise) is dropped, and
 // *refused (when given) is set. Returns whether every thread took the change.

@@ -206,11 +206,15 @@ TEST(ProcessStart, WhatAClientStartedEndsWithItWhenKilledAndWhenItEnds) {
         ASSERT_GT(grandchild, 0);
         for (const ProcessHandle& found : platform::FindProcessesByTitle("ORVA 8", dir.Path()))
             EXPECT_NE(found.Pid(), grandchild) << "the child that left is not found by title";
+        const std::uint64_t walks = platform::CountProcessListWalks();
         if (killed) {
             EXPECT_TRUE(client.Terminate());
         }
         EXPECT_TRUE(client.WaitForExit(20s));
         EXPECT_TRUE(WaitUntil([&] { return IsGone(grandchild); })) << (killed ? "killed" : "ended");
+        // One walk kills the child, one more finds nothing new: the ended client, still there
+        // until it is reaped, and a child on its way out do not keep the search going.
+        EXPECT_LE(platform::CountProcessListWalks() - walks, 2u) << (killed ? "killed" : "ended");
     }
 }
 
