@@ -46,10 +46,10 @@ struct ProcessStartInfo {
 // background thread when it ends), so no child of ours is left a zombie. A handle found by title
 // never reaps, even when the process is our child: its starting handle does.
 // A process we started leads a session of its own, and whatever it started goes with it: when
-// its handle sees it end, and when the handle terminates it, every process left in its session or
-// process group is killed too (a child that left the instance directory or dropped its title), and
-// every process in its cgroup where one was made for it (also a child that began a session of
-// its own); that cgroup is then removed.
+// its handle sees it end, and when the handle terminates it, every process in its cgroup where one
+// was made for it is killed too (a child that left the instance directory or dropped its title,
+// also one that began a session of its own), and that cgroup is then removed; without a cgroup
+// the kernel can kill whole (cgroup.kill), every process left in its session or process group.
 // A client started inside a terminal window is held as itself, not as the terminal, with the
 // terminal kept beside it: every control reaches the client.
 class ProcessHandle {
@@ -75,8 +75,9 @@ public:
     // process's end wins.
     WaitResult WaitForExitOrEvent(const CEvent& event);
 
-    // Sends SIGKILL through the pidfd, then to every other process of its session or process
-    // group and of the client cgroup it is in, and ends its terminal. False when it could not be
+    // Sends SIGKILL through the pidfd, then to every other process of the client cgroup it is in
+    // (or, without one the kernel can kill whole, of its session or process group), and ends its
+    // terminal. False when it could not be
     // sent (the process has ended).
     bool Terminate();
 

@@ -77,8 +77,9 @@ std::string MakeClientGroup();
 std::string ClientGroupOf(pid_t pid);
 
 // Kills (SIGKILL) every process in the group and in the groups below it: through cgroup.kill where
-// the kernel has it, else member by member (KillGroupMembers).
-void KillClientGroup(const std::string& group);
+// the kernel has it, else member by member (KillGroupMembers). True when cgroup.kill took it: the
+// kernel then reached every member, however fast it forks.
+bool KillClientGroup(const std::string& group);
 
 // Kills the group's members one by one, each through a pidfd and confirmed a member after it was
 // opened, until none is left to kill; returns how many.

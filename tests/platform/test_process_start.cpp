@@ -239,6 +239,9 @@ TEST(ProcessStart, AClientsCgroupTakesAlongEvenAChildThatLeftItsSession) {
         if (end != End::ByItself) {
             EXPECT_EQ(platform::detail::ClientGroupOf(client.Pid()), group);
         }
+        // A group the kernel kills whole holds all the session does: no walk through /proc.
+        const bool killedWhole = std::filesystem::exists(group + "/cgroup.kill");
+        const std::uint64_t walks = platform::CountProcessListWalks();
         if (end == End::Killed) {
             EXPECT_TRUE(client.Terminate());
         } else if (end == End::KilledByTitle) {
@@ -248,6 +251,9 @@ TEST(ProcessStart, AClientsCgroupTakesAlongEvenAChildThatLeftItsSession) {
             EXPECT_GE(platform::detail::KillGroupMembers(group), 2);
         }
         EXPECT_TRUE(client.WaitForExit(20s));
+        if (killedWhole && (end == End::Killed || end == End::ByItself)) {
+            EXPECT_EQ(platform::CountProcessListWalks() - walks, 0u) << static_cast<int>(end);
+        }
         EXPECT_TRUE(WaitUntil([&] { return IsGone(grandchild); })) << static_cast<int>(end);
         EXPECT_FALSE(std::filesystem::exists(group)) << "the ended client's group is removed";
     }
