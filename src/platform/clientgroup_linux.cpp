@@ -186,14 +186,15 @@ int KillGroupMembers(const std::string& group) {
     return KillAllFound([&] { return MembersOf(group); }, [&](pid_t pid) { return ClientGroupOf(pid) == group; });
 }
 
-void KillClientGroup(const std::string& group) {
+bool KillClientGroup(const std::string& group) {
     if (group.empty())
-        return;
+        return false;
     // cgroup.kill (Linux 5.14) reaches a member however fast it forks.
     UniqueFd kill(open((group + "/cgroup.kill").c_str(), O_WRONLY | O_CLOEXEC));
     if (kill.IsValid() && write(kill.Get(), "1", 1) == 1)
-        return;
+        return true;
     KillGroupMembers(group);
+    return false;
 }
 
 bool RemoveClientGroup(const std::string& group) {

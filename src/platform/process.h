@@ -46,10 +46,10 @@ struct ProcessStartInfo {
 // background thread when it ends), so no child of ours is left a zombie. A handle found by title
 // never reaps, even when the process is our child: its starting handle does.
 // A process we started leads a session of its own, and whatever it started goes with it: when
-// its handle sees it end, and when the handle terminates it, every process left in its session or
-// process group is killed too (a child that left the instance directory or dropped its title), and
-// every process in its cgroup where one was made for it (also a child that began a session of
-// its own); that cgroup is then removed.
+// its handle sees it end, and when the handle terminates it, every process in its cgroup where one
+// was made for it is killed too (a child that left the instance directory or dropped its title,
+// also one that began a session of its own), and that cgroup is then removed; without a cgroup
+// the kernel can kill whole (cgroup.kill), every process left in its session or process group.
 // A client started inside a terminal window is held as itself, not as the terminal, with the
 // terminal kept beside it: every control reaches the client.
 class ProcessHandle {
@@ -75,8 +75,9 @@ public:
     // process's end wins.
     WaitResult WaitForExitOrEvent(const CEvent& event);
 
-    // Sends SIGKILL through the pidfd, then to every other process of its session or process
-    // group and of the client cgroup it is in, and ends its terminal. False when it could not be
+    // Sends SIGKILL through the pidfd, then to every other process of the client cgroup it is in
+    // (or, without one the kernel can kill whole, of its session or process group), and ends its
+    // terminal. False when it could not be
     // sent (the process has ended).
     bool Terminate();
 
@@ -123,6 +124,11 @@ std::vector<ProcessHandle> FindProcessesByTitle(const std::string& title, const 
 // processes of pair i. One pass costs what one search costs, however many pairs are asked for.
 std::vector<std::vector<ProcessHandle>>
 FindProcessesByTitles(const std::vector<std::pair<std::string, std::string>>& wanted);
+
+// How many times this program has walked the whole list of processes in /proc: a search by
+// title is one walk however many pairs it asks for, and so is each pass of ending a client's
+// session. For tests and diagnostics.
+std::uint64_t CountProcessListWalks();
 
 // Priority class on every thread of the process (IDLE: SCHED_IDLE; NORMAL: SCHED_OTHER nice 0;
 // HIGH: SCHED_OTHER nice -10). A change the system refuses (no right to raise) is dropped, and

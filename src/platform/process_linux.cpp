@@ -28,11 +28,13 @@ bool IsMinimisedShow(std::uint16_t showCommand) {
     return showCommand == SW_MINIMIZE || showCommand == SW_SHOWMINIMIZED || showCommand == SW_SHOWMINNOACTIVE;
 }
 
-// Ends what a client started: its cgroup's processes, then the rest of its session (while its pid
-// is still its own, before the reap), and removes the cgroup.
+// Ends what a client started: its cgroup's processes, or, without a group the kernel could kill
+// whole, the rest of its session (while its pid is still its own, before the reap), and removes
+// the cgroup. The group holds all the session holds: only a walk through every process in /proc
+// finds the session, a walk on every client's end, 64 at an exit.
 void EndClientTree(pid_t pid, const std::string& group) {
-    detail::KillClientGroup(group);
-    detail::KillSessionOf(pid);
+    if (!detail::KillClientGroup(group))
+        detail::KillSessionOf(pid);
     detail::RemoveClientGroup(group);
 }
 

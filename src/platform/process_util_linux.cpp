@@ -3,13 +3,40 @@
 #include "platform/process_detail_linux.h"
 #include "platform/wait.h"
 
+#include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace vantrel::platform::detail {
+
+namespace {
+
+std::atomic<std::uint64_t> g_processListWalks{0};
+
+std::optional<pid_t> ParsePid(std::string_view name) {
+    pid_t pid = 0;
+    auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), pid);
+    if (error != std::errc() || end != name.data() + name.size() || pid <= 0)
+        return std::nullopt;
+    return pid;
+}
+
+} // namespace
+
+std::vector<pid_t> ListProcesses() {
+    g_processListWalks.fetch_add(1, std::memory_order_relaxed);
+    std::vector<pid_t> pids;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it("/proc", error), end; !error && it != end; it.increment(error))
+        if (std::optional<pid_t> pid = ParsePid(it->path().filename().string()))
+            pids.push_back(*pid);
+    return pids;
+}
 
 std::optional<std::string> ReadProcFile(const std::string& path) {
     UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
@@ -91,6 +118,10 @@ bool PidFdHasEnded(int pidfd) {
 } // namespace vantrel::platform::detail
 
 namespace vantrel::platform {
+
+std::uint64_t CountProcessListWalks() {
+    return detail::g_processListWalks.load(std::memory_order_relaxed);
+}
 
 bool IsExecutableFile(const std::string& path) {
     return detail::IsExecutableFile(path);

@@ -369,9 +369,13 @@ TEST_F(ProcessEngineTest, ShutdownKillsEveryClientJoinsEveryRunnerAndLeavesNoZom
         for (auto& client : Clients(n))
             clients.push_back(std::move(client));
     ASSERT_EQ(clients.size(), 3u);
+    const std::uint64_t walks = platform::CountProcessListWalks();
 
     engine.Shutdown();
 
+    // Each runner ends its client's session in two walks through /proc at most (one kills, one
+    // finds nothing new); a last look for clients of the slots is one walk for all of them.
+    EXPECT_LE(platform::CountProcessListWalks() - walks, 7u);
     for (auto& client : clients)
         EXPECT_FALSE(client.IsAlive());
     EXPECT_EQ(engine.RunnerCount(), 0u);

@@ -206,11 +206,15 @@ TEST(ProcessStart, WhatAClientStartedEndsWithItWhenKilledAndWhenItEnds) {
         ASSERT_GT(grandchild, 0);
         for (const ProcessHandle& found : platform::FindProcessesByTitle("ORVA 8", dir.Path()))
             EXPECT_NE(found.Pid(), grandchild) << "the child that left is not found by title";
+        const std::uint64_t walks = platform::CountProcessListWalks();
         if (killed) {
             EXPECT_TRUE(client.Terminate());
         }
         EXPECT_TRUE(client.WaitForExit(20s));
         EXPECT_TRUE(WaitUntil([&] { return IsGone(grandchild); })) << (killed ? "killed" : "ended");
+        // One walk kills the child, one more finds nothing new: the ended client, still there
+        // until it is reaped, and a child on its way out do not keep the search going.
+        EXPECT_LE(platform::CountProcessListWalks() - walks, 2u) << (killed ? "killed" : "ended");
     }
 }
 
@@ -235,6 +239,9 @@ TEST(ProcessStart, AClientsCgroupTakesAlongEvenAChildThatLeftItsSession) {
         if (end != End::ByItself) {
             EXPECT_EQ(platform::detail::ClientGroupOf(client.Pid()), group);
         }
+        // A group the kernel kills whole holds all the session does: no walk through /proc.
+        const bool killedWhole = std::filesystem::exists(group + "/cgroup.kill");
+        const std::uint64_t walks = platform::CountProcessListWalks();
         if (end == End::Killed) {
             EXPECT_TRUE(client.Terminate());
         } else if (end == End::KilledByTitle) {
@@ -244,6 +251,9 @@ TEST(ProcessStart, AClientsCgroupTakesAlongEvenAChildThatLeftItsSession) {
             EXPECT_GE(platform::detail::KillGroupMembers(group), 2);
         }
         EXPECT_TRUE(client.WaitForExit(20s));
+        if (killedWhole && (end == End::Killed || end == End::ByItself)) {
+            EXPECT_EQ(platform::CountProcessListWalks() - walks, 0u) << static_cast<int>(end);
+        }
         EXPECT_TRUE(WaitUntil([&] { return IsGone(grandchild); })) << static_cast<int>(end);
         EXPECT_FALSE(std::filesystem::exists(group)) << "the ended client's group is removed";
     }

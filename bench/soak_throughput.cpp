@@ -1,7 +1,9 @@
-// A thousand work units through the real program, scaled down in time, with clients that now and
-// then cannot reach the server, break off a download, hang or crash: every work unit ends as
-// exactly one received result with one log row, the program's memory and descriptors stay flat,
-// and `vantrel --post 16` leaves no client behind. The figures go to the output.
+// The soak's figures: a thousand work units through the real program, scaled down in time, with
+// clients that now and then cannot reach the server, break off a download, hang or crash. Its
+// rate, runs, memory and descriptors go to the output as "[ figures  ]" lines, which
+// bench/print-figures reads. A figure, not a test: ctest does not run it (the smaller soaks
+// check the same ledger). It still says so when the run went wrong: a work unit lost or doubled,
+// memory or descriptors that grew, a client left behind.
 #include <gtest/gtest.h>
 
 #include <algorithm>
