@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstdlib>
 #include <cstdio>
 #include <ctime>
 #include <functional>
@@ -66,19 +65,23 @@ Field TextField(const char* key, std::string StatusReport::*member) {
             }};
 }
 
+// One decimal, with a point whatever the locale: JSON, Prometheus and the socket all read a point.
+std::string FormatPercent(double percent) {
+    char text[64];
+    auto written = std::to_chars(text, text + sizeof text, percent, std::chars_format::fixed, 1);
+    return written.ec == std::errc() ? std::string(text, written.ptr) : std::string("0.0");
+}
+
 Field PercentField() {
-    return {"progress_percent",
-            [](const StatusReport& r) {
-                char text[32];
-                std::snprintf(text, sizeof text, "%.1f", r.ProgressPercent);
-                return std::string(text);
-            },
+    return {"progress_percent", [](const StatusReport& r) { return FormatPercent(r.ProgressPercent); },
             [](StatusReport& r, std::string_view v) {
-                // from_chars for double is missing from older libraries; the text is ours.
-                char* end = nullptr;
-                const std::string copy(v);
-                r.ProgressPercent = std::strtod(copy.c_str(), &end);
-                return !copy.empty() && end == copy.c_str() + copy.size();
+                // An older copy under a decimal-comma locale wrote "12,5".
+                std::string copy(v);
+                std::replace(copy.begin(), copy.end(), ',', '.');
+                auto value = ParseNumber<double>(copy);
+                if (value)
+                    r.ProgressPercent = *value;
+                return value.has_value();
             }};
 }
 
@@ -143,16 +146,28 @@ std::string DecodeValue(std::string_view value) {
     return out;
 }
 
-// Length of the valid UTF-8 sequence at text[i], or 0.
+// Length of the valid UTF-8 sequence at text[i], or 0. Overlong forms, surrogates and values past
+// U+10FFFF are not valid, though their bytes have the right shape.
 std::size_t Utf8Length(std::string_view text, std::size_t i) {
     const auto lead = static_cast<unsigned char>(text[i]);
-    std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+    if (lead < 0x80)
+        return 1;
+    const std::size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                               : lead >= 0xE0 && lead <= 0xEF ? 3
+                               : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                              : 0;
     if (length == 0 || i + length > text.size())
         return 0;
+    char32_t code = lead & (0x7F >> length);
     for (std::size_t k = 1; k < length; ++k) {
-        if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+        const auto next = static_cast<unsigned char>(text[i + k]);
+        if ((next & 0xC0) != 0x80)
             return 0;
+        code = code << 6 | (next & 0x3F);
     }
+    constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < kSmallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        return 0;
     return length;
 }
 
@@ -293,9 +308,8 @@ std::string FormatStatusPrometheus(const StatusReport& r) {
     if (!r.Running)
         return text;
     if (r.MonitorProgress && r.WatchedInstance != 0) {
-        char percent[32];
-        std::snprintf(percent, sizeof percent, "%.1f", r.ProgressPercent);
-        metric("watched_progress_percent", "Progress of the watched work unit, in percent.", percent);
+        metric("watched_progress_percent", "Progress of the watched work unit, in percent.",
+               FormatPercent(r.ProgressPercent));
     }
     metric("transmit_running", "Whether a transmit pass runs.", flag(r.TransmitRunning));
     if (r.LastPassEndedAt != 0) {

@@ -125,6 +125,12 @@ std::int32_t LocalDay(std::time_t moment) {
     return DayOf(local.tm_year + 1900, static_cast<unsigned>(local.tm_mon + 1), static_cast<unsigned>(local.tm_mday));
 }
 
+bool IsPlausibleLogDay(std::int32_t day) {
+    static const std::int32_t first = DayOf(1970, 1, 1);
+    static const std::int32_t last = DayOf(2099, 12, 31);
+    return day >= first && day <= last;
+}
+
 double DayTotals::HoursPerResult() const {
     return TimedResults == 0 ? 0.0 : CpuSeconds / TimedResults / 3600.0;
 }
@@ -174,7 +180,7 @@ void CLogStatistics::AddRow(const Columns& columns, const CsvRecord& record) {
     std::optional<LogTime> time;
     if (columns.Date < record.size())
         time = ParseLogTime(record[columns.Date]);
-    if (!time) {
+    if (!time || !IsPlausibleLogDay(time->Day)) {
         ++m_totals.SkippedRows;
         return;
     }
@@ -292,19 +298,27 @@ std::vector<std::string> FindLogFiles(const std::string& programDir, bool withBa
     return files;
 }
 
+std::vector<DayTotals> ChartDays(const LogStatistics& statistics) {
+    const std::vector<DayTotals>& days = statistics.Days;
+    if (days.empty() || days.back().Day - days.front().Day >= kMaxFilledDays)
+        return days;
+    std::vector<DayTotals> filled;
+    filled.reserve(static_cast<std::size_t>(days.back().Day - days.front().Day + 1));
+    for (const DayTotals& day : days) {
+        while (!filled.empty() && filled.back().Day + 1 < day.Day)
+            filled.push_back(DayTotals{filled.back().Day + 1});
+        filled.push_back(day);
+    }
+    return filled;
+}
+
 std::string FormatStatisticsCsv(const LogStatistics& statistics) {
     std::string text = "day,results,processor hours per result\r\n";
-    if (statistics.Days.empty())
-        return text;
-    auto next = statistics.Days.begin();
-    for (std::int32_t day = statistics.Days.front().Day; day <= statistics.Days.back().Day; ++day) {
-        DayTotals totals{day};
-        if (next != statistics.Days.end() && next->Day == day)
-            totals = *next++;
+    for (const DayTotals& totals : ChartDays(statistics)) {
         // Not printf: the toolkit sets the user's locale, whose decimal comma would split the field.
         char hours[64];
         auto written = std::to_chars(hours, hours + sizeof hours, totals.HoursPerResult(), std::chars_format::fixed, 3);
-        text += FormatDay(day);
+        text += FormatDay(totals.Day);
         text += ',';
         text += std::to_string(totals.Results);
         text += ',';

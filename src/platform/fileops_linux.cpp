@@ -285,6 +285,54 @@ bool WriteFileAtomically(const std::string& path, std::string_view data, unsigne
     return ReplaceWith(path, data, mode, false);
 }
 
+namespace {
+
+// dir opened without following a link, when it is a directory this user owns; made 0700 if missing.
+UniqueFd OpenOwnDirectory(const std::string& dir, bool create) {
+    if (create && ::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+        return {};
+    UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {};
+    if (!fd.IsValid() || ::fstat(fd.Get(), &st) != 0 || st.st_uid != ::getuid())
+        return {};
+    return fd;
+}
+
+} // namespace
+
+bool WriteFileInOwnDirectory(const std::string& dir, std::string_view name, std::string_view data, unsigned mode) {
+    UniqueFd dirFd = OpenOwnDirectory(dir, true);
+    if (!dirFd.IsValid())
+        return false;
+    const std::string target(name);
+    const std::string temp = FileNamePart(TemporaryNameBeside(JoinPath(dir, name)));
+    UniqueFd out(::openat(dirFd.Get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+    if (!out.IsValid())
+        return false;
+    bool ok = WriteAll(out.Get(), data) && ::fsync(out.Get()) == 0;
+    ok = ::close(out.Release()) == 0 && ok;
+    ok = ok && ::renameat(dirFd.Get(), temp.c_str(), dirFd.Get(), target.c_str()) == 0;
+    if (!ok)
+        ::unlinkat(dirFd.Get(), temp.c_str(), 0);
+    return ok;
+}
+
+bool DeleteFileInOwnDirectory(const std::string& dir, std::string_view name) {
+    UniqueFd dirFd = OpenOwnDirectory(dir, false);
+    struct stat st {};
+    if (!dirFd.IsValid())
+        return ::lstat(dir.c_str(), &st) != 0 && errno == ENOENT;
+    const std::string target(name);
+    return ::unlinkat(dirFd.Get(), target.c_str(), 0) == 0 || errno == ENOENT;
+}
+
+bool IsFileInOwnDirectory(const std::string& dir, std::string_view name) {
+    UniqueFd dirFd = OpenOwnDirectory(dir, false);
+    struct stat st {};
+    const std::string target(name);
+    return dirFd.IsValid() && ::fstatat(dirFd.Get(), target.c_str(), &st, 0) == 0 && S_ISREG(st.st_mode);
+}
+
 bool IsSameFile(const std::string& a, const std::string& b) {
     struct stat sa {};
     struct stat sb {};

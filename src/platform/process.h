@@ -157,7 +157,9 @@ std::vector<unsigned> GetProcessorsOf(pid_t tid);
 bool ShowProcessWindow(const ProcessHandle& process, std::uint16_t showCommand);
 
 // Removes the empty client groups that copies of this program which no longer run left behind
-// (see StartProcess); a group that still holds a process stays. Returns how many went.
+// (see StartProcess); a group that still holds a process is removed by a small watcher process
+// once that process ends. Returns how many went at once. A program that made client groups hands
+// those still in use at its end (normal exit) to such a watcher too.
 int RemoveLeftoverClientGroups();
 
 // Whether path is a regular file this program may execute (the client can be started from it).

@@ -106,7 +106,7 @@ void CVantrelDlg::BuildLayout() {
 
     auto* progress = new QGroupBox(Text("Progress Monitoring"));
     auto* progressGrid = new QGridLayout(progress);
-    progressGrid->addWidget(MakeControl<QCheckBox>(1040, Text("Use &Vantrel")), 0, 0, 1, 2);
+    progressGrid->addWidget(MakeControl<QCheckBox>(1040, Text("Use Vantrel")), 0, 0, 1, 2);
     progressGrid->addWidget(MakeControl<QCheckBox>(1041, Text("Use ORVA Sp&y")), 0, 2, 1, 2);
     progressGrid->addWidget(MakeControl<QCheckBox>(1045, Text("Use &24Hr Clock")), 1, 0, 1, 2);
     progressGrid->addWidget(MakeControl<QCheckBox>(1046, Text("Create ORVA&Log.csv")), 1, 2, 1, 2);
@@ -184,10 +184,15 @@ void CVantrelDlg::BuildWindowMenu() {
     login->setCheckable(true);
     login->setChecked(IsStartAtLogin());
     connect(login, &QAction::toggled, this, [this, login](bool on) {
-        if (!SetStartAtLogin(on, m_strOwnExecutable)) {
-            const QSignalBlocker quiet(login);
-            login->setChecked(IsStartAtLogin());
-        }
+        SetStartAtLogin(on, m_strOwnExecutable);
+        // The tick shows what the disk holds, whether the change took or not.
+        const QSignalBlocker quiet(login);
+        login->setChecked(IsStartAtLogin());
+    });
+    // Someone may have added or removed the entry since: read it again each time the menu opens.
+    connect(m_windowMenu, &QMenu::aboutToShow, login, [login] {
+        const QSignalBlocker quiet(login);
+        login->setChecked(IsStartAtLogin());
     });
     // Ctrl+Q ends the program as the Exit button does.
     auto* quit = new QAction(Text("Exit"), this);

@@ -1,5 +1,6 @@
 #include "platform/event.h"
 #include "platform/process.h"
+#include "support/childprocess.h"
 #include "support/tempdir.h"
 #include "test_process_util.h"
 
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -272,6 +274,34 @@ TEST(ProcessStart, AClientsCgroupTakesAlongEvenAChildThatLeftItsSession) {
     EXPECT_FALSE(std::filesystem::exists(leftover));
     EXPECT_TRUE(std::filesystem::exists(ours));
     std::filesystem::remove(ours);
+}
+
+// A client may run on after the program that started it (a transmit client does by design, any
+// client after a kill -9): its group goes when it ends, not at some later start.
+TEST(ProcessStart, AClientsGroupGoesWhenItEndsAlsoAfterItsProgramHasGone) {
+    for (bool killed : {false, true}) {
+        TempDir dir;
+        TestChild starter({VANTREL_TEST_GROUP_STARTER, dir.Path()});
+        const std::string group = starter.ReadLine();
+        if (group.empty()) {
+            starter.Kill();
+            GTEST_SKIP() << "no cgroup can be made here (no cgroup2 hierarchy this user may write)";
+        }
+        ASSERT_TRUE(std::filesystem::exists(group));
+        if (killed) {
+            starter.Kill();
+            // The next start's sweep finds the group still in use.
+            platform::RemoveLeftoverClientGroups();
+        } else {
+            starter.CloseInput();
+            const int status = starter.Wait();
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        }
+        EXPECT_TRUE(std::filesystem::exists(group)) << "the group went while its client still ran";
+        WriteFile(dir / "stop", "");
+        EXPECT_TRUE(WaitUntil([&] { return !std::filesystem::exists(group); }))
+            << (killed ? "after a kill" : "after a normal end") << ": the group stays until the next start";
+    }
 }
 
 } // namespace

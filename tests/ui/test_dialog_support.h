@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QTest>
 #include <deque>
 #include <functional>
@@ -155,6 +156,14 @@ public:
 
     DialogScene(const DialogScene&) = delete;
     DialogScene& operator=(const DialogScene&) = delete;
+
+    // The item of the window's menu with that text, or null.
+    QAction* WindowMenuItem(const QString& text) const {
+        for (QAction* action : dialog->WindowMenu()->actions())
+            if (action->text() == text)
+                return action;
+        return nullptr;
+    }
 
     // The dialog's initialisation and the commands it posts itself (shown, or minimised).
     void Init(bool startMinimized = false) {

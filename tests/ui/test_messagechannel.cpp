@@ -15,6 +15,8 @@
 #include <future>
 #include <gtest/gtest.h>
 #include <optional>
+#include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -37,6 +39,31 @@ void MakeStaleSocket(const std::string& path) {
     path.copy(address.sun_path, path.size());
     ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     ::close(fd);
+}
+
+// A copy that is stopped (SIGSTOP) or hung: its socket takes connections and never answers.
+int MakeSilentCopy(const std::string& path) {
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, std::min(path.size(), sizeof address.sun_path - 1));
+    EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_EQ(::listen(fd, 16), 0);
+    return fd;
+}
+
+// A connection that sends nothing; -1 when it could not be made.
+int ConnectIdle(const QString& path) {
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string name = path.toStdString();
+    name.copy(address.sun_path, std::min(name.size(), sizeof address.sun_path - 1));
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 unsigned ModeOf(const std::string& path) {
@@ -257,6 +284,100 @@ TEST(MessageChannel, AHelloReachesEveryOtherCopyWithTheSendersDirectory) {
     ASSERT_EQ(started.size(), 1);
     EXPECT_EQ(started.at(0).at(0).toString().toStdString(), second.Path());
     EXPECT_EQ(selfStarted.size(), 0);
+}
+
+// Copies that never answer (stopped, hung) are asked together with the others, so they cost one
+// short deadline in all, not a wait each; the copy that answers is heard.
+TEST(MessageChannel, CopiesThatNeverAnswerDelayTheOthersOnlyOnce) {
+    TempDir runtime;
+    TempDir programDir;
+    const std::string dir = runtime / "vantrel";
+    CMessageChannel channel(dir);
+    channel.SetProgramDirectory(programDir.Path());
+    ASSERT_TRUE(channel.Listen());
+    std::vector<int> silent;
+    for (int i = 0; i < 8; ++i)
+        silent.push_back(MakeSilentCopy(dir + "/" + std::to_string(4000100 + i)));
+
+    std::future<std::vector<CopyAnswer>> answers = std::async(std::launch::async, [&] {
+        return SendToAllCopies(dir, {kShowCommand, programDir.Path()});
+    });
+    // Asked one after the other, each silent copy would hold the request for seconds.
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return answers.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 30000))
+        << "the silent copies were waited for one by one";
+    const std::vector<CopyAnswer> got = answers.get();
+    ASSERT_EQ(got.size(), 9u);
+    EXPECT_EQ(std::count_if(got.begin(), got.end(), [](const CopyAnswer& a) { return a.reply == EChannelReply::Done; }),
+              1);
+    EXPECT_EQ(std::count_if(got.begin(), got.end(), [](const CopyAnswer& a) { return a.reply == EChannelReply::None; }),
+              8);
+    for (int fd : silent)
+        ::close(fd);
+}
+
+// Many idle connections, or a process out of descriptors, must not end the channel: a failed
+// accept is tried again later, idle connections are closed, and the socket stays.
+TEST(MessageChannel, TheChannelOutlivesRunningOutOfDescriptorsAndIdleConnections) {
+    TempDir runtime;
+    const std::string dir = runtime / "vantrel";
+    CMessageChannel channel(dir);
+    channel.SetIdleTimeout(std::chrono::milliseconds(300));
+    ASSERT_TRUE(channel.Listen());
+    const QString socketPath = channel.SocketPath();
+    QSignalSpy spy(&channel, &CMessageChannel::MessageReceived);
+
+    // Idle connections, more than are served at once: each is closed by the channel.
+    std::vector<int> idle;
+    for (int i = 0; i < 40; ++i)
+        idle.push_back(ConnectIdle(socketPath));
+    for (int fd : idle)
+        ASSERT_GE(fd, 0);
+    auto closedByPeer = [](int fd) {
+        pollfd polled{fd, POLLIN, 0};
+        char byte = 0;
+        return ::poll(&polled, 1, 0) == 1 && ::recv(fd, &byte, 1, MSG_DONTWAIT) == 0;
+    };
+    std::vector<bool> closed(idle.size(), false);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            for (std::size_t i = 0; i < idle.size(); ++i)
+                closed[i] = closed[i] || closedByPeer(idle[i]);
+            return std::all_of(closed.begin(), closed.end(), [](bool c) { return c; });
+        },
+        30000))
+        << "idle connections are kept open for good";
+    for (int fd : idle)
+        ::close(fd);
+
+    // Out of descriptors while a connection waits: the channel must still be there afterwards.
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+    rlimit low = old;
+    low.rlim_cur = std::min<rlim_t>(old.rlim_cur, 1024);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<int> fillers;
+    for (int fd = ::dup(STDERR_FILENO); fd >= 0; fd = ::dup(STDERR_FILENO))
+        fillers.push_back(fd);
+    ASSERT_FALSE(fillers.empty());
+    ::close(fillers.back());
+    fillers.pop_back();
+    const int waiting = ConnectIdle(socketPath);
+    EXPECT_GE(waiting, 0);
+    // Give the channel every chance to try the accept while nothing is left.
+    const bool gone = QTest::qWaitFor([&] { return !platform::PathExists(socketPath.toStdString()); }, 1000);
+    EXPECT_FALSE(gone) << "the channel closed when an accept failed";
+    EXPECT_TRUE(channel.IsListening());
+    for (int fd : fillers)
+        ::close(fd);
+    ::setrlimit(RLIMIT_NOFILE, &old);
+    ::close(waiting);
+
+    ASSERT_TRUE(platform::PathExists(socketPath.toStdString())) << "the socket file was removed";
+    std::future<unsigned> posted = std::async(std::launch::async, [&] { return PostToAllCopies(dir, 16); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return spy.size() == 1; }, 20000)) << "the channel no longer listens";
+    EXPECT_EQ(posted.get(), 1u);
+    EXPECT_EQ(spy.front().front().toUInt(), 16u);
 }
 
 TEST(MessageChannel, NoDisplayIsOneLineAndExitCode1) {
