@@ -1,6 +1,7 @@
 #include "ui/host/problemnotices.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace vantrel {
 
@@ -16,6 +17,9 @@ CProblemNotices::CProblemNotices(const COptions& options, const Timings& timings
 }
 
 void CProblemNotices::OnEngineEvent(EEngineEvent event, std::uint32_t instance) {
+    // Said at once and on any thread: a lost row must be heard of with notices off too.
+    if (const std::string line = StandardErrorLine(event, instance); !line.empty())
+        std::fprintf(stderr, "%s\n", line.c_str());
     QMetaObject::invokeMethod(
         this, [this, event, instance] { Handle(event, instance); }, Qt::QueuedConnection);
 }

@@ -10,7 +10,8 @@ namespace vantrel {
 
 // The engine's events, from any thread, as desktop notifications on the dialog's thread: through
 // the tray icon's message (which reaches the desktop's notification service), at most one of a
-// kind per repeat period, only while "Notify me of problems" is on.
+// kind per repeat period, only while "Notify me of problems" is on. What must be heard of even
+// then (a lost log row) also goes to standard error.
 class CProblemNotices final : public QObject, public IEngineEvents {
 public:
     using Presenter = std::function<void(const ProblemNotice&)>;
