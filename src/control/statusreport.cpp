@@ -19,7 +19,13 @@ struct Field {
     const char* key;
     std::function<std::string(const StatusReport&)> get;
     std::function<bool(StatusReport&, std::string_view)> set;
+    bool optional = false; // a copy from before the field came may leave it out
 };
+
+Field Optional(Field field) {
+    field.optional = true;
+    return field;
+}
 
 template <class TNumber> std::optional<TNumber> ParseNumber(std::string_view text) {
     TNumber value{};
@@ -106,6 +112,8 @@ const std::vector<Field>& Fields() {
         TextField("last_pass_outcome", &StatusReport::LastPassOutcome),
         FlagField("retry_timer_armed", &StatusReport::RetryTimerArmed),
         NumberField("retry_due_in_seconds", &StatusReport::RetryDueInSeconds),
+        Optional(FlagField("log_unwritable", &StatusReport::LogUnwritable)),
+        Optional(NumberField("log_rows_lost", &StatusReport::LogRowsLost)),
     };
     return fields;
 }
@@ -113,7 +121,7 @@ const std::vector<Field>& Fields() {
 bool IsNumberKey(std::string_view key) {
     return key != "program_dir" && key != "running" && key != "monitor_progress" && key != "transmit_running" &&
            key != "retry_timer_armed" && key != "total_time" && key != "time_left" && key != "completion" &&
-           key != "last_pass_outcome";
+           key != "last_pass_outcome" && key != "log_unwritable";
 }
 
 // A line break or a percent sign in a value (a path may hold either) is written as %XX.
@@ -230,6 +238,8 @@ std::optional<StatusReport> DecodeStatus(std::string_view text) {
     StatusReport report;
     for (const Field& field : Fields()) {
         auto it = values.find(field.key);
+        if (it == values.end() && field.optional)
+            continue;
         if (it == values.end() || !field.set(report, it->second))
             return std::nullopt;
     }
@@ -263,6 +273,9 @@ std::string FormatStatusText(const StatusReport& r) {
     text += "Retry timer: " +
             (r.RetryTimerArmed ? "armed, fires in " + std::to_string(r.RetryDueInSeconds) + " s" : std::string("not armed")) +
             "\n";
+    text += std::string("Result log: ") +
+            (r.LogUnwritable ? "ORVALog.csv cannot be written; results wait for their rows" : "no write has failed") +
+            ", " + std::to_string(r.LogRowsLost) + (r.LogRowsLost == 1 ? " row" : " rows") + " lost\n";
     return text;
 }
 
@@ -291,9 +304,9 @@ std::string FormatStatusJson(const StatusReport& report) {
 std::string FormatStatusPrometheus(const StatusReport& r) {
     const std::string label = "{program_dir=\"" + Escaped(r.ProgramDir, false) + "\"}";
     std::string text;
-    auto metric = [&](const char* name, const char* help, const std::string& value) {
+    auto metric = [&](const char* name, const char* help, const std::string& value, const char* type = "gauge") {
         text += std::string("# HELP vantrel_") + name + " " + help + "\n";
-        text += std::string("# TYPE vantrel_") + name + " gauge\n";
+        text += std::string("# TYPE vantrel_") + name + " " + type + "\n";
         text += std::string("vantrel_") + name + label + " " + value + "\n";
     };
     auto flag = [](bool on) { return std::string(on ? "1" : "0"); };
@@ -320,6 +333,10 @@ std::string FormatStatusPrometheus(const StatusReport& r) {
     metric("retry_timer_armed", "Whether the retry timer is armed.", flag(r.RetryTimerArmed));
     if (r.RetryTimerArmed)
         metric("retry_due_seconds", "Seconds until the retry timer fires.", std::to_string(r.RetryDueInSeconds));
+    metric("log_unwritable", "Whether ORVALog.csv refuses rows, so that results wait for them.",
+           flag(r.LogUnwritable));
+    metric("log_rows_lost_total", "Results sent without their rows in ORVALog.csv since the start.",
+           std::to_string(r.LogRowsLost), "counter");
     return text;
 }
 

@@ -39,9 +39,11 @@ std::int64_t SecondsSinceEpoch() {
 } // namespace
 
 std::vector<unsigned> SlotProcessors(std::size_t k, const std::vector<unsigned>& allowed) {
-    if (allowed.empty())
-        return {};
-    return {allowed[k % allowed.size()]};
+    // A slot past the last processor shares the whole set: wrapping round would put two clients
+    // on one processor while another carries one.
+    if (k >= allowed.size())
+        return allowed;
+    return {allowed[k]};
 }
 
 CProcessEngine::CProcessEngine(CEngineContext& ctx, IEngineHost& host, CWatcher& watcher)

@@ -37,7 +37,7 @@ TEST(StatusReport, AnyProgramDirectoryCrossesTheSocketAndEveryFormatIntact) {
 
     const std::string json = FormatStatusJson(report);
     EXPECT_NE(json.find(R"("program_dir": "/home/a \"b\"\\c\nd%41=e)" "\xEF\xBF\xBD\""), std::string::npos) << json;
-    EXPECT_NE(json.find(R"("last_pass_outcome": "failed", "retry_timer_armed": true, "retry_due_in_seconds": 90})"),
+    EXPECT_NE(json.find(R"("last_pass_outcome": "failed", "retry_timer_armed": true, "retry_due_in_seconds": 90, )"),
               std::string::npos)
         << json;
 
@@ -111,6 +111,46 @@ TEST(StatusReport, NumbersAreWrittenWithAPointWhateverTheLocale) {
     const std::optional<StatusReport> older = DecodeStatus(encoded);
     ASSERT_TRUE(older);
     EXPECT_DOUBLE_EQ(older->ProgressPercent, 0.5);
+}
+
+// A log that refuses rows holds results back: every format says so, and counts the rows lost.
+TEST(StatusReport, TellsWhenTheLogCannotBeWrittenAndHowManyRowsWereLost) {
+    StatusReport report;
+    report.ProgramDir = "/p";
+    report.Running = true;
+    report.LogUnwritable = true;
+    report.LogRowsLost = 2;
+
+    const std::optional<StatusReport> back = DecodeStatus(EncodeStatus(report));
+    ASSERT_TRUE(back);
+    EXPECT_TRUE(back->LogUnwritable);
+    EXPECT_EQ(back->LogRowsLost, 2u);
+    EXPECT_NE(FormatStatusText(report).find("Result log: ORVALog.csv cannot be written; results wait for their rows, 2 "
+                                            "rows lost\n"),
+              std::string::npos)
+        << FormatStatusText(report);
+    EXPECT_NE(FormatStatusJson(report).find(R"("log_unwritable": true, "log_rows_lost": 2})"), std::string::npos)
+        << FormatStatusJson(report);
+    const std::string metrics = FormatStatusPrometheus(report);
+    EXPECT_NE(metrics.find("vantrel_log_unwritable{program_dir=\"/p\"} 1\n"), std::string::npos) << metrics;
+    EXPECT_NE(metrics.find("# TYPE vantrel_log_rows_lost_total counter\nvantrel_log_rows_lost_total{program_dir=\"/p\"} 2\n"),
+              std::string::npos)
+        << metrics;
+
+    report.LogUnwritable = false;
+    report.LogRowsLost = 1;
+    EXPECT_NE(FormatStatusText(report).find("Result log: no write has failed, 1 row lost\n"), std::string::npos);
+    EXPECT_NE(FormatStatusPrometheus(report).find("vantrel_log_unwritable{program_dir=\"/p\"} 0\n"), std::string::npos);
+
+    // A copy from before these fields still answers with a report.
+    std::string older = EncodeStatus(report);
+    for (const char* key : {"log_unwritable=", "log_rows_lost="})
+        older.erase(older.find(key), older.find('\n', older.find(key)) + 1 - older.find(key));
+    ASSERT_EQ(older.find("log_"), std::string::npos);
+    const std::optional<StatusReport> fromOlder = DecodeStatus(older);
+    ASSERT_TRUE(fromOlder);
+    EXPECT_FALSE(fromOlder->LogUnwritable);
+    EXPECT_EQ(fromOlder->LogRowsLost, 0u);
 }
 
 } // namespace

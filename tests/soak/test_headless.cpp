@@ -50,7 +50,7 @@ std::string ReadJsonWithPython(const std::string& json) {
 std::map<std::string, double> ParseExposition(const std::string& text, const std::string& programDir,
                                               std::vector<std::string>& problems) {
     static const std::regex help(R"re(# HELP (vantrel_[a-z_]+) \S.*)re");
-    static const std::regex type(R"re(# TYPE (vantrel_[a-z_]+) gauge)re");
+    static const std::regex type(R"re(# TYPE (vantrel_[a-z_]+) (?:gauge|counter))re");
     static const std::regex sample(R"re((vantrel_[a-z_]+)\{program_dir="((?:[^"\\\n]|\\.)*)"\} (-?[0-9.]+))re");
     std::map<std::string, double> samples;
     std::set<std::string> helped;
@@ -100,6 +100,11 @@ TEST(Headless, RunsTheCacheToTheSameLedgerWithoutGraphicalLibrariesAndTellsItsSt
     EXPECT_EQ(samples["vantrel_cache_size"], static_cast<double>(kInstances));
     EXPECT_TRUE(samples.count("vantrel_retry_timer_armed") && samples.count("vantrel_transmit_running"))
         << prometheus.output;
+    // The log takes every row here: nothing waits for it, nothing was lost.
+    EXPECT_TRUE(samples.count("vantrel_log_unwritable") && samples.count("vantrel_log_rows_lost_total"))
+        << prometheus.output;
+    EXPECT_EQ(samples["vantrel_log_unwritable"], 0.0);
+    EXPECT_EQ(samples["vantrel_log_rows_lost_total"], 0.0);
 
     ASSERT_TRUE(WaitFor([&] { return Received(dir) >= kWorkUnits; }, 8min)) << "only " << Received(dir) << " results";
     EXPECT_EQ(dir.PostExit(), 0);
