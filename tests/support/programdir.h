@@ -1,12 +1,12 @@
 #pragma once
 
-#include <gtest/gtest.h>
-#include <string>
-#include <sys/stat.h>
-
 #include "platform/fileops.h"
 #include "platform/process.h"
 #include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/stat.h>
 
 namespace vantrel::test {
 
