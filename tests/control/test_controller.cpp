@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <sched.h>
 
 namespace vantrel::test {
 namespace {
@@ -31,6 +32,13 @@ bool UseColonEnabled(const ServerControlStates& states) {
 
 std::string ClientPid(const ControlScene& scene, unsigned n) {
     return platform::ReadFileText(scene.program.Instance(n) + "/pid.orv").value_or("");
+}
+
+// The processors a process may run on; 0 when it cannot be read.
+int Processors(pid_t pid) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    return ::sched_getaffinity(pid, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 0;
 }
 
 TEST(Controller, TheNumberFieldsRetireOrRestoreInstancesAndResizeTheSlots) {
@@ -91,7 +99,7 @@ TEST(Controller, EachOptionHandlerSetsItsOptionAndCallsTheEngine) {
     CVantrelController& c = scene.Controller();
     COptions& o = scene.Options();
     CFakeView& view = *scene.view;
-    ASSERT_TRUE(scene.PumpUntil([&] { return c.Status().WatchedInstance == 1 && scene.Busy(1); }));
+    ASSERT_TRUE(scene.PumpUntil([&] { return c.Status().WatchedInstance == 1 && !ClientPid(scene, 1).empty(); }));
 
     c.OnHideProcessing(false);
     EXPECT_EQ(o.ClientShowMode.load(), platform::SW_MINIMIZE);
@@ -112,11 +120,20 @@ TEST(Controller, EachOptionHandlerSetsItsOptionAndCallsTheEngine) {
     c.OnPortChanged();
     EXPECT_TRUE(o.UseColon);
 
+    // Set Processor Affinity binds the running client to one of the program's processors.
+    const std::string pidText = ClientPid(scene, 1);
+    const pid_t client = static_cast<pid_t>(std::stol(pidText.substr(pidText.find('=') + 1)));
+    const int own = Processors(0);
+    c.OnSetAffinity(true);
+    EXPECT_EQ(Processors(client), own >= 2 ? 1 : own);
+    c.OnSetAffinity(false);
+    EXPECT_EQ(Processors(client), own);
+    c.OnSetAffinity(true);
+
     c.OnDisplayTransmit(true);
     c.OnUseColon(false);
     c.OnCreateLog(true);
     c.OnClientPriority(CP_NORMAL);
-    c.OnSetAffinity(true);
     c.OnNotifyProblems(true);
     EXPECT_TRUE(o.DisplayTransmit && !o.UseColon && o.CreateLog && o.LogEnabled && o.SetAffinity && o.NotifyProblems);
     EXPECT_EQ(o.ClientPriority.load(), CP_NORMAL);
