@@ -209,24 +209,22 @@ std::optional<int> ControlScene::Start() {
             view = std::make_unique<CFakeView>(s.Options());
             return view.get();
         };
-    ProgramFrontEnd frontEnd{.executable = program.exe,
-                             .argv0 = program.exe,
-                             .arguments = arguments,
-                             .scheduler = scheduler,
-                             .channel = &channel,
-                             .stopRequests = &stops,
-                             .timings = ControlTimings(),
-                             .handOver = handOver,
-                             .makeChooser =
-                                 [this](const StartPlace&) {
-                                     if (onChooserMade)
-                                         onChooserMade();
-                                     return std::make_unique<CSceneChooser>(*this);
-                                 },
-                             .reportStartFailure = [this](const std::string& why) { chooserMessages.push_back(why); },
-                             .presentNotice = [this](const ProblemNotice& notice) { notices.push_back(notice); },
-                             .makeView = std::move(makeView),
-                             .initDialog = {}};
+    ProgramFrontEnd frontEnd(scheduler);
+    frontEnd.executable = program.exe;
+    frontEnd.argv0 = program.exe;
+    frontEnd.arguments = arguments;
+    frontEnd.channel = &channel;
+    frontEnd.stopRequests = &stops;
+    frontEnd.timings = ControlTimings();
+    frontEnd.handOver = handOver;
+    frontEnd.makeChooser = [this](const StartPlace&) {
+        if (onChooserMade)
+            onChooserMade();
+        return std::make_unique<CSceneChooser>(*this);
+    };
+    frontEnd.reportStartFailure = [this](const std::string& why) { chooserMessages.push_back(why); };
+    frontEnd.presentNotice = [this](const ProblemNotice& notice) { notices.push_back(notice); };
+    frontEnd.makeView = std::move(makeView);
     session = std::make_unique<CProgramSession>(std::move(frontEnd));
     return session->Start();
 }

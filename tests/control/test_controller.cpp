@@ -24,10 +24,7 @@ bool HasMarker(const ControlScene& scene, unsigned n) {
 }
 
 bool UseColonEnabled(const ServerControlStates& states) {
-    for (const ServerControlState& state : states)
-        if (state.id == kUseColonControlId)
-            return state.enabled;
-    return false;
+    return states[SRV_USE_COLON];
 }
 
 std::string ClientPid(const ControlScene& scene, unsigned n) {
