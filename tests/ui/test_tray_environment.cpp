@@ -16,7 +16,13 @@ public:
     void SetUp() override {
         if (QCoreApplication::instance() == nullptr)
             m_app = std::make_unique<QApplication>(m_argc, m_argv);
-        vantrel::test::SetWaitPause([](std::chrono::milliseconds step) { QTest::qWait(static_cast<int>(step.count())); });
+        // One pass over the events after the sleep, as QTest::qWaitFor does: a wait looks again
+        // after every pass, so a state that the next pass would end is not missed.
+        vantrel::test::SetWaitPause([](std::chrono::milliseconds step) {
+            QTest::qSleep(static_cast<int>(step.count()));
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        });
     }
     void TearDown() override {
         vantrel::test::SetWaitPause({});
