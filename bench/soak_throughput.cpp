@@ -19,7 +19,7 @@ namespace vantrel::soak {
 namespace {
 
 using namespace std::chrono_literals;
-using e2e::WaitFor;
+using test::WaitUntil;
 
 // The sanitized program is several times slower; it still runs the whole cycle, on fewer units.
 #if VANTREL_SOAK_SANITIZED
@@ -77,7 +77,7 @@ std::size_t RunsOf(const CProgramDir& dir, const std::string& kind) {
 }
 
 bool NoClientLeft(const CProgramDir& dir) {
-    return WaitFor([&] { return dir.Clients().empty(); }, 60s);
+    return WaitUntil([&] { return dir.Clients().empty(); }, 60s);
 }
 
 TEST(Soak, ThousandWorkUnitsWithRandomClientFailures) {
@@ -114,7 +114,7 @@ TEST(Soak, ThousandWorkUnitsWithRandomClientFailures) {
     EXPECT_EQ(dir.PostExit(), 0);
     EXPECT_EQ(ExitCode(*program, 120s), std::optional<int>(0));
     const double exitSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - exitAsked).count();
-    EXPECT_TRUE(WaitFor([&] { return PidsWith(dir.Clients(), IsProcessingTitle).empty(); }, 10s))
+    EXPECT_TRUE(WaitUntil([&] { return PidsWith(dir.Clients(), IsProcessingTitle).empty(); }, 10s))
         << "a processing client outlived the program";
     EXPECT_TRUE(NoClientLeft(dir)) << "a transmit client never ended";
     const std::size_t processRuns = RunsOf(dir, "process");

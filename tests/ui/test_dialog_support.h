@@ -9,6 +9,7 @@
 #include "platform/process.h"
 #include "support/programdir.h"
 #include "support/tempdir.h"
+#include "support/wait.h"
 #include "ui/clientchooser.h"
 #include "ui/systemtray.h"
 #include "host/enginepump.h"
@@ -87,11 +88,6 @@ public:
         return firstRunAnswer ? *firstRunAnswer : std::optional<bool>(copyByDefault);
     }
 };
-
-// Processes events until the condition holds; false when it did not within the time.
-inline bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 20000) {
-    return QTest::qWaitFor(condition, timeoutMs);
-}
 
 // Durations shrunk a thousandfold, so nothing waits for real minutes.
 inline Timings FastTimings() {

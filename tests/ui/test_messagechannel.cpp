@@ -3,6 +3,7 @@
 #include "platform/fileops.h"
 #include "support/tempdir.h"
 #include "host/messagechannel.h"
+#include "support/wait.h"
 #include "ui/commandline.h"
 #include "ui/vantrelapp.h"
 
@@ -28,6 +29,8 @@ namespace {
 
 using test::ScopedEnv;
 using test::TempDir;
+using test::WaitUntil;
+using namespace std::chrono_literals;
 
 // A socket file nobody listens on: what a copy that was killed leaves behind.
 void MakeStaleSocket(const std::string& path) {
@@ -108,7 +111,7 @@ TEST(MessageChannel, EveryCopyReceivesThePostAndStaleSocketsAreCleared) {
     QSignalSpy firstSpy(&first, &CMessageChannel::MessageReceived);
     QSignalSpy secondSpy(&second, &CMessageChannel::MessageReceived);
     EXPECT_EQ(PostToAllCopies(dir, 16), 2u);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return firstSpy.size() == 1 && secondSpy.size() == 1; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return firstSpy.size() == 1 && secondSpy.size() == 1; }));
     EXPECT_EQ(firstSpy.front().front().toUInt(), 16u);
     EXPECT_EQ(secondSpy.front().front().toUInt(), 16u);
 
@@ -156,10 +159,10 @@ TEST(MessageChannel, OnlyWholeNumbersAreDelivered) {
     SendRaw(channel.SocketPath(), "-16\n");
     SendRaw(channel.SocketPath(), QByteArray(200, '1')); // no line end, far too long
     SendRaw(channel.SocketPath(), "7\n");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return spy.size() >= 1; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return spy.size() >= 1; }));
     // Give the refused ones every chance to show up before the count is read.
     PostToAllCopies(runtime / "vantrel", 9);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return spy.size() >= 2; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return spy.size() >= 2; }));
     ASSERT_EQ(spy.size(), 2);
     EXPECT_EQ(spy.at(0).front().toUInt(), 7u);
     EXPECT_EQ(spy.at(1).front().toUInt(), 9u);
@@ -183,8 +186,7 @@ TEST(MessageChannel, AClosedChannelTakesItsSocketAlong) {
 // thread's channels answer it.
 int RunAnswered(std::vector<std::string> words) {
     std::future<int> result = std::async(std::launch::async, [words] { return RunRequest(words); });
-    EXPECT_TRUE(QTest::qWaitFor([&] { return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
-                                30000));
+    EXPECT_TRUE(WaitUntil([&] { return result.wait_for(0s) == std::future_status::ready; }, 30s));
     return result.get();
 }
 
@@ -204,13 +206,13 @@ TEST(MessageChannel, CommandLineRequests) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(RunAnswered({"vantrel", "--post", "16"}), 0);
     EXPECT_NE(testing::internal::GetCapturedStdout().find("reached 1 running copy"), std::string::npos);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return spy.size() == 1; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return spy.size() == 1; }));
     EXPECT_EQ(spy.front().front().toUInt(), 16u);
 
     // Limited to one program directory: only the copy working there.
     EXPECT_EQ(RunAnswered({"vantrel", "--post", "16", "--program-dir", elsewhere.Path()}), 1);
     EXPECT_EQ(RunAnswered({"vantrel", "--post", "16", "--program-dir=" + programDir.Path() + "/."}), 0);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return spy.size() == 2; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return spy.size() == 2; }));
     EXPECT_EQ(spy.size(), 2) << "the copy of another directory acted on the post";
 
     // A copy that refuses (a field left invalid) is reported and the answer is not success; it
@@ -221,7 +223,7 @@ TEST(MessageChannel, CommandLineRequests) {
     std::string refusal = testing::internal::GetCapturedStderr();
     EXPECT_NE(refusal.find("refused"), std::string::npos);
     EXPECT_NE(refusal.find(programDir.Path()), std::string::npos) << refusal;
-    ASSERT_TRUE(QTest::qWaitFor([&] { return spy.size() == 3; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return spy.size() == 3; }));
 
     EXPECT_EQ(RunRequest({"vantrel", "--post"}), 2);
     EXPECT_EQ(RunRequest({"vantrel", "--post", "-1"}), 2);
@@ -275,8 +277,7 @@ TEST(MessageChannel, AHelloReachesEveryOtherCopyWithTheSendersDirectory) {
     std::future<std::vector<CopyAnswer>> answers = std::async(std::launch::async, [&] {
         return SendToAllCopies(runtime / "vantrel", {kHelloCommand, second.Path()}, starting.SocketPath());
     });
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return answers.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 20000));
+    ASSERT_TRUE(WaitUntil([&] { return answers.wait_for(0s) == std::future_status::ready; }));
     std::vector<CopyAnswer> got = answers.get();
     ASSERT_EQ(got.size(), 1u) << "the sender's own socket was asked too";
     EXPECT_EQ(got[0].reply, EChannelReply::Done);
