@@ -1,4 +1,4 @@
-#include "platform/uniquefd.h"
+#include "platform/uniquefd_linux.h"
 #include "platform/process.h"
 #include "platform/process_detail_linux.h"
 

@@ -1,6 +1,6 @@
 #include "platform/process.h"
 #include "platform/process_detail_linux.h"
-#include "platform/wait.h"
+#include "platform/wait_linux.h"
 
 #include <cerrno>
 #include <csignal>
@@ -173,7 +173,7 @@ ProcessHandle& ProcessHandle::operator=(ProcessHandle&& other) noexcept {
     return *this;
 }
 
-ProcessHandle ProcessHandle::Adopt(int pidfd, pid_t pid, bool ownChild, bool leader) {
+ProcessHandle ProcessHandle::Adopt(int pidfd, ProcessId pid, bool ownChild, bool leader) {
     ProcessHandle handle;
     handle.m_pidfd = pidfd;
     handle.m_pid = pid;
@@ -182,7 +182,7 @@ ProcessHandle ProcessHandle::Adopt(int pidfd, pid_t pid, bool ownChild, bool lea
     return handle;
 }
 
-pid_t ProcessHandle::WindowPid() const {
+ProcessId ProcessHandle::WindowPid() const {
     return m_terminal ? m_terminal->Pid() : m_pid;
 }
 
@@ -218,7 +218,7 @@ bool ProcessHandle::WaitForExit(std::optional<std::chrono::milliseconds> timeout
         return false;
     if (m_reaped)
         return true;
-    if (WaitForAny({m_pidfd}, timeout) != 0)
+    if (WaitForAnyFd({m_pidfd}, timeout) != 0)
         return false;
     ReapIfEnded();
     return true;
@@ -230,7 +230,7 @@ ProcessHandle::WaitResult ProcessHandle::WaitForExitOrEvent(const CEvent& event)
     if (m_reaped)
         return WaitResult::Exited;
     // The process comes first: when both are ready, its end wins.
-    switch (WaitForAny({m_pidfd, event.Fd()})) {
+    switch (WaitForAny({ExitHandle(), event.Handle()})) {
     case 0:
         ReapIfEnded();
         return WaitResult::Exited;

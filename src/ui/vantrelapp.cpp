@@ -16,7 +16,6 @@
 #include <string_view>
 #include <thread>
 #include <vector>
-#include <unistd.h>
 
 #include "engine/enginecontext.h"
 #include "engine/messagetarget.h"
@@ -116,7 +115,7 @@ int BecomeHeadless(char** argv) {
     for (const std::string& candidate : candidates) {
         if (!platform::IsExecutableFile(candidate))
             continue;
-        ::execv(candidate.c_str(), argv);
+        platform::ReplaceCurrentProgram(candidate, argv);
         std::cerr << "vantrel: cannot start the headless program " << candidate << ": " << std::strerror(errno) << "\n";
         return 1;
     }
