@@ -86,9 +86,10 @@ public:
 
     bool IsAlive() const;
 
-    // Adopts an open pidfd. ownChild: we started it and must reap it. leader: we started it in a
-    // session of its own, which ends when it ends.
-    static ProcessHandle Adopt(int pidfd, ProcessId pid, bool ownChild, bool leader = false);
+    // Takes over the system's open handle of a process (a pidfd on Linux), which it then closes.
+    // ownChild: we started it and must reap it. leader: we started it in a session of its own,
+    // which ends when it ends.
+    static ProcessHandle Adopt(WaitHandle process, ProcessId pid, bool ownChild, bool leader = false);
 
 private:
     void ReapIfEnded();

@@ -173,9 +173,9 @@ ProcessHandle& ProcessHandle::operator=(ProcessHandle&& other) noexcept {
     return *this;
 }
 
-ProcessHandle ProcessHandle::Adopt(int pidfd, ProcessId pid, bool ownChild, bool leader) {
+ProcessHandle ProcessHandle::Adopt(WaitHandle process, ProcessId pid, bool ownChild, bool leader) {
     ProcessHandle handle;
-    handle.m_pidfd = pidfd;
+    handle.m_pidfd = FdOf(process);
     handle.m_pid = pid;
     handle.m_ownChild = ownChild;
     handle.m_bLeader = leader;
@@ -318,7 +318,7 @@ ProcessHandle StartProcess(const ProcessStartInfo& info) {
         }
         return {};
     }
-    ProcessHandle started = ProcessHandle::Adopt(pidfd, pid, true, true);
+    ProcessHandle started = ProcessHandle::Adopt({pidfd}, pid, true, true);
     started.m_strGroup = std::move(request.group);
     if (terminal.empty()) {
         AwaitVisibleTitle(pid, pidfd, detail::ConsoleTitleEntry(info.consoleTitle));
