@@ -1,13 +1,10 @@
 #include "data/logstatistics.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
 #include <utility>
 
 #include "data/datafile.h"
@@ -229,7 +226,7 @@ CCsvReader::ERead CLogStatistics::ReadRecords(CFileState& file, CCsvReader& read
 
 bool CLogStatistics::AddLog(const std::string& path, const std::atomic<bool>* stop) {
     // Never locked: the transmit pass must be able to append while the log is read.
-    CFileHandle file = OpenRegularFile(path, O_RDONLY, false);
+    CFileHandle file = OpenRegularFile(path, {});
     if (!file.IsValid()) {
         m_totals.FilesFailed.push_back(path);
         return false;
@@ -241,14 +238,11 @@ bool CLogStatistics::AddLog(const std::string& path, const std::atomic<bool>* st
     while (ReadRecords(state, reader) == CCsvReader::ERead::NeedMore && (stop == nullptr || !stop->load())) {
         // A record longer than a chunk doubles the next read, so it is not scanned again and again.
         chunk.resize(std::max(kReadChunk, reader.Pending()));
-        ssize_t got = 0;
-        do {
-            got = ::read(file.Get(), chunk.data(), chunk.size());
-        } while (got < 0 && errno == EINTR);
-        if (got > 0) {
-            reader.Feed(std::string_view(chunk.data(), static_cast<std::size_t>(got)));
+        std::optional<std::size_t> got = file.Read(chunk.data(), chunk.size());
+        if (got && *got > 0) {
+            reader.Feed(std::string_view(chunk.data(), *got));
         } else {
-            failed = got < 0;
+            failed = !got;
             reader.Finish();
         }
     }

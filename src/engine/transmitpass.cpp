@@ -269,7 +269,7 @@ CTransmitter::ERunEnd CTransmitter::RunTransmitClient(std::uint32_t n, const std
         platform::SetPriorityClass(client, platform::HIGH_PRIORITY_CLASS);
 
     // The client's end wins over both requests; exit wins over a stop, so the client is left to run.
-    int ready = platform::WaitForAny({client.PidFd(), m_ShutdownEvent.Fd(), m_StopTransmitEvent.Fd()});
+    int ready = platform::WaitForAny({client.ExitHandle(), m_ShutdownEvent.Handle(), m_StopTransmitEvent.Handle()});
     if (ready == 1)
         return ERunEnd::ShuttingDown;
     if (ready == 2) {

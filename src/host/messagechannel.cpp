@@ -1,7 +1,9 @@
 #include "host/messagechannel.h"
 
 #include "platform/fileops.h"
-#include "platform/localsocket.h"
+#include "platform/localsocket_linux.h"
+#include "platform/process.h"
+#include "platform/system.h"
 
 #include <QLocalSocket>
 #include <QSocketNotifier>
@@ -10,13 +12,11 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
-#include <fcntl.h>
+#include <filesystem>
 #include <optional>
 #include <string_view>
 #include <tuple>
 #include <utility>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace vantrel {
 
@@ -65,16 +65,6 @@ std::pair<std::string, std::string> SplitLine(const QByteArray& line) {
     return {line.left(blank).toStdString(), DecodePath(line.mid(blank + 1))};
 }
 
-bool IsOwnPrivateDirectory(const struct stat& info) {
-    return S_ISDIR(info.st_mode) && info.st_uid == ::getuid() && (info.st_mode & 077) == 0;
-}
-
-// Whether dir is a directory of ours that nobody else may enter; a link is never followed.
-bool IsPrivateDirectory(const std::string& dir) {
-    struct stat info {};
-    return ::lstat(dir.c_str(), &info) == 0 && IsOwnPrivateDirectory(info);
-}
-
 std::optional<unsigned> ParseUnsigned(std::string_view text) {
     unsigned value = 0;
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -91,15 +81,10 @@ bool IsSocketName(std::string_view name) {
     return pid.size() == name.size() || ParseUnsigned(name.substr(pid.size() + 1)).has_value();
 }
 
-bool IsSocket(const std::string& path) {
-    struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
-}
-
 std::string NextSocketName() {
     static std::atomic<unsigned> channels{0};
     unsigned k = ++channels;
-    std::string name = std::to_string(::getpid());
+    std::string name = std::to_string(platform::CurrentProcessId());
     return k == 1 ? name : name + "-" + std::to_string(k);
 }
 
@@ -122,12 +107,12 @@ CopyAnswer ParseAnswer(const std::string& text) {
 // Sends request to every copy's socket in dir at once; with answers set, collects each answer there.
 unsigned PostToSockets(const std::string& dir, const QByteArray& request, std::vector<CopyAnswer>* answers,
                        const QString& exceptSocket = {}, bool readRest = false) {
-    if (!IsPrivateDirectory(dir))
+    if (!platform::IsPrivateDirectory(dir))
         return 0;
     std::vector<std::string> paths;
     for (const auto& entry : platform::ListDirectory(dir)) {
         std::string path = platform::JoinPath(dir, entry.name);
-        if (IsSocketName(entry.name) && IsSocket(path) &&
+        if (IsSocketName(entry.name) && platform::IsLocalSocket(path) &&
             (exceptSocket.isEmpty() || QString::fromStdString(path) != exceptSocket))
             paths.push_back(std::move(path));
     }
@@ -160,22 +145,11 @@ std::string GetChannelDirectory() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     if (runtime != nullptr && *runtime == '/' && platform::IsDirectory(runtime))
         return platform::JoinPath(runtime, "vantrel");
-    return "/tmp/vantrel-" + std::to_string(::getuid());
+    return "/tmp/vantrel-" + platform::CurrentUserId();
 }
 
 bool PrepareChannelDirectory(const std::string& dir) {
-    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
-        return false;
-    // Opened without following a link, so the checks and the narrowing apply to what we opened.
-    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat info {};
-    bool ok = ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::getuid();
-    if (ok && (info.st_mode & 077) != 0)
-        ok = ::fchmod(fd, 0700) == 0;
-    ::close(fd);
-    return ok;
+    return platform::MakePrivateDirectory(dir);
 }
 
 unsigned PostToAllCopies(const std::string& dir, unsigned wParam) {
@@ -191,10 +165,8 @@ std::vector<CopyAnswer> SendToAllCopies(const std::string& dir, const ChannelReq
 }
 
 bool IsSameDirectory(const std::string& a, const std::string& b) {
-    struct stat first {};
-    struct stat second {};
-    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && S_ISDIR(first.st_mode) &&
-           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+    std::error_code error;
+    return std::filesystem::is_directory(a, error) && platform::IsSameFile(a, b);
 }
 
 CMessageChannel::CMessageChannel(std::string dir, QObject* parent)
@@ -228,7 +200,7 @@ bool CMessageChannel::Listen() {
         return false;
     const std::string path = platform::JoinPath(m_strDir, NextSocketName());
     // Left by an earlier process that had our pid and died without cleaning up.
-    if (IsSocket(path))
+    if (platform::IsLocalSocket(path))
         platform::DeleteFile(path);
     m_listen = platform::ListenLocalSocket(path, kListenBacklog);
     if (!m_listen.IsValid())

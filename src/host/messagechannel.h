@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/uniquefd.h"
+#include "platform/uniquefd_linux.h"
 
 class QLocalSocket;
 class QSocketNotifier;

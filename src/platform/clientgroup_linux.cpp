@@ -1,6 +1,6 @@
 #include "platform/process.h"
 #include "platform/process_detail_linux.h"
-#include "platform/uniquefd.h"
+#include "platform/uniquefd_linux.h"
 
 #include <algorithm>
 #include <atomic>

@@ -10,9 +10,6 @@
 // an empty value; nothing here throws. Paths use "/" and never end with one (but "/").
 namespace vantrel::platform {
 
-// Writes all of data to fd, resuming after partial writes and interruptions; false on an error.
-bool WriteAll(int fd, std::string_view data);
-
 // dir + "/" + name, without doubling a separator.
 std::string JoinPath(std::string_view dir, std::string_view name);
 
@@ -104,5 +101,17 @@ bool IsFileInOwnDirectory(const std::string& dir, std::string_view name);
 
 // Whether both paths name the same existing file (same device and inode).
 bool IsSameFile(const std::string& a, const std::string& b);
+
+// Whether dir is a real directory (a link is never followed) of this user's that nobody else may
+// enter or list.
+bool IsPrivateDirectory(const std::string& dir);
+
+// Makes dir as a private directory (see IsPrivateDirectory), or takes the directory of this
+// user's already there and narrows its permissions to the owner's. False for a link, a directory
+// of another user, or anything else under the name.
+bool MakePrivateDirectory(const std::string& dir);
+
+// Whether path names a local (Unix domain) socket; a link is not followed.
+bool IsLocalSocket(const std::string& path);
 
 } // namespace vantrel::platform

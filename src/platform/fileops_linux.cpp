@@ -1,4 +1,5 @@
 #include "platform/fileops.h"
+#include "platform/fileops_linux.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -11,7 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/uniquefd.h"
+#include "platform/uniquefd_linux.h"
 
 namespace vantrel::platform {
 
@@ -339,6 +340,31 @@ bool IsSameFile(const std::string& a, const std::string& b) {
     if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0)
         return false;
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+bool IsPrivateDirectory(const std::string& dir) {
+    struct stat info {};
+    return ::lstat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::getuid() &&
+           (info.st_mode & 077) == 0;
+}
+
+bool MakePrivateDirectory(const std::string& dir) {
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+        return false;
+    // Opened without following a link, so the checks and the narrowing apply to what we opened.
+    UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.IsValid())
+        return false;
+    struct stat info {};
+    bool ok = ::fstat(fd.Get(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::getuid();
+    if (ok && (info.st_mode & 077) != 0)
+        ok = ::fchmod(fd.Get(), 0700) == 0;
+    return ok;
+}
+
+bool IsLocalSocket(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
 }
 
 } // namespace vantrel::platform

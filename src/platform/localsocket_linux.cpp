@@ -1,4 +1,4 @@
-#include "platform/localsocket.h"
+#include "platform/localsocket_linux.h"
 
 #include <algorithm>
 #include <cerrno>

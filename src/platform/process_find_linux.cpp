@@ -1,4 +1,4 @@
-#include "platform/uniquefd.h"
+#include "platform/uniquefd_linux.h"
 #include "platform/process.h"
 #include "platform/process_detail_linux.h"
 
@@ -71,8 +71,8 @@ void OpenIfClient(pid_t pid, const std::vector<std::string>& titleEntries,
     // gets a descriptor of its own.
     for (std::size_t k = 1; k < matches.size(); ++k)
         if (int copy = fcntl(pidfd.Get(), F_DUPFD_CLOEXEC, 0); copy >= 0)
-            found[matches[k]].push_back(ProcessHandle::Adopt(copy, pid, false));
-    found[matches.front()].push_back(ProcessHandle::Adopt(pidfd.Release(), pid, false));
+            found[matches[k]].push_back(ProcessHandle::Adopt({copy}, pid, false));
+    found[matches.front()].push_back(ProcessHandle::Adopt({pidfd.Release()}, pid, false));
 }
 
 } // namespace

@@ -1,5 +1,5 @@
 #include "platform/process_detail_linux.h"
-#include "platform/uniquefd.h"
+#include "platform/uniquefd_linux.h"
 
 #include <cerrno>
 #include <csignal>

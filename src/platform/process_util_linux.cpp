@@ -1,7 +1,7 @@
-#include "platform/uniquefd.h"
+#include "platform/uniquefd_linux.h"
 #include "platform/process.h"
 #include "platform/process_detail_linux.h"
-#include "platform/wait.h"
+#include "platform/wait_linux.h"
 
 #include <atomic>
 #include <cerrno>
@@ -112,7 +112,7 @@ std::string FindOnPath(std::string_view name) {
 
 bool PidFdHasEnded(int pidfd) {
     // A descriptor that cannot be waited on names no process we could wait for either.
-    return WaitForAny({pidfd}, std::chrono::milliseconds(0)) != kWaitTimeout;
+    return WaitForAnyFd({pidfd}, std::chrono::milliseconds(0)) != kWaitTimeout;
 }
 
 } // namespace vantrel::platform::detail
@@ -134,6 +134,14 @@ bool AllowOwnerToExecute(const std::string& path) {
     if (!fd.IsValid() || fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode))
         return false;
     return (info.st_mode & S_IXUSR) != 0 || fchmod(fd.Get(), (info.st_mode & 07777) | S_IXUSR) == 0;
+}
+
+ProcessId CurrentProcessId() {
+    return ::getpid();
+}
+
+void ReplaceCurrentProgram(const std::string& path, char** argv) {
+    ::execv(path.c_str(), argv);
 }
 
 } // namespace vantrel::platform

@@ -114,8 +114,8 @@ TEST_F(ProcessEngineTest, LoweringTheSlotCountKillsTheTopSlotsInOrder) {
     int firstToEnd = platform::kWaitFailed;
     bool otherStillRan = false;
     std::thread observer([&] {
-        firstToEnd = platform::WaitForAny({top[0].PidFd(), middle[0].PidFd()}, 20s);
-        int other = firstToEnd == 0 ? middle[0].PidFd() : top[0].PidFd();
+        firstToEnd = platform::WaitForAny({top[0].ExitHandle(), middle[0].ExitHandle()}, 20s);
+        platform::WaitHandle other = firstToEnd == 0 ? middle[0].ExitHandle() : top[0].ExitHandle();
         otherStillRan = platform::WaitForAny({other}, 0ms) == platform::kWaitTimeout;
     });
     engine.ResizeSlots(1);

@@ -1,5 +1,6 @@
 #include "platform/event.h"
 #include "platform/process.h"
+#include "platform/wait_linux.h"
 #include "support/childprocess.h"
 #include "support/tempdir.h"
 #include "test_process_util.h"
@@ -122,7 +123,7 @@ TEST(ProcessWait, TimeoutEventTerminateAndBothReady) {
 
     // Ended and the event set as well: the end wins.
     ProcessHandle quick = StartProcess({{"/bin/true"}, dir.Path(), "ORVA 2", platform::SW_HIDE});
-    pollfd ended{quick.PidFd(), POLLIN, 0};
+    pollfd ended{platform::FdOf(quick.ExitHandle()), POLLIN, 0};
     ASSERT_EQ(poll(&ended, 1, 20000), 1);
     event.Set();
     EXPECT_EQ(quick.WaitForExitOrEvent(event), Wait::Exited);

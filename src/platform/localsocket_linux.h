@@ -6,9 +6,10 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/uniquefd.h"
+#include "platform/uniquefd_linux.h"
 
-// Local stream sockets (a path in the file system) between the running copies of one user.
+// Local stream sockets (a path in the file system) between the running copies of one user: the
+// Linux programs' channel (Windows copies talk through window messages and named pipes).
 namespace vantrel::platform {
 
 // What a request waits for after it is written.
