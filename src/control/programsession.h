@@ -26,6 +26,8 @@ class CProgramSession;
 
 // What only a front end can give a running copy. The references outlive the session.
 struct ProgramFrontEnd {
+    explicit ProgramFrontEnd(IScheduler& frontEndScheduler) : scheduler(frontEndScheduler) {}
+
     std::string executable;             // the program's own file; empty: the running executable
     std::string argv0;                  // the first argument the program was started with
     std::vector<std::string> arguments; // the option keywords, after the program name

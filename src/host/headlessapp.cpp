@@ -61,12 +61,12 @@ CHeadlessApp::CHeadlessApp(int& argc, char** argv)
 CHeadlessApp::~CHeadlessApp() = default;
 
 int CHeadlessApp::Run() {
-    ProgramFrontEnd frontEnd{.executable = ProgramFile(),
-                             .argv0 = m_strArgv0,
-                             .arguments = m_arguments,
-                             .scheduler = m_pump,
-                             .channel = &m_channel,
-                             .stopRequests = &m_stopRequests};
+    ProgramFrontEnd frontEnd(m_pump);
+    frontEnd.executable = ProgramFile();
+    frontEnd.argv0 = m_strArgv0;
+    frontEnd.arguments = m_arguments;
+    frontEnd.channel = &m_channel;
+    frontEnd.stopRequests = &m_stopRequests;
     // Another copy in this directory is never asked to show a window: there is none here to hand to.
     frontEnd.handOver = false;
     frontEnd.makeChooser = [](const StartPlace&) { return std::make_unique<CHeadlessChooser>(); };

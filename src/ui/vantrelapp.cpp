@@ -93,13 +93,13 @@ std::optional<int> CVantrelApp::StartUp() {
     m_channel = std::make_unique<CLocalCopyChannel>(m_env.channelDirectory);
     m_stopRequests = std::make_unique<CSignalStop>();
 
-    ProgramFrontEnd frontEnd{.executable = m_env.executablePath,
-                             .argv0 = m_strArgv0,
-                             .arguments = m_arguments,
-                             .scheduler = *m_pump,
-                             .channel = m_channel.get(),
-                             .stopRequests = m_stopRequests.get(),
-                             .timings = m_env.timings};
+    ProgramFrontEnd frontEnd(*m_pump);
+    frontEnd.executable = m_env.executablePath;
+    frontEnd.argv0 = m_strArgv0;
+    frontEnd.arguments = m_arguments;
+    frontEnd.channel = m_channel.get();
+    frontEnd.stopRequests = m_stopRequests.get();
+    frontEnd.timings = m_env.timings;
     frontEnd.makeChooser = [&prompts](const StartPlace& place) {
         // An installed copy keeps its cache away from its executable.
         const bool installed = !IsSameDirectory(place.where.directory, platform::DirectoryPart(place.executable));
