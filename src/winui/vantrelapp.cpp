@@ -48,10 +48,10 @@ CVantrelApp::~CVantrelApp() {
 }
 
 int CVantrelApp::Run() {
-    ProgramFrontEnd frontEnd{.arguments = m_arguments,
-                             .scheduler = m_scheduler,
-                             .channel = &m_channel,
-                             .stopRequests = &m_stopRequests};
+    ProgramFrontEnd frontEnd(m_scheduler);
+    frontEnd.arguments = m_arguments;
+    frontEnd.channel = &m_channel;
+    frontEnd.stopRequests = &m_stopRequests;
     frontEnd.makeChooser = [](const StartPlace&) { return std::make_unique<CWinClientChooser>(); };
     frontEnd.reportStartFailure = [](const std::string& why) {
         std::cerr << "vantrel: " << why << "\n";
