@@ -59,7 +59,8 @@ int CVantrelApp::Run() {
     };
     frontEnd.presentNotice = [this](const ProblemNotice& notice) { m_tray.ShowBalloon(notice.Title, notice.Text); };
     frontEnd.makeView = [this](CProgramSession& session) -> IDialogView* {
-        m_dialog = std::make_unique<CVantrelDlg>(session.Options(), *session.Store(), m_tray, m_channel);
+        m_dialog = std::make_unique<CVantrelDlg>(session.Options(), *session.Store(), m_tray, m_channel,
+                                                 session.Place().executable);
         if (!m_dialog->Create()) {
             m_dialog.reset();
             return nullptr;

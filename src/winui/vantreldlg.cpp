@@ -8,6 +8,7 @@
 #include "engine/messagetarget.h"
 #include "winui/resource.h"
 #include "winui/winaboutdlg.h"
+#include "winui/winautostart.h"
 #include "winui/wincopychannel.h"
 #include "winui/winclientchooser.h"
 #include "winui/wintray.h"
@@ -21,8 +22,10 @@ constexpr UINT WM_TRANSMIT_STATE = WM_APP + 0x101;
 
 } // namespace
 
-CVantrelDlg::CVantrelDlg(COptions& options, const CCacheStore& store, CSystemTray& tray, CWinCopyChannel& channel)
-    : m_options(options), m_store(store), m_tray(tray), m_channel(channel) {}
+CVantrelDlg::CVantrelDlg(COptions& options, const CCacheStore& store, CSystemTray& tray, CWinCopyChannel& channel,
+                         std::string ownExecutable)
+    : m_options(options), m_store(store), m_tray(tray), m_channel(channel),
+      m_strOwnExecutable(std::move(ownExecutable)) {}
 
 CVantrelDlg::~CVantrelDlg() {
     if (m_hWnd != nullptr)
@@ -46,6 +49,9 @@ void CVantrelDlg::InitDialog(bool startMinimized) {
         char about[64] = {};
         if (::LoadStringA(::GetModuleHandleA(nullptr), IDS_ABOUTBOX, about, sizeof about) > 0)
             ::AppendMenuA(system, MF_STRING, kAboutCommand, about);
+        // Beside the window's own items, the desktop's way to start with the session.
+        ::AppendMenuA(system, MF_SEPARATOR, 0, nullptr);
+        ::AppendMenuA(system, MF_STRING, IDM_START_AT_LOGIN, "Start at login");
     }
     SetIcon(kIconWorkHeld);
     m_tray.AddToTray(m_hWnd, WM_APP_3, "Vantrel", m_hIcon, kTrayIconId);
@@ -73,7 +79,8 @@ INT_PTR CVantrelDlg::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         return TRUE;
     case WM_SYSCOMMAND:
         if ((wParam & 0xFFF0) == SC_MINIMIZE || (wParam & 0xFFF0) == SC_CLOSE || (wParam & 0xFFF0) == SC_RESTORE ||
-            (wParam & 0xFFF0) == kAboutCommand || (wParam & 0xFFF0) == kTransmitCommand) {
+            (wParam & 0xFFF0) == kAboutCommand || (wParam & 0xFFF0) == kTransmitCommand ||
+            (wParam & 0xFFF0) == IDM_START_AT_LOGIN) {
             OnSysCommand(static_cast<unsigned>(wParam & 0xFFF0));
             return TRUE;
         }
@@ -82,6 +89,13 @@ INT_PTR CVantrelDlg::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         // Another program's close request hides the window, as the title bar's does.
         PostSysCommand(SC_MINIMIZE);
         return TRUE;
+    case WM_INITMENUPOPUP:
+        // The tick is read from the Run key whenever the menu opens: another copy, or the user,
+        // may have changed it.
+        if (HIWORD(lParam) != 0)
+            ::CheckMenuItem(reinterpret_cast<HMENU>(wParam), IDM_START_AT_LOGIN,
+                            MF_BYCOMMAND | (IsStartAtLogin(m_strOwnExecutable) ? MF_CHECKED : MF_UNCHECKED));
+        return FALSE;
     case WM_TRANSMIT_STATE:
         UpdateTransmitState();
         return TRUE;
@@ -214,6 +228,9 @@ void CVantrelDlg::OnSysCommand(unsigned command) {
         break;
     case SC_CLOSE:
         PostSysCommand(SC_MINIMIZE);
+        break;
+    case IDM_START_AT_LOGIN:
+        SetStartAtLogin(!IsStartAtLogin(m_strOwnExecutable), m_strOwnExecutable);
         break;
     case SC_RESTORE:
         ::ShowWindow(m_hWnd, SW_RESTORE);

@@ -21,7 +21,9 @@ struct COptions;
 // gives it its keyboard (IsDialogMessage).
 class CVantrelDlg final : public IDialogView {
 public:
-    CVantrelDlg(COptions& options, const CCacheStore& store, CSystemTray& tray, CWinCopyChannel& channel);
+    // ownExecutable: the program's own file, which "Start at login" names.
+    CVantrelDlg(COptions& options, const CCacheStore& store, CSystemTray& tray, CWinCopyChannel& channel,
+                std::string ownExecutable);
     ~CVantrelDlg() override;
     CVantrelDlg(const CVantrelDlg&) = delete;
     CVantrelDlg& operator=(const CVantrelDlg&) = delete;
@@ -74,6 +76,7 @@ private:
     const CCacheStore& m_store;
     CSystemTray& m_tray;
     CWinCopyChannel& m_channel;
+    std::string m_strOwnExecutable;
     CVantrelController* m_controller = nullptr;
     HWND m_hWnd = nullptr;
     CPercentBar m_bar;
