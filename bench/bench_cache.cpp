@@ -88,4 +88,6 @@ BENCHMARK(BM_CompactInstances)->RangeMultiplier(10)->Range(10, 10'000)->Unit(ben
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    return vantrel::bench::RunBenchmarks(argc, argv);
+}

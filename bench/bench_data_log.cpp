@@ -55,4 +55,6 @@ BENCHMARK(BM_AppendToLog)->Arg(10)->Arg(100000);
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    return vantrel::bench::RunBenchmarks(argc, argv);
+}

@@ -51,4 +51,6 @@ BENCHMARK(BM_UpdateProgressKeysLast);
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    return vantrel::bench::RunBenchmarks(argc, argv);
+}

@@ -45,4 +45,6 @@ BENCHMARK(BM_ReadLogStatistics)->Arg(10000)->Arg(100000)->Unit(benchmark::kMilli
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    return vantrel::bench::RunBenchmarks(argc, argv);
+}

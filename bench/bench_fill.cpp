@@ -5,7 +5,7 @@
 // does), until every slot is busy and nothing more comes. The figure is the longest of those
 // events: the longest the window cannot repaint or answer, with the processor time this thread
 // spent in it and the time it waited, runnable, for a processor the machine gave to others, and
-// the median event.
+// the median event. Then the exit with the slots busy: how long Shutdown takes to end them all.
 //
 // The client is this very program: started with "-stop_after_process" it holds lock.orv and
 // sleeps until it is killed.
@@ -153,7 +153,10 @@ void BM_LongestStallWhileSlotsFill(benchmark::State& state) {
     }
     const double loadAfter = LoadAverage();
     state.counters["busy_slots"] = slots.CountBusy();
+    // The program's exit with every slot busy: each runner kills its client and what it started.
+    const auto exitStart = Clock::now();
     engine.Shutdown();
+    state.counters["exit_ms"] = std::chrono::duration<double, std::milli>(Clock::now() - exitStart).count();
     std::vector<Event> byLength = events;
     std::sort(byLength.begin(), byLength.end(), [](const Event& a, const Event& b) { return a.ms < b.ms; });
     const Event longest = byLength.empty() ? Event{} : byLength.back();

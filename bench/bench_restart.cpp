@@ -1,9 +1,11 @@
 // Restart latency and idle cost of the processing supervisor, with real client processes.
 //
 // The client is this very program: started with "-stop_after_process" it behaves as a tiny client
-// (holds lock.orv, runs for the time in "../bench_client_run_ms.txt", makes its work unit the
-// newest so the next run takes another one, and appends "start_us end_us" on the monotonic clock
-// to "../bench_client_times.txt"). restart_latency_shell.sh restarts the same client from a plain
+// (holds lock.orv, writes state.orv as it starts and as it ends, as a real client shows its
+// progress, runs for the time in "../bench_client_run_ms.txt", makes its work unit the newest so
+// the next run takes another one, and appends "start_us end_us" on the monotonic clock to
+// "../bench_client_times.txt"). A client that never wrote its state would have ended without
+// work, and its instance would rest for a hang check. restart_latency_shell.sh restarts the same client from a plain
 // shell loop for comparison. Durations come from VANTREL_TIME_SCALE like in the real program.
 #include <algorithm>
 #include <benchmark/benchmark.h>
@@ -48,10 +50,12 @@ int RunAsClient() {
     int lock = open("lock.orv", O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (lock >= 0)
         flock(lock, LOCK_EX);
+    std::ofstream("state.orv") << "prog=0.000000\n";
     long runMs = 0;
     std::ifstream("../bench_client_run_ms.txt") >> runMs;
     if (runMs > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(runMs));
+    std::ofstream("state.orv") << "prog=1.000000\n";
     // The newest work unit is taken last, so every instance of the cache comes round in turn.
     utimensat(AT_FDCWD, "work_unit.orv", nullptr, 0);
     long long end = MonotonicMicros();
@@ -130,13 +134,13 @@ void BM_RestartLatency(benchmark::State& state) {
     CEngineUnderTest run(dir.Path(), 1);
     run.engine.RestartEngine();
     for (auto _ : state) {
-        if (run.dialog.Take(60s) != WM_APP) {
+        if (!bench::TakeMessage(run.dialog, WM_APP, 60s)) {
             state.SkipWithError("no client ended within a minute");
             break;
         }
         run.engine.RestartEngine();
     }
-    run.dialog.Take(60s); // the last client's record
+    bench::TakeMessage(run.dialog, WM_APP, 60s); // the last client's record
     run.engine.Shutdown();
     std::vector<double> gaps = RestartGaps(dir.Path());
     state.counters["gap_median_ms"] = Percentile(gaps, 0.5);

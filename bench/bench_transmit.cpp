@@ -72,4 +72,6 @@ BENCHMARK(BM_PassOverRetiredEmpties)->Arg(1000)->Unit(benchmark::kMillisecond)->
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    return vantrel::bench::RunBenchmarks(argc, argv);
+}

@@ -51,8 +51,5 @@ BENCHMARK(BM_OpenStatisticsWindow)->Arg(10000)->Arg(100000)->Unit(benchmark::kMi
 int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return vantrel::bench::RunBenchmarks(argc, argv);
 }

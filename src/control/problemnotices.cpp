@@ -1,6 +1,7 @@
 #include "control/problemnotices.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace vantrel {
 
@@ -13,6 +14,9 @@ CProblemNotices::CProblemNotices(const COptions& options, const Timings& timings
 CProblemNotices::~CProblemNotices() = default;
 
 void CProblemNotices::OnEngineEvent(EEngineEvent event, std::uint32_t instance) {
+    // Said at once and on any thread: a lost row must be heard of with notices off too.
+    if (const std::string line = StandardErrorLine(event, instance); !line.empty())
+        std::fprintf(stderr, "%s\n", line.c_str());
     m_scheduler.RunOnOwnThread([self = std::weak_ptr(m_self), event, instance] {
         if (auto alive = self.lock())
             (*alive)->Handle(event, instance);

@@ -11,7 +11,8 @@ namespace vantrel {
 
 // The engine's events, from any thread, as notices on the front end's thread (the desktop's
 // notification service, or stderr without a window), at most one of a kind per repeat period,
-// only while "Notify me of problems" is on.
+// only while "Notify me of problems" is on. What must be heard of even then (a lost log row) also
+// goes to standard error.
 class CProblemNotices final : public IEngineEvents {
 public:
     using Presenter = std::function<void(const ProblemNotice&)>;

@@ -8,7 +8,18 @@ std::string Hours(unsigned hours) {
     return std::to_string(hours) + (hours == 1 ? " hour" : " hours");
 }
 
+std::string RowLostText(std::uint32_t instance) {
+    return "ORVALog.csv could not be written for as long as a result may wait, so the result of instance " +
+           std::to_string(instance) + " was sent without its row: the row is lost.";
+}
+
 } // namespace
+
+std::string StandardErrorLine(EEngineEvent event, std::uint32_t instance) {
+    if (event == EV_LOG_ROW_LOST)
+        return "Vantrel: " + RowLostText(instance);
+    return {};
+}
 
 CProblemNotifier::CProblemNotifier(const COptions& options, const Timings& timings, Clock clock)
     : m_options(options), m_timings(timings),
@@ -40,6 +51,8 @@ std::optional<ProblemNotice> CProblemNotifier::OnEvent(EEngineEvent event, std::
     case EV_CONFIG_WRITE_FAILED:
         return Offer(EProblem::WriteFailed, "The configuration could not be saved. Check the free disk space and "
                                             "the rights on the program's folder.");
+    case EV_LOG_ROW_LOST:
+        return Offer(EProblem::LogRowLost, RowLostText(instance));
     case EV_INSTANCE_RESTARTED:
         return Offer(EProblem::InstanceRestarted,
                      "The download in instance " + std::to_string(instance) +

@@ -21,8 +21,9 @@ enum class EProblem : int {
     ClientEndsAtOnce,  // processing clients keep ending without doing any work
     WriteFailed,       // the log or the configuration could not be written
     InstanceRestarted, // the loop detector started an instance afresh
+    LogRowLost,        // a result went without its row after the log refused it too long
 };
-inline constexpr std::size_t kProblemKinds = 4;
+inline constexpr std::size_t kProblemKinds = 5;
 
 // A client ending at once this many times in a row, with none working between, is a problem.
 inline constexpr unsigned kQuickEndsToNotify = 3;
@@ -32,6 +33,9 @@ struct ProblemNotice {
     std::string Title;
     std::string Text;
 };
+
+// The line for standard error that an event needs whether or not notices are on; empty for none.
+std::string StandardErrorLine(EEngineEvent event, std::uint32_t instance);
 
 // Turns engine events into notices: each kind at most once per repeat period, and none while
 // notifications are off. Belongs to the dialog's thread; the clock is injected so a test can move

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "platform/filelock.h"
+#include "platform/process.h"
 
 #include <string>
-#include <sys/types.h>
 
 namespace vantrel {
 
@@ -28,7 +28,7 @@ public:
     bool IsHeld() const { return m_lock.IsHeld(); }
 
     // The process id the holder wrote into the file; 0 when unknown.
-    static pid_t ReadHolder(const std::string& programDir);
+    static platform::ProcessId ReadHolder(const std::string& programDir);
     static std::string LockPath(const std::string& programDir);
 
 private:

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstdlib>
 #include <cstdio>
 #include <ctime>
 #include <functional>
@@ -20,7 +19,13 @@ struct Field {
     const char* key;
     std::function<std::string(const StatusReport&)> get;
     std::function<bool(StatusReport&, std::string_view)> set;
+    bool optional = false; // a copy from before the field came may leave it out
 };
+
+Field Optional(Field field) {
+    field.optional = true;
+    return field;
+}
 
 template <class TNumber> std::optional<TNumber> ParseNumber(std::string_view text) {
     TNumber value{};
@@ -66,19 +71,23 @@ Field TextField(const char* key, std::string StatusReport::*member) {
             }};
 }
 
+// One decimal, with a point whatever the locale: JSON, Prometheus and the socket all read a point.
+std::string FormatPercent(double percent) {
+    char text[64];
+    auto written = std::to_chars(text, text + sizeof text, percent, std::chars_format::fixed, 1);
+    return written.ec == std::errc() ? std::string(text, written.ptr) : std::string("0.0");
+}
+
 Field PercentField() {
-    return {"progress_percent",
-            [](const StatusReport& r) {
-                char text[32];
-                std::snprintf(text, sizeof text, "%.1f", r.ProgressPercent);
-                return std::string(text);
-            },
+    return {"progress_percent", [](const StatusReport& r) { return FormatPercent(r.ProgressPercent); },
             [](StatusReport& r, std::string_view v) {
-                // from_chars for double is missing from older libraries; the text is ours.
-                char* end = nullptr;
-                const std::string copy(v);
-                r.ProgressPercent = std::strtod(copy.c_str(), &end);
-                return !copy.empty() && end == copy.c_str() + copy.size();
+                // An older copy under a decimal-comma locale wrote "12,5".
+                std::string copy(v);
+                std::replace(copy.begin(), copy.end(), ',', '.');
+                auto value = ParseNumber<double>(copy);
+                if (value)
+                    r.ProgressPercent = *value;
+                return value.has_value();
             }};
 }
 
@@ -103,6 +112,8 @@ const std::vector<Field>& Fields() {
         TextField("last_pass_outcome", &StatusReport::LastPassOutcome),
         FlagField("retry_timer_armed", &StatusReport::RetryTimerArmed),
         NumberField("retry_due_in_seconds", &StatusReport::RetryDueInSeconds),
+        Optional(FlagField("log_unwritable", &StatusReport::LogUnwritable)),
+        Optional(NumberField("log_rows_lost", &StatusReport::LogRowsLost)),
     };
     return fields;
 }
@@ -110,7 +121,7 @@ const std::vector<Field>& Fields() {
 bool IsNumberKey(std::string_view key) {
     return key != "program_dir" && key != "running" && key != "monitor_progress" && key != "transmit_running" &&
            key != "retry_timer_armed" && key != "total_time" && key != "time_left" && key != "completion" &&
-           key != "last_pass_outcome";
+           key != "last_pass_outcome" && key != "log_unwritable";
 }
 
 // A line break or a percent sign in a value (a path may hold either) is written as %XX.
@@ -143,16 +154,28 @@ std::string DecodeValue(std::string_view value) {
     return out;
 }
 
-// Length of the valid UTF-8 sequence at text[i], or 0.
+// Length of the valid UTF-8 sequence at text[i], or 0. Overlong forms, surrogates and values past
+// U+10FFFF are not valid, though their bytes have the right shape.
 std::size_t Utf8Length(std::string_view text, std::size_t i) {
     const auto lead = static_cast<unsigned char>(text[i]);
-    std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+    if (lead < 0x80)
+        return 1;
+    const std::size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                               : lead >= 0xE0 && lead <= 0xEF ? 3
+                               : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                              : 0;
     if (length == 0 || i + length > text.size())
         return 0;
+    char32_t code = lead & (0x7F >> length);
     for (std::size_t k = 1; k < length; ++k) {
-        if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+        const auto next = static_cast<unsigned char>(text[i + k]);
+        if ((next & 0xC0) != 0x80)
             return 0;
+        code = code << 6 | (next & 0x3F);
     }
+    constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < kSmallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        return 0;
     return length;
 }
 
@@ -215,6 +238,8 @@ std::optional<StatusReport> DecodeStatus(std::string_view text) {
     StatusReport report;
     for (const Field& field : Fields()) {
         auto it = values.find(field.key);
+        if (it == values.end() && field.optional)
+            continue;
         if (it == values.end() || !field.set(report, it->second))
             return std::nullopt;
     }
@@ -248,6 +273,9 @@ std::string FormatStatusText(const StatusReport& r) {
     text += "Retry timer: " +
             (r.RetryTimerArmed ? "armed, fires in " + std::to_string(r.RetryDueInSeconds) + " s" : std::string("not armed")) +
             "\n";
+    text += std::string("Result log: ") +
+            (r.LogUnwritable ? "ORVALog.csv cannot be written; results wait for their rows" : "no write has failed") +
+            ", " + std::to_string(r.LogRowsLost) + (r.LogRowsLost == 1 ? " row" : " rows") + " lost\n";
     return text;
 }
 
@@ -276,9 +304,9 @@ std::string FormatStatusJson(const StatusReport& report) {
 std::string FormatStatusPrometheus(const StatusReport& r) {
     const std::string label = "{program_dir=\"" + Escaped(r.ProgramDir, false) + "\"}";
     std::string text;
-    auto metric = [&](const char* name, const char* help, const std::string& value) {
+    auto metric = [&](const char* name, const char* help, const std::string& value, const char* type = "gauge") {
         text += std::string("# HELP vantrel_") + name + " " + help + "\n";
-        text += std::string("# TYPE vantrel_") + name + " gauge\n";
+        text += std::string("# TYPE vantrel_") + name + " " + type + "\n";
         text += std::string("vantrel_") + name + label + " " + value + "\n";
     };
     auto flag = [](bool on) { return std::string(on ? "1" : "0"); };
@@ -293,9 +321,8 @@ std::string FormatStatusPrometheus(const StatusReport& r) {
     if (!r.Running)
         return text;
     if (r.MonitorProgress && r.WatchedInstance != 0) {
-        char percent[32];
-        std::snprintf(percent, sizeof percent, "%.1f", r.ProgressPercent);
-        metric("watched_progress_percent", "Progress of the watched work unit, in percent.", percent);
+        metric("watched_progress_percent", "Progress of the watched work unit, in percent.",
+               FormatPercent(r.ProgressPercent));
     }
     metric("transmit_running", "Whether a transmit pass runs.", flag(r.TransmitRunning));
     if (r.LastPassEndedAt != 0) {
@@ -306,6 +333,10 @@ std::string FormatStatusPrometheus(const StatusReport& r) {
     metric("retry_timer_armed", "Whether the retry timer is armed.", flag(r.RetryTimerArmed));
     if (r.RetryTimerArmed)
         metric("retry_due_seconds", "Seconds until the retry timer fires.", std::to_string(r.RetryDueInSeconds));
+    metric("log_unwritable", "Whether ORVALog.csv refuses rows, so that results wait for them.",
+           flag(r.LogUnwritable));
+    metric("log_rows_lost_total", "Results sent without their rows in ORVALog.csv since the start.",
+           std::to_string(r.LogRowsLost), "counter");
     return text;
 }
 

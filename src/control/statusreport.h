@@ -27,6 +27,8 @@ struct StatusReport {
     std::string LastPassOutcome;        // "succeeded", "failed" or empty
     bool RetryTimerArmed = false;
     std::int64_t RetryDueInSeconds = 0; // while armed
+    bool LogUnwritable = false;         // the CSV log refuses rows; results wait for them
+    unsigned LogRowsLost = 0;           // results sent without their rows since the start
 };
 
 // The report over the socket between copies: one "key=value" line per field.

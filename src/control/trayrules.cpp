@@ -47,9 +47,12 @@ unsigned ChooseTrayIcon(bool transmitRunning, unsigned processingCount, unsigned
     return kIconWorkPending;
 }
 
-std::string ComposeTrayTip(bool monitorProgress, float percent, unsigned readyToTransmit, unsigned needToFill) {
+std::string ComposeTrayTip(bool monitorProgress, float percent, unsigned readyToTransmit, unsigned needToFill,
+                           bool logUnwritable) {
     std::string tip = "Vantrel";
-    if (monitorProgress) {
+    if (logUnwritable) {
+        tip += kLogUnwritableTip;
+    } else if (monitorProgress) {
         char buffer[64];
         std::snprintf(buffer, sizeof buffer, " - Current WU %.2lf%%", static_cast<double>(percent));
         tip += buffer;

@@ -78,7 +78,12 @@ std::string PercentLabelText(float percent);
 
 // The tooltip: "Vantrel", the watched work unit's percentage when monitoring is on, and on a
 // second line what waits to be returned and filled. Not cut to kMaxTrayTip (FitTrayTip does).
-std::string ComposeTrayTip(bool monitorProgress, float percent, unsigned readyToTransmit, unsigned needToFill);
+// logUnwritable: the log refuses rows and results wait for them; said in place of the
+// percentage, which the short tip has no room for beside it.
+std::string ComposeTrayTip(bool monitorProgress, float percent, unsigned readyToTransmit, unsigned needToFill,
+                           bool logUnwritable = false);
+
+inline constexpr const char* kLogUnwritableTip = " - ORVALog.csv cannot be written";
 
 // Cuts a tip to at most maxBytes. A cut keeps whole parts: it falls before a line feed or a
 // "; " so no count is shown half; only a single part longer than the limit is cut inside, and

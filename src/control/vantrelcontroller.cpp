@@ -154,6 +154,7 @@ void CVantrelController::RefreshCounters() {
     m_counters = CountCacheState(m_ctx.store, m_ctx.RunningSlots);
     m_ctx.options.DesiredCacheSize = m_counters.DesiredCacheSize;
     m_view.SetIcon(ChooseTrayIcon(TransmitRunning(), m_counters));
+    CheckLogState();
     UpdateTrayTip();
 }
 
@@ -163,7 +164,7 @@ void CVantrelController::ShowFields() {
 
 void CVantrelController::UpdateTrayTip() {
     m_view.SetTrayTip(ComposeTrayTip(m_ctx.options.MonitorProgress, ProgressPercent(), m_counters.ReadyToTransmit,
-                                     m_counters.NeedToFill));
+                                     m_counters.NeedToFill, LogUnwritable()));
 }
 
 void CVantrelController::ApplyDesiredCacheSize() {
@@ -236,6 +237,8 @@ StatusReport CVantrelController::Status() const {
                              : pass.Outcome == EPassOutcome::Failed  ? "failed"
                                                                       : "";
     report.RetryTimerArmed = m_transmitter->RetryTimerId() != 0;
+    report.LogUnwritable = LogUnwritable();
+    report.LogRowsLost = m_transmitter->LogRowsLost();
     return report;
 }
 
@@ -300,6 +303,9 @@ void CVantrelController::On24HourClock(bool checked) {
 void CVantrelController::OnCreateLog(bool checked) {
     m_ctx.options.CreateLog = checked;
     m_ctx.options.LogEnabled = checked;
+    // With logging off no result waits for the log any more.
+    CheckLogState();
+    UpdateTrayTip();
 }
 
 void CVantrelController::OnClientPriority(EClientPriority priority) {
@@ -418,10 +424,34 @@ void CVantrelController::CheckClientExecutable() {
     UpdateNotice();
 }
 
+bool CVantrelController::LogUnwritable() const {
+    // A failure seen while logging was on says nothing once it is off: no row is wanted.
+    return m_ctx.options.LogEnabled.load() && m_transmitter->LogUnwritable();
+}
+
+void CVantrelController::CheckLogState() {
+    const bool unwritable = LogUnwritable();
+    const unsigned lost = m_transmitter->LogRowsLost();
+    if (unwritable == m_bLogUnwritableShown && lost == m_nLogRowsLostShown)
+        return;
+    if (unwritable && !m_bLogUnwritableShown)
+        std::fprintf(stderr, "Vantrel: %s\n", kLogUnwritableNotice);
+    m_bLogUnwritableShown = unwritable;
+    m_nLogRowsLostShown = lost;
+    UpdateNotice();
+}
+
 void CVantrelController::UpdateNotice() {
     std::string text = m_strClientNotice;
+    auto add = [&text](const std::string& line) { text += (text.empty() ? "" : "\n") + line; };
     if (m_bPriorityRefusalShown)
-        text += (text.empty() ? "" : "\n") + std::string(kPriorityRefusedNotice);
+        add(kPriorityRefusedNotice);
+    if (m_bLogUnwritableShown)
+        add(kLogUnwritableNotice);
+    if (m_nLogRowsLostShown != 0)
+        add(std::to_string(m_nLogRowsLostShown) + (m_nLogRowsLostShown == 1 ? " result was" : " results were") +
+            " sent without " + (m_nLogRowsLostShown == 1 ? "its row" : "their rows") +
+            ": ORVALog.csv could not be written for as long as a result may wait.");
     m_view.ShowNotice(text);
 }
 

@@ -29,6 +29,11 @@ inline constexpr const char* kPriorityRefusedNotice =
     "The system does not let Vantrel raise the watched client's priority; it stays lower. "
     "The README's section on rights says how to allow it.";
 
+// The line the window shows while the CSV log refuses rows.
+inline constexpr const char* kLogUnwritableNotice =
+    "ORVALog.csv cannot be written: finished results wait to be sent until their rows can be written, "
+    "a day at most. Check the free disk space and the rights on the log and its folder.";
+
 // wParam of the registered message that ends the program.
 inline constexpr unsigned kExitRequest = 16;
 
@@ -123,6 +128,10 @@ private:
     // anything: its runners try it again after every hang check, so it runs once it is fixed.
     void CheckClientExecutable();
     void UpdateNotice();
+    // The log refuses rows while logging is on.
+    bool LogUnwritable() const;
+    // The log's state and the rows lost, in the window's notice line when they change.
+    void CheckLogState();
 
     CEngineContext& m_ctx;
     IDialogView& m_view; // the window, or one that shows nothing
@@ -141,6 +150,8 @@ private:
     std::shared_ptr<CVantrelController*> m_self;
     bool m_bPriorityRefusalShown = false;
     std::string m_strClientNotice; // empty while the client can be executed
+    bool m_bLogUnwritableShown = false;
+    unsigned m_nLogRowsLostShown = 0;
 };
 
 } // namespace vantrel

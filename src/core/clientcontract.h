@@ -20,6 +20,7 @@ inline constexpr const char* kStopAfterSendFile = "stop_after_send.txt";
 inline constexpr const char* kOldClientFile = "ORVAOldClient.exe";
 inline constexpr const char* kLoopDetectorFile = "VantrelTransmitLoopDetector.txt";
 inline constexpr const char* kLogMarkerFile = "ORVALogUpdated.txt";
+inline constexpr const char* kLogHoldFile = "ORVALogHeld.txt";
 
 // Command-line switches. Each run gets its switch as one argv word; the server switches of a
 // transmit run follow as separate words.

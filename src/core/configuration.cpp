@@ -10,25 +10,16 @@
 
 namespace vantrel {
 
-namespace {
-
-// Host and port with their labels, and "Use Colon": all a proxy needs.
-constexpr std::array<int, 5> kProxyControlIds = {1016, 1017, 1018, 1019, kUseColonControlId};
-
-bool Contains(const auto& ids, int id) {
-    return std::find(ids.begin(), ids.end(), id) != ids.end();
-}
-
-} // namespace
-
-bool IsServerControlEnabled(EServerMode mode, unsigned serverPort, int id) {
-    if (id == kUseColonControlId && serverPort != 0)
+bool IsServerControlEnabled(EServerMode mode, unsigned serverPort, EServerControl control) {
+    if (control == SRV_USE_COLON && serverPort != 0)
         return false;
     switch (mode) {
     case SM_PROXY:
-        return Contains(kProxyControlIds, id);
+        // Host and port with their labels, and "Use Colon": all a proxy needs.
+        return control == SRV_HOST_LABEL || control == SRV_HOST || control == SRV_PORT_LABEL || control == SRV_PORT ||
+               control == SRV_USE_COLON;
     case SM_SOCKS:
-        return Contains(kServerControlIds, id);
+        return true;
     case SM_NONE:
         break;
     }
@@ -37,8 +28,8 @@ bool IsServerControlEnabled(EServerMode mode, unsigned serverPort, int id) {
 
 ServerControlStates GetServerControlStates(EServerMode mode, unsigned serverPort) {
     ServerControlStates states{};
-    for (std::size_t k = 0; k < kServerControlIds.size(); ++k)
-        states[k] = {kServerControlIds[k], IsServerControlEnabled(mode, serverPort, kServerControlIds[k])};
+    for (std::size_t k = 0; k < states.size(); ++k)
+        states[k] = IsServerControlEnabled(mode, serverPort, static_cast<EServerControl>(k));
     return states;
 }
 

@@ -4,6 +4,7 @@
 #include "core/optiontext.h"
 
 #include <array>
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,23 +13,29 @@
 // switches. The dialog binds to IOptionsView and only mirrors what these functions decide.
 namespace vantrel {
 
-// The server group's controls by dialog id: labels "Host:" and "Port:", edits host and port,
-// edits socks user and password, labels "Socks UserName:" and "Socks Password:", "Use Colon".
-inline constexpr std::array<int, 9> kServerControlIds = {1016, 1017, 1018, 1019, 1020, 1021, 1022, 1023, 1052};
-inline constexpr int kUseColonControlId = 1052;
-
-struct ServerControlState {
-    int id = 0;
-    bool enabled = false;
+// The server group's controls by what each is for; the dialog that draws them maps each to its own
+// control. The labels are greyed with their edits.
+enum EServerControl : int {
+    SRV_HOST_LABEL,
+    SRV_HOST,
+    SRV_PORT_LABEL,
+    SRV_PORT,
+    SRV_USE_COLON,
+    SRV_USER_LABEL,
+    SRV_USER,
+    SRV_PASSWORD_LABEL,
+    SRV_PASSWORD,
 };
-using ServerControlStates = std::array<ServerControlState, kServerControlIds.size()>;
+inline constexpr std::size_t kServerControlCount = SRV_PASSWORD + 1;
+
+// Whether each server control is enabled, indexed by EServerControl.
+using ServerControlStates = std::array<bool, kServerControlCount>;
 
 // Whether one server control is enabled: none without a server; host, port, their labels and
 // "Use Colon" for a proxy; all nine for a socks server. "Use Colon" stays greyed while the port
 // is not 0, since a port forces it on; so a radio click never frees it to drop the port.
-bool IsServerControlEnabled(EServerMode mode, unsigned serverPort, int id);
+bool IsServerControlEnabled(EServerMode mode, unsigned serverPort, EServerControl control);
 
-// The nine states in the order of kServerControlIds.
 ServerControlStates GetServerControlStates(EServerMode mode, unsigned serverPort);
 
 // What reading the options and the server handlers do to the dialog. Check boxes, radios and

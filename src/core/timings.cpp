@@ -27,6 +27,7 @@ Timings Timings::Scaled(double by) const {
     // How long the system takes to end a process does not shrink with the other durations.
     t.killWait = killWait;
     t.noticeRepeat = ScaleOne(noticeRepeat, by);
+    t.logHold = ScaleOne(logHold, by);
     t.factor = factor * by;
     return t;
 }

@@ -19,6 +19,9 @@ struct Timings {
     // and a runner's end never hang on it.
     std::chrono::milliseconds killWait{10'000};
     std::chrono::milliseconds noticeRepeat{3'600'000};  // one notification of a kind at most this often
+    // A result whose row the log cannot take is held back at most this long, then sent without it:
+    // a log that may come back is waited for, but not past the server's deadline for the work.
+    std::chrono::milliseconds logHold{86'400'000};
     double factor = 1.0;                                // the real durations were scaled by this
 
     // A real duration scaled like the others, at least 1 ms.

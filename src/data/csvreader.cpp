@@ -31,12 +31,22 @@ CCsvReader::ERead CCsvReader::Fail(std::string what) {
     return ERead::Bad;
 }
 
+void CCsvReader::SkipLine(std::size_t start) {
+    const std::size_t lf = m_buffer.find('\n', start);
+    m_bSkipping = lf == std::string::npos && !m_bFinished;
+    m_pos = lf == std::string::npos ? m_buffer.size() : lf + 1;
+}
+
 CCsvReader::ERead CCsvReader::ReadRecord(CsvRecord& record) {
+    if (m_bSkipping)
+        SkipLine(m_pos);
     if (m_pos >= m_buffer.size())
         return m_bFinished ? ERead::End : ERead::NeedMore;
     const std::size_t start = m_pos;
     std::size_t fields = 0;
     ERead result = Parse(record, fields);
+    if (result == ERead::NeedMore && m_buffer.size() - start > m_maxRecordBytes)
+        result = Fail("a record longer than " + std::to_string(m_maxRecordBytes) + " bytes");
     if (result == ERead::NeedMore) {
         m_pos = start;
         return result;
@@ -44,12 +54,7 @@ CCsvReader::ERead CCsvReader::ReadRecord(CsvRecord& record) {
     if (result == ERead::Bad) {
         // A malformed record costs its first line only, so one stray quote cannot swallow the rows
         // after it.
-        std::size_t lf = m_buffer.find('\n', start);
-        if (lf == std::string::npos && !m_bFinished) {
-            m_pos = start;
-            return ERead::NeedMore;
-        }
-        m_pos = lf == std::string::npos ? m_buffer.size() : lf + 1;
+        SkipLine(start);
         ++m_nRecords;
         return result;
     }
@@ -63,6 +68,8 @@ CCsvReader::ERead CCsvReader::Parse(CsvRecord& record, std::size_t& fields) {
     const std::size_t size = text.size();
     std::size_t at = m_pos;
     for (;;) {
+        if (fields == m_maxFields)
+            return Fail("more than " + std::to_string(m_maxFields) + " fields");
         std::string& field = NextField(record, fields);
         if (at < size && text[at] == '"') {
             // A quoted field runs to the quote that is not doubled.

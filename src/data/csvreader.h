@@ -10,13 +10,23 @@ namespace vantrel {
 
 using CsvRecord = std::vector<std::string>;
 
+// A record of the result log is a few hundred bytes in a few dozen fields; far more is a damaged
+// file, and is read as a bad record instead of being held.
+inline constexpr std::size_t kMaxCsvRecordBytes = 1u << 20;
+inline constexpr std::size_t kMaxCsvFields = 4096;
+
 // Reads records one at a time from text that may arrive in pieces, so a long log never has to be
 // held whole. Records end with CR LF or LF; the last one may end without. A field in double
 // quotes may hold commas, line ends and doubled quotes; a quote anywhere else (inside a bare
 // field, or not followed by a comma or a line end after a quoted field) and an unclosed quote
-// make the record bad, since a reader would split such a row differently from the writer.
+// make the record bad, since a reader would split such a row differently from the writer. So does
+// a record longer than maxRecordBytes or with more than maxFields fields: its text is skipped to
+// the next line feed as it arrives, so the reader never holds more than about maxRecordBytes.
 class CCsvReader {
 public:
+    explicit CCsvReader(std::size_t maxRecordBytes = kMaxCsvRecordBytes, std::size_t maxFields = kMaxCsvFields)
+        : m_maxRecordBytes(maxRecordBytes), m_maxFields(maxFields) {}
+
     enum class ERead {
         Record,   // a whole record was read
         Bad,      // a malformed record; reading goes on at the line after the one it began on
@@ -42,7 +52,13 @@ public:
 private:
     ERead Parse(CsvRecord& record, std::size_t& fields);
     ERead Fail(std::string what);
+    // Goes on after a bad record that began at start: at the line after its first one, or, when
+    // that line has not all arrived, by dropping text until it has.
+    void SkipLine(std::size_t start);
 
+    std::size_t m_maxRecordBytes;
+    std::size_t m_maxFields;
+    bool m_bSkipping = false; // dropping the rest of a bad record's first line
     std::string m_buffer;
     std::size_t m_pos = 0;
     std::size_t m_nRecords = 0;

@@ -1,10 +1,9 @@
 #include "data/datafile.h"
 
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <limits>
-#include <unistd.h>
+#include <optional>
 
 namespace vantrel {
 
@@ -40,16 +39,13 @@ bool CLineReader::Fill() {
     m_pos = 0;
     std::size_t old = m_buffer.size();
     m_buffer.resize(old + kChunkSize);
-    ssize_t got = 0;
-    do {
-        got = ::read(m_fd, m_buffer.data() + old, kChunkSize);
-    } while (got < 0 && errno == EINTR);
-    m_buffer.resize(old + (got > 0 ? static_cast<std::size_t>(got) : 0));
-    if (got < 0)
+    std::optional<std::size_t> got = m_file.Read(m_buffer.data() + old, kChunkSize);
+    m_buffer.resize(old + got.value_or(0));
+    if (!got)
         m_bFailed = true;
-    else if (got == 0)
+    else if (*got == 0)
         m_bEof = true;
-    return got > 0;
+    return got.value_or(0) > 0;
 }
 
 CLineReader::ReadStatus CLineReader::ReadLine(std::string& line) {
@@ -88,7 +84,7 @@ bool CLineReader::Rewind() {
     m_bEof = false;
     m_bFailed = false;
     m_lastLineEnd = "";
-    return ::lseek(m_fd, 0, SEEK_SET) == 0;
+    return m_file.Rewind();
 }
 
 bool ScanDecimalFloat(std::string_view text, float& value) {

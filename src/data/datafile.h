@@ -4,17 +4,19 @@
 #include <string>
 #include <string_view>
 
+#include "platform/file.h"
+
 // The client's data files: text lines of key, "=" and value. A line ends at a line feed; a
 // carriage return just before it is not part of the line. Lines of any length are accepted, and
 // any byte (NUL, bytes that are not UTF-8) is kept as it is.
 namespace vantrel {
 
-// Reads lines from an open descriptor that it does not own, from the descriptor's current offset.
+// Reads lines from an open file that it does not own, from the file's current position.
 class CLineReader {
 public:
     enum class ReadStatus { Line, End, Error };
 
-    explicit CLineReader(int fd) : m_fd(fd) {}
+    explicit CLineReader(platform::File& file) : m_file(file) {}
 
     // The next line without its line end. A last line without a final line feed is still a line;
     // a final line feed does not start another one.
@@ -24,14 +26,14 @@ public:
     std::string_view LastLineEnd() const { return m_lastLineEnd; }
 
     // Back to the start of the file, forgetting everything buffered, so a file that was rewritten
-    // or shrank meanwhile is read as it is now. False when the descriptor cannot seek.
+    // or shrank meanwhile is read as it is now. False when the file cannot seek.
     bool Rewind();
 
 private:
     // Reads one more chunk; false at the end of the file or on a read error (m_bFailed).
     bool Fill();
 
-    int m_fd;
+    platform::File& m_file;
     std::string m_buffer;
     std::size_t m_pos = 0;
     bool m_bEof = false;

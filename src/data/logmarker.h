@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 namespace vantrel {
@@ -14,5 +15,18 @@ class CCacheStore;
 void SetLogMarker(const CCacheStore& store, std::uint32_t n, bool create);
 
 bool HasLogMarker(const CCacheStore& store, std::uint32_t n);
+
+// "ORVALogHeld.txt" in an instance directory: the row of its result could not be written, and the
+// result has been held back since the file's last-write time. On disk, so a restart does not
+// start the wait afresh.
+
+// How long the result of instance n has been held back for its row as of now (seconds since the
+// epoch), starting the hold when none runs for it. A hold file older than result.orv is an earlier
+// result's and one dated after now a clock set back: both start afresh. Where no hold file can be
+// made, the result is counted as held since it was finished, so that it is never held for ever.
+std::chrono::seconds HoldForLogRow(const CCacheStore& store, std::uint32_t n, std::int64_t now);
+
+// The result's row was written, or the result has gone: no hold runs any more.
+void EndLogHold(const CCacheStore& store, std::uint32_t n);
 
 } // namespace vantrel

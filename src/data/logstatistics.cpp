@@ -1,13 +1,10 @@
 #include "data/logstatistics.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
 #include <utility>
 
 #include "data/datafile.h"
@@ -125,6 +122,12 @@ std::int32_t LocalDay(std::time_t moment) {
     return DayOf(local.tm_year + 1900, static_cast<unsigned>(local.tm_mon + 1), static_cast<unsigned>(local.tm_mday));
 }
 
+bool IsPlausibleLogDay(std::int32_t day) {
+    static const std::int32_t first = DayOf(1970, 1, 1);
+    static const std::int32_t last = DayOf(2099, 12, 31);
+    return day >= first && day <= last;
+}
+
 double DayTotals::HoursPerResult() const {
     return TimedResults == 0 ? 0.0 : CpuSeconds / TimedResults / 3600.0;
 }
@@ -174,7 +177,7 @@ void CLogStatistics::AddRow(const Columns& columns, const CsvRecord& record) {
     std::optional<LogTime> time;
     if (columns.Date < record.size())
         time = ParseLogTime(record[columns.Date]);
-    if (!time) {
+    if (!time || !IsPlausibleLogDay(time->Day)) {
         ++m_totals.SkippedRows;
         return;
     }
@@ -223,7 +226,7 @@ CCsvReader::ERead CLogStatistics::ReadRecords(CFileState& file, CCsvReader& read
 
 bool CLogStatistics::AddLog(const std::string& path, const std::atomic<bool>* stop) {
     // Never locked: the transmit pass must be able to append while the log is read.
-    CFileHandle file = OpenRegularFile(path, O_RDONLY, false);
+    CFileHandle file = OpenRegularFile(path, {});
     if (!file.IsValid()) {
         m_totals.FilesFailed.push_back(path);
         return false;
@@ -235,14 +238,11 @@ bool CLogStatistics::AddLog(const std::string& path, const std::atomic<bool>* st
     while (ReadRecords(state, reader) == CCsvReader::ERead::NeedMore && (stop == nullptr || !stop->load())) {
         // A record longer than a chunk doubles the next read, so it is not scanned again and again.
         chunk.resize(std::max(kReadChunk, reader.Pending()));
-        ssize_t got = 0;
-        do {
-            got = ::read(file.Get(), chunk.data(), chunk.size());
-        } while (got < 0 && errno == EINTR);
-        if (got > 0) {
-            reader.Feed(std::string_view(chunk.data(), static_cast<std::size_t>(got)));
+        std::optional<std::size_t> got = file.Read(chunk.data(), chunk.size());
+        if (got && *got > 0) {
+            reader.Feed(std::string_view(chunk.data(), *got));
         } else {
-            failed = got < 0;
+            failed = !got;
             reader.Finish();
         }
     }
@@ -292,19 +292,27 @@ std::vector<std::string> FindLogFiles(const std::string& programDir, bool withBa
     return files;
 }
 
+std::vector<DayTotals> ChartDays(const LogStatistics& statistics) {
+    const std::vector<DayTotals>& days = statistics.Days;
+    if (days.empty() || days.back().Day - days.front().Day >= kMaxFilledDays)
+        return days;
+    std::vector<DayTotals> filled;
+    filled.reserve(static_cast<std::size_t>(days.back().Day - days.front().Day + 1));
+    for (const DayTotals& day : days) {
+        while (!filled.empty() && filled.back().Day + 1 < day.Day)
+            filled.push_back(DayTotals{filled.back().Day + 1});
+        filled.push_back(day);
+    }
+    return filled;
+}
+
 std::string FormatStatisticsCsv(const LogStatistics& statistics) {
     std::string text = "day,results,processor hours per result\r\n";
-    if (statistics.Days.empty())
-        return text;
-    auto next = statistics.Days.begin();
-    for (std::int32_t day = statistics.Days.front().Day; day <= statistics.Days.back().Day; ++day) {
-        DayTotals totals{day};
-        if (next != statistics.Days.end() && next->Day == day)
-            totals = *next++;
+    for (const DayTotals& totals : ChartDays(statistics)) {
         // Not printf: the toolkit sets the user's locale, whose decimal comma would split the field.
         char hours[64];
         auto written = std::to_chars(hours, hours + sizeof hours, totals.HoursPerResult(), std::chars_format::fixed, 3);
-        text += FormatDay(day);
+        text += FormatDay(totals.Day);
         text += ',';
         text += std::to_string(totals.Results);
         text += ',';

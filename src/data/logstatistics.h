@@ -76,6 +76,8 @@ public:
     bool AddLog(const std::string& path, const std::atomic<bool>* stop = nullptr);
     // The same for text in memory.
     void AddLogText(std::string_view text);
+    // Notes a log that could not be read to its end.
+    void NoteFailed(const std::string& path) { m_totals.FilesFailed.push_back(path); }
 
     LogStatistics Result() const;
 
@@ -103,8 +105,18 @@ private:
 // the backups first, oldest first. Only the files that exist.
 std::vector<std::string> FindLogFiles(const std::string& programDir, bool withBackups);
 
-// The chart data as CSV text: a header line, then one line per day from the first to the last
-// result (days without a result included) with the results and the processor hours per result.
+// The days a row may carry, 1970.01.01 to 2099.12.31; a row dated outside is one that could not be
+// read (a damaged clock or file), so a stray year cannot stretch the chart over millennia.
+bool IsPlausibleLogDay(std::int32_t day);
+
+// The days the chart shows, ascending: every day from the first to the last result, days without
+// a result included with zeros, as long as that span is at most kMaxFilledDays; a longer span shows
+// only the days with results, so the chart costs what the rows cost, not what the dates span.
+inline constexpr std::int32_t kMaxFilledDays = 10 * 366;
+std::vector<DayTotals> ChartDays(const LogStatistics& statistics);
+
+// The chart data as CSV text: a header line, then one line per day of ChartDays with the results
+// and the processor hours per result.
 std::string FormatStatisticsCsv(const LogStatistics& statistics);
 
 } // namespace vantrel

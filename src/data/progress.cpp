@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fcntl.h>
 #include <limits>
-#include <sys/stat.h>
 
 #include "core/cachestore.h"
 #include "core/clientcontract.h"
@@ -63,10 +61,7 @@ std::optional<ProgressValues> CProgressMonitor::ReadProgressValues(const std::st
     if (m_file.IsValid()) {
         // The client may replace the file instead of rewriting it; the open reader would go on
         // showing the old one. A file that has gone cannot be opened.
-        struct stat atPath {};
-        struct stat opened {};
-        if (stat(path.c_str(), &atPath) != 0 || fstat(m_file.Get(), &opened) != 0 || atPath.st_dev != opened.st_dev ||
-            atPath.st_ino != opened.st_ino)
+        if (!m_file.IsSameFileAs(path))
             CloseReader();
     }
     if (!m_file.IsValid() && !OpenReader(path))
@@ -96,17 +91,17 @@ std::optional<ProgressValues> CProgressMonitor::ReadProgressValues(const std::st
 
 bool CProgressMonitor::OpenReader(const std::string& path) {
     // Read-only and never created; the client goes on writing it meanwhile.
-    m_file = OpenRegularFile(path, O_RDONLY, false);
+    m_file = OpenRegularFile(path, {});
     if (!m_file.IsValid())
         return false;
     m_strReaderPath = path;
-    m_reader.emplace(m_file.Get());
+    m_reader.emplace(m_file);
     return true;
 }
 
 void CProgressMonitor::CloseReader() {
     m_reader.reset();
-    m_file.Reset();
+    m_file.Close();
     m_strReaderPath.clear();
 }
 

@@ -1,12 +1,9 @@
 #include "data/resultlog.h"
 
-#include <cerrno>
 #include <climits>
+#include <cstdint>
+#include <optional>
 #include <deque>
-#include <cstdlib>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -20,37 +17,10 @@ namespace vantrel {
 namespace {
 constexpr std::size_t kWriteChunk = 64 * 1024;
 
-// A file created beside the log under a unique name, removed again unless it was kept.
-class CTempFile {
-public:
-    explicit CTempFile(const std::string& nameTemplate) : m_strPath(nameTemplate) {
-        m_file = CFileHandle(mkostemp(m_strPath.data(), O_CLOEXEC));
-        if (!m_file.IsValid())
-            m_strPath.clear();
-    }
-    ~CTempFile() {
-        m_file.Reset();
-        if (!m_strPath.empty())
-            ::unlink(m_strPath.c_str());
-    }
-    CTempFile(const CTempFile&) = delete;
-    CTempFile& operator=(const CTempFile&) = delete;
-
-    bool IsOpen() const { return m_file.IsValid(); }
-    int Fd() const { return m_file.Get(); }
-    const std::string& Path() const { return m_strPath; }
-    // The file has been renamed away: nothing is left to remove.
-    void Keep() { m_strPath.clear(); }
-
-private:
-    std::string m_strPath;
-    CFileHandle m_file;
-};
-
 // Collects writes and passes them on in large pieces; remembers the first failure.
 class CBufferedWriter {
 public:
-    explicit CBufferedWriter(int fd) : m_fd(fd) {}
+    explicit CBufferedWriter(platform::File& file) : m_file(file) {}
 
     void Write(std::string_view text) {
         m_buffer += text;
@@ -59,13 +29,13 @@ public:
     }
     bool Flush() {
         if (m_bOk && !m_buffer.empty())
-            m_bOk = WriteAll(m_fd, m_buffer);
+            m_bOk = m_file.WriteAll(m_buffer);
         m_buffer.clear();
         return m_bOk;
     }
 
 private:
-    int m_fd;
+    platform::File& m_file;
     std::string m_buffer;
     bool m_bOk = true;
 };
@@ -79,7 +49,7 @@ constexpr std::size_t kMostRecordLines = 64;
 // quoting) stays a record of its own, and the lines after it are read afresh.
 class CRecordReader {
 public:
-    explicit CRecordReader(int fd) : m_reader(fd) {}
+    explicit CRecordReader(platform::File& file) : m_reader(file) {}
 
     CLineReader::ReadStatus ReadHeaderLine(std::string& line) { return m_reader.ReadLine(line); }
 
@@ -137,16 +107,15 @@ private:
 
 // Appends data at the end of the log; a write that fails part-way is cut off again, so the log
 // never holds half a row.
-bool AppendWhole(int fd, off_t oldSize, std::string_view data) {
-    if (WriteAll(fd, data))
+bool AppendWhole(platform::File& log, std::uint64_t oldSize, std::string_view data) {
+    if (log.WriteAll(data))
         return true;
-    while (::ftruncate(fd, oldSize) != 0 && errno == EINTR) {
-    }
+    log.Truncate(oldSize);
     return false;
 }
 
 // Writes the current header and every old row under it into out.
-bool RewriteRows(int oldLog, int out) {
+bool RewriteRows(platform::File& oldLog, platform::File& out) {
     CBufferedWriter writer(out);
     writer.Write(LogHeader());
     const std::size_t headerCommas = CountUnquotedCommas(LogHeader());
@@ -172,9 +141,8 @@ bool RewriteRows(int oldLog, int out) {
 } // namespace
 
 bool UpgradeLog(const std::string& path) {
-    CFileHandle oldLog = OpenRegularFile(path, O_RDONLY, true);
-    struct stat st {};
-    if (!oldLog.IsValid() || fstat(oldLog.Get(), &st) != 0)
+    CFileHandle oldLog = OpenRegularFile(path, {.exclusive = true});
+    if (!oldLog.IsValid())
         return false;
 
     std::size_t slash = path.rfind('/');
@@ -182,41 +150,40 @@ bool UpgradeLog(const std::string& path) {
     std::string fileName = path.substr(dirPart.size());
 
     // The new log is built aside, so a failure at any point leaves the old one untouched.
-    CTempFile newLog(dirPart + "." + fileName + ".upgrade-XXXXXX");
-    if (!newLog.IsOpen() || !RewriteRows(oldLog.Get(), newLog.Fd()) || ::fchmod(newLog.Fd(), st.st_mode & 07777) != 0 ||
-        ::fsync(newLog.Fd()) != 0)
+    platform::TempFile newLog(path, "upgrade");
+    if (!newLog.IsOpen() || !RewriteRows(oldLog, newLog.Get()) || !newLog.Get().CopyPermissionsFrom(oldLog) ||
+        !newLog.Get().Sync())
         return false;
 
     std::string backup = FreeBackupName(dirPart + std::string(kBackupPrefix) + fileName);
     if (backup.empty() || !platform::MoveFile(path, backup))
         return false;
-    if (!platform::MoveFile(newLog.Path(), path)) {
+    if (!newLog.MoveTo(path, false)) {
         platform::MoveFile(backup, path);
         return false;
     }
-    newLog.Keep();
     return true;
 }
 
 bool AppendToLog(const std::string& path, std::string_view row) {
     // A second round follows an upgrade; a header that differs again after it is not fought over.
     for (int round = 0; round < 2; ++round) {
-        CFileHandle log = OpenRegularFile(path, O_RDWR | O_CREAT | O_APPEND, true);
-        struct stat st {};
-        if (!log.IsValid() || fstat(log.Get(), &st) != 0)
+        CFileHandle log = OpenRegularFile(path, {.write = true, .create = true, .append = true, .exclusive = true});
+        std::optional<std::uint64_t> size = log.IsValid() ? log.Size() : std::nullopt;
+        if (!size)
             return false;
 
         // Only the first line is read, so an append costs the same however long the log is.
-        CLineReader reader(log.Get());
+        CLineReader reader(log);
         std::string firstLine;
         CLineReader::ReadStatus status = reader.ReadLine(firstLine);
         if (status == CLineReader::ReadStatus::Error)
             return false;
         if (status == CLineReader::ReadStatus::End)
-            return AppendWhole(log.Get(), st.st_size, LogHeader() + std::string(kLogLineEnd) + std::string(row));
+            return AppendWhole(log, *size, LogHeader() + std::string(kLogLineEnd) + std::string(row));
         if (EqualsIgnoreCase(firstLine, LogHeader()))
-            return AppendWhole(log.Get(), st.st_size, std::string(kLogLineEnd) + std::string(row));
-        log.Reset();
+            return AppendWhole(log, *size, std::string(kLogLineEnd) + std::string(row));
+        log.Close();
         if (round > 0 || !UpgradeLog(path))
             return false;
     }

@@ -1,6 +1,5 @@
 #include "data/resultrecord.h"
 
-#include <fcntl.h>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -68,11 +67,11 @@ void ResultRecord::GatherResult(std::uint32_t n) {
 
 void ResultRecord::ReadDataFile(const std::string& path) {
     // Exclusive: a file the client is writing at this moment is passed over, never read half-done.
-    CFileHandle file = OpenRegularFile(path, O_RDONLY, true);
+    CFileHandle file = OpenRegularFile(path, {.exclusive = true});
     if (!file.IsValid())
         return;
     bool fromUserInfo = EqualsIgnoreCase(platform::FileNamePart(path), contract::kUserInfoFile);
-    CLineReader reader(file.Get());
+    CLineReader reader(file);
     std::string line;
     // A read error part-way keeps what was read before it.
     while (reader.ReadLine(line) == CLineReader::ReadStatus::Line) {

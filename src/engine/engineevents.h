@@ -13,6 +13,7 @@ enum EEngineEvent : int {
     EV_LOG_WRITE_FAILED,      // a result's row could not be added to the log
     EV_CONFIG_WRITE_FAILED,   // the configuration file could not be written
     EV_INSTANCE_RESTARTED,    // the loop detector started an instance afresh
+    EV_LOG_ROW_LOST,          // a result held back too long for its row was sent without it
 };
 
 // Receives the engine's events. Called on the thread where the event happened (runners, the

@@ -39,9 +39,11 @@ std::int64_t SecondsSinceEpoch() {
 } // namespace
 
 std::vector<unsigned> SlotProcessors(std::size_t k, const std::vector<unsigned>& allowed) {
-    if (allowed.empty())
-        return {};
-    return {allowed[k % allowed.size()]};
+    // A slot past the last processor shares the whole set: wrapping round would put two clients
+    // on one processor while another carries one.
+    if (k >= allowed.size())
+        return allowed;
+    return {allowed[k]};
 }
 
 CProcessEngine::CProcessEngine(CEngineContext& ctx, IEngineHost& host, CWatcher& watcher)
@@ -246,8 +248,7 @@ void CProcessEngine::ResizeSlots(unsigned count) {
 void CProcessEngine::KillLeftoverClients() {
     // Every numbered directory, not only the run up to the first gap: a run killed while a pass
     // re-created an instance leaves a gap, with its clients still working above it.
-    for (std::uint32_t n : m_ctx.store.ListInstanceNumbers())
-        KillInstanceClients(m_ctx, n);
+    KillInstancesClients(m_ctx, m_ctx.store.ListInstanceNumbers());
     // The empty groups of clients that an ended copy of the program started.
     platform::RemoveLeftoverClientGroups();
 }
@@ -260,9 +261,11 @@ void CProcessEngine::Shutdown() {
         runner.thread.join();
     m_runners.clear();
     m_pDecidingRunner = nullptr;
+    std::vector<std::uint32_t> busy;
     for (std::size_t k = 0; k < m_ctx.RunningSlots.Size(); ++k)
-        if (std::uint32_t n = m_ctx.RunningSlots.Get(k); n != 0)
-            KillInstanceClients(m_ctx, n);
+        if (std::uint32_t n = m_ctx.RunningSlots.Get(k); n != 0 && std::find(busy.begin(), busy.end(), n) == busy.end())
+            busy.push_back(n);
+    KillInstancesClients(m_ctx, busy);
 }
 
 } // namespace vantrel

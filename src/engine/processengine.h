@@ -112,7 +112,8 @@ private:
 };
 
 // The processors of slot k's client with SetAffinity on: the k-th processor of the program's own
-// set (counted from 0, wrapping round), whatever numbers its processors have.
+// set (counted from 0), whatever numbers its processors have; the whole set for a slot at or past
+// the set's size.
 std::vector<unsigned> SlotProcessors(std::size_t k, const std::vector<unsigned>& allowed);
 
 } // namespace vantrel

@@ -47,17 +47,17 @@ ERunEnd SuperviseClient(const CEngineContext& ctx, std::uint32_t n, platform::Pr
                         const StateSnapshot& before, const platform::CEvent& stopEvent) {
     if (!client.IsValid()) {
         // A client that cannot start is tried again after the hang check, not in a tight loop.
-        platform::WaitForAny({stopEvent.Fd()}, ctx.timings.hangCheck);
+        platform::WaitForAny({stopEvent.Handle()}, ctx.timings.hangCheck);
         return ERunEnd::NotStarted;
     }
-    int woke = platform::WaitForAny({client.PidFd(), stopEvent.Fd()}, ctx.timings.hangCheck);
+    int woke = platform::WaitForAny({client.ExitHandle(), stopEvent.Handle()}, ctx.timings.hangCheck);
     if (woke == platform::kWaitTimeout) {
         if (!IsClientWritingState(ctx, n, before)) {
             EndClient(ctx, n, client);
             return ERunEnd::Hung;
         }
         // Judged once: from here the client may take as long as it needs.
-        woke = platform::WaitForAny({client.PidFd(), stopEvent.Fd()});
+        woke = platform::WaitForAny({client.ExitHandle(), stopEvent.Handle()});
     }
     if (woke == 0) {
         client.WaitForExit();
@@ -171,7 +171,7 @@ int ProcessRunnerThread(CEngineContext& ctx, platform::CEvent& SlotClaimedEvent,
     }
     ctx.dialog.Post(WM_APP);
     if (rest) {
-        bool stopped = platform::WaitForAny({stopEvent.Fd()}, ctx.timings.hangCheck) == 0;
+        bool stopped = platform::WaitForAny({stopEvent.Handle()}, ctx.timings.hangCheck) == 0;
         ctx.RunningSlots.ReleaseInstance(n);
         if (!stopped)
             ctx.dialog.Post(WM_APP);

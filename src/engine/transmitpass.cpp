@@ -10,6 +10,8 @@
 #include "platform/process.h"
 #include "platform/wait.h"
 
+#include <algorithm>
+#include <ctime>
 #include <mutex>
 #include <string>
 
@@ -82,7 +84,7 @@ void CTransmitter::WalkInstances(CPassState& pass) {
         return;
     RecordPass(pass.failed);
     if (pass.failed)
-        ArmFailureRetry();
+        ArmFailureRetry(pass.holdEndsIn);
     else
         ForgetFailures();
 }
@@ -111,14 +113,7 @@ bool CTransmitter::PrepareInstance(CPassState& pass, std::uint32_t i, bool& hadR
     case IS_RESULT:
         ArmRetryTimer();
         hadResult = true;
-        // A result whose row could not be written stays until it can be: once sent, nothing
-        // would log it any more.
-        if (!LogResult(i)) {
-            m_ctx.Report(EV_LOG_WRITE_FAILED, i);
-            MarkFailed(pass, i);
-            return false;
-        }
-        return true;
+        return LogResult(pass, i);
     case IS_PARTIAL:
         // The download broke off last time too: start the instance afresh, keeping its marker.
         if (fs::PathExists(LoopDetectorPath(store, i))) {
@@ -140,7 +135,7 @@ bool CTransmitter::PrepareInstance(CPassState& pass, std::uint32_t i, bool& hadR
     return false;
 }
 
-bool CTransmitter::LogResult(std::uint32_t i) {
+bool CTransmitter::LogResult(CPassState& pass, std::uint32_t i) {
     CCacheStore& store = m_ctx.store;
     // The result is handed to the log once, before its first transmit; the marker is set even
     // when logging is off, so a result met then is never logged later.
@@ -149,9 +144,25 @@ bool CTransmitter::LogResult(std::uint32_t i) {
     ResultRecord record(store, m_ctx.options.LogEnabled);
     const bool wanted = record.LogThisRecord;
     record.GatherResult(i);
-    if (!record.WriteRow() && wanted)
-        return false;
+    if (record.WriteRow()) {
+        m_bLogUnwritable.store(false);
+    } else if (wanted) {
+        m_bLogUnwritable.store(true);
+        // Once sent, nothing would log the result any more: it waits for its row while the log may
+        // come back, but not so long that the server gives up on the work.
+        const std::chrono::milliseconds held = HoldForLogRow(store, i, std::time(nullptr));
+        if (held < m_ctx.timings.logHold) {
+            m_ctx.Report(EV_LOG_WRITE_FAILED, i);
+            MarkFailed(pass, i);
+            const std::chrono::milliseconds left = m_ctx.timings.logHold - held;
+            pass.holdEndsIn = std::min(pass.holdEndsIn.value_or(left), left);
+            return false;
+        }
+        m_nLogRowsLost.fetch_add(1);
+        m_ctx.Report(EV_LOG_ROW_LOST, i);
+    }
     SetLogMarker(store, i, true);
+    EndLogHold(store, i);
     return true;
 }
 
@@ -202,6 +213,7 @@ void CTransmitter::CheckAfterRun(CPassState& pass, std::uint32_t i, bool hadResu
             pass.bestInstance = i;
         }
         SetLogMarker(store, i, false);
+        EndLogHold(store, i);
         // Left empty without being retired, the fill fetched nothing (offline, or the server has
         // no work): its result, if any, is sent and tidied, but the pass has failed.
         if (state == IS_EMPTY && !store.HasStopAfterSend(i)) {
@@ -257,7 +269,7 @@ CTransmitter::ERunEnd CTransmitter::RunTransmitClient(std::uint32_t n, const std
         platform::SetPriorityClass(client, platform::HIGH_PRIORITY_CLASS);
 
     // The client's end wins over both requests; exit wins over a stop, so the client is left to run.
-    int ready = platform::WaitForAny({client.PidFd(), m_ShutdownEvent.Fd(), m_StopTransmitEvent.Fd()});
+    int ready = platform::WaitForAny({client.ExitHandle(), m_ShutdownEvent.Handle(), m_StopTransmitEvent.Handle()});
     if (ready == 1)
         return ERunEnd::ShuttingDown;
     if (ready == 2) {

@@ -129,13 +129,16 @@ void CTransmitter::ArmRetryTimer() {
     m_host.ArmRetryTimer(m_ctx.timings.retryInterval);
 }
 
-void CTransmitter::ArmFailureRetry() {
+void CTransmitter::ArmFailureRetry(std::optional<std::chrono::milliseconds> atMost) {
     std::lock_guard lock(m_timerLock);
     // Arming an armed timer starts it afresh with the new period.
     m_RetryTimerId.store(kRetryTimerId);
     m_bRetryAfterFailure = true;
     ++m_nFailedPasses;
-    m_host.ArmRetryTimer(RetryDelay(m_nFailedPasses));
+    std::chrono::milliseconds delay = RetryDelay(m_nFailedPasses);
+    if (atMost && *atMost < delay)
+        delay = std::max(*atMost, std::chrono::milliseconds(1));
+    m_host.ArmRetryTimer(delay);
 }
 
 void CTransmitter::ForgetFailures() {

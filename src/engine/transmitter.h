@@ -9,6 +9,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -85,6 +86,11 @@ public:
     // retry timer, so a transmit that keeps failing is not retried in a loop.
     void OnPassEnded(unsigned readyToTransmit, unsigned needToFill);
 
+    // Whether the last row the log was to take could not be written (any thread).
+    bool LogUnwritable() const { return m_bLogUnwritable.load(); }
+    // Results sent without their rows since the start, after the log refused them too long.
+    unsigned LogRowsLost() const { return m_nLogRowsLost.load(); }
+
     // Exit: disarms the retry timer and ends a running pass cleanly without killing its client,
     // which runs on by itself; joins the pass thread. Idempotent.
     void Shutdown();
@@ -98,6 +104,8 @@ private:
         bool failed = false;                 // some transmit of this pass failed
         std::int32_t best = 0;               // the highest result count seen so far
         std::uint32_t bestInstance = 0;      // the instance that holds it (0: the program directory)
+        // The soonest a result held back for its row may be sent without it.
+        std::optional<std::chrono::milliseconds> holdEndsIn;
     };
 
     enum class ERunEnd {
@@ -117,8 +125,9 @@ private:
     bool TransmitInstance(CPassState& pass, std::uint32_t i);
     // Whether instance i is to be run, after the work its state asks for before the run.
     bool PrepareInstance(CPassState& pass, std::uint32_t i, bool& hadResult);
-    // Hands a result to the log once; false when its row is wanted but could not be written.
-    bool LogResult(std::uint32_t i);
+    // Hands a result to the log once; false when its row is wanted, could not be written, and the
+    // result is held back for it (at most timings.logHold, then it goes without its row).
+    bool LogResult(CPassState& pass, std::uint32_t i);
     void MarkFailed(CPassState& pass, std::uint32_t i);
     // A result that no pass has met: not logged, never failed to send, and not held by a client.
     bool HasUnmetResult() const;
@@ -128,8 +137,9 @@ private:
     ERunEnd RunTransmitClient(std::uint32_t n, const std::vector<std::string>& optionArgs, std::uint16_t show);
 
     void ArmRetryTimer();
-    // Arms the retry timer for the next pass after a failed one, replacing an armed timer.
-    void ArmFailureRetry();
+    // Arms the retry timer for the next pass after a failed one, replacing an armed timer; no later
+    // than atMost when given.
+    void ArmFailureRetry(std::optional<std::chrono::milliseconds> atMost = std::nullopt);
     // A pass without a failure: the next failure waits firstRetry again.
     void ForgetFailures();
     void DisarmRetryTimer();
@@ -145,6 +155,8 @@ private:
     std::atomic<unsigned> m_AutoTransmitRun{0};
     std::atomic<unsigned> m_RetryTimerId{0};
     std::atomic<bool> m_bTransmitRunning{false};
+    std::atomic<bool> m_bLogUnwritable{false};
+    std::atomic<unsigned> m_nLogRowsLost{0};
     mutable std::mutex m_timerLock; // keeps the host's arm and kill calls in the order of m_RetryTimerId's changes
     // Under m_timerLock: the armed timer is the retry after a failed pass; failed passes in a row.
     bool m_bRetryAfterFailure = false;

@@ -1,20 +1,22 @@
 #include "host/messagechannel.h"
 
 #include "platform/fileops.h"
+#include "platform/localsocket_linux.h"
+#include "platform/process.h"
+#include "platform/system.h"
 
-#include <QLocalServer>
 #include <QLocalSocket>
+#include <QSocketNotifier>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
-#include <fcntl.h>
+#include <filesystem>
 #include <optional>
 #include <string_view>
 #include <tuple>
 #include <utility>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace vantrel {
 
@@ -27,9 +29,16 @@ namespace {
 constexpr qint64 kMaxMessageBytes = 16 + 3 * 4096;
 // A status report holds the program directory and a few short fields.
 constexpr qint64 kMaxReportBytes = 4 * kMaxMessageBytes;
-constexpr int kConnectTimeoutMs = 2000;
-// A copy answers from its event loop, which may be busy for a moment (a restart of the engine).
-constexpr int kAnswerTimeoutMs = 10000;
+// Every copy is asked at once and answers from its event loop at once: a local socket answers in
+// milliseconds, so a copy that has not answered by then is stopped or hung, and is not waited for.
+constexpr std::chrono::milliseconds kAnswerDeadline{500};
+// Connections served at once; more wait in the system's queue until one ends.
+constexpr int kMaxConnections = 32;
+constexpr int kListenBacklog = 64;
+// A connection that has not sent its line by then is closed, so idle ones cannot pile up.
+constexpr std::chrono::milliseconds kIdleTimeout{5000};
+// After the process ran out of descriptors, accepting is tried again this often.
+constexpr std::chrono::milliseconds kAcceptRetry{250};
 
 constexpr std::string_view kReplyWords[] = {"done", "refused", "other"};
 
@@ -56,16 +65,6 @@ std::pair<std::string, std::string> SplitLine(const QByteArray& line) {
     return {line.left(blank).toStdString(), DecodePath(line.mid(blank + 1))};
 }
 
-bool IsOwnPrivateDirectory(const struct stat& info) {
-    return S_ISDIR(info.st_mode) && info.st_uid == ::getuid() && (info.st_mode & 077) == 0;
-}
-
-// Whether dir is a directory of ours that nobody else may enter; a link is never followed.
-bool IsPrivateDirectory(const std::string& dir) {
-    struct stat info {};
-    return ::lstat(dir.c_str(), &info) == 0 && IsOwnPrivateDirectory(info);
-}
-
 std::optional<unsigned> ParseUnsigned(std::string_view text) {
     unsigned value = 0;
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -82,82 +81,58 @@ bool IsSocketName(std::string_view name) {
     return pid.size() == name.size() || ParseUnsigned(name.substr(pid.size() + 1)).has_value();
 }
 
-bool IsSocket(const std::string& path) {
-    struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
-}
-
 std::string NextSocketName() {
     static std::atomic<unsigned> channels{0};
     unsigned k = ++channels;
-    std::string name = std::to_string(::getpid());
+    std::string name = std::to_string(platform::CurrentProcessId());
     return k == 1 ? name : name + "-" + std::to_string(k);
 }
 
-enum class PostResult { Delivered, Stale, Unreachable };
-
-// Writes one request; with answer set, waits for the copy's answer line and puts it there, and
-// with readRest, what follows it until the copy hangs up.
-PostResult PostToSocket(const std::string& path, const QByteArray& request, CopyAnswer* answer, bool readRest) {
-    QLocalSocket socket;
-    socket.connectToServer(QString::fromStdString(path), QIODevice::ReadWrite);
-    if (!socket.waitForConnected(kConnectTimeoutMs)) {
-        auto error = socket.error();
-        return error == QLocalSocket::ConnectionRefusedError || error == QLocalSocket::ServerNotFoundError
-                   ? PostResult::Stale
-                   : PostResult::Unreachable;
+// Reads a copy's answer: its answer line, then (a status report) what follows it.
+CopyAnswer ParseAnswer(const std::string& text) {
+    CopyAnswer answer;
+    const std::size_t lf = text.find('\n');
+    if (lf == std::string::npos)
+        return answer;
+    auto [word, dir] = SplitLine(QByteArray::fromStdString(text.substr(0, lf)).trimmed());
+    for (std::size_t i = 0; i < std::size(kReplyWords); ++i) {
+        if (word == kReplyWords[i])
+            answer.reply = static_cast<EChannelReply>(i);
     }
-    socket.write(request);
-    bool written = socket.waitForBytesWritten(kConnectTimeoutMs) || socket.bytesToWrite() == 0;
-    if (written && answer != nullptr) {
-        while (!socket.canReadLine() && socket.state() == QLocalSocket::ConnectedState &&
-               socket.bytesAvailable() <= kMaxMessageBytes && socket.waitForReadyRead(kAnswerTimeoutMs)) {
-        }
-        if (socket.canReadLine()) {
-            auto [word, dir] = SplitLine(socket.readLine(kMaxMessageBytes + 1).trimmed());
-            for (std::size_t i = 0; i < std::size(kReplyWords); ++i) {
-                if (word == kReplyWords[i])
-                    answer->reply = static_cast<EChannelReply>(i);
-            }
-            answer->programDir = dir;
-            QByteArray rest;
-            while (readRest && rest.size() <= kMaxReportBytes) {
-                rest += socket.readAll();
-                if (socket.state() != QLocalSocket::ConnectedState || !socket.waitForReadyRead(kAnswerTimeoutMs))
-                    break;
-            }
-            rest += socket.readAll();
-            answer->payload = rest.left(kMaxReportBytes).toStdString();
-        }
-    }
-    socket.disconnectFromServer();
-    if (socket.state() != QLocalSocket::UnconnectedState)
-        socket.waitForDisconnected(kConnectTimeoutMs);
-    return written ? PostResult::Delivered : PostResult::Unreachable;
+    answer.programDir = dir;
+    answer.payload = text.substr(lf + 1, kMaxReportBytes);
+    return answer;
 }
 
-// Sends request to every copy's socket in dir; with answers set, collects each answer there.
+// Sends request to every copy's socket in dir at once; with answers set, collects each answer there.
 unsigned PostToSockets(const std::string& dir, const QByteArray& request, std::vector<CopyAnswer>* answers,
                        const QString& exceptSocket = {}, bool readRest = false) {
-    if (!IsPrivateDirectory(dir))
+    if (!platform::IsPrivateDirectory(dir))
         return 0;
-    unsigned reached = 0;
+    std::vector<std::string> paths;
     for (const auto& entry : platform::ListDirectory(dir)) {
         std::string path = platform::JoinPath(dir, entry.name);
-        if (!IsSocketName(entry.name) || !IsSocket(path) ||
-            (!exceptSocket.isEmpty() && QString::fromStdString(path) == exceptSocket))
-            continue;
-        CopyAnswer answer;
-        switch (PostToSocket(path, request, answers != nullptr ? &answer : nullptr, readRest)) {
-        case PostResult::Delivered:
+        if (IsSocketName(entry.name) && platform::IsLocalSocket(path) &&
+            (exceptSocket.isEmpty() || QString::fromStdString(path) != exceptSocket))
+            paths.push_back(std::move(path));
+    }
+    const platform::ELocalAnswer wait = answers == nullptr ? platform::ELocalAnswer::None
+                                        : readRest         ? platform::ELocalAnswer::UntilClosed
+                                                           : platform::ELocalAnswer::Line;
+    const std::vector<platform::LocalExchange> exchanges = platform::ExchangeWithLocalSockets(
+        paths, request.toStdString(), wait, kMaxMessageBytes + 1 + kMaxReportBytes, kAnswerDeadline);
+    unsigned reached = 0;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        switch (exchanges[i].state) {
+        case platform::ELocalExchange::Delivered:
             ++reached;
             if (answers != nullptr)
-                answers->push_back(answer);
+                answers->push_back(ParseAnswer(exchanges[i].answer));
             break;
-        case PostResult::Stale:
-            platform::DeleteFile(path);
+        case platform::ELocalExchange::Stale:
+            platform::DeleteFile(paths[i]);
             break;
-        case PostResult::Unreachable:
+        case platform::ELocalExchange::Unreachable:
             break;
         }
     }
@@ -170,22 +145,11 @@ std::string GetChannelDirectory() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     if (runtime != nullptr && *runtime == '/' && platform::IsDirectory(runtime))
         return platform::JoinPath(runtime, "vantrel");
-    return "/tmp/vantrel-" + std::to_string(::getuid());
+    return "/tmp/vantrel-" + platform::CurrentUserId();
 }
 
 bool PrepareChannelDirectory(const std::string& dir) {
-    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
-        return false;
-    // Opened without following a link, so the checks and the narrowing apply to what we opened.
-    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat info {};
-    bool ok = ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::getuid();
-    if (ok && (info.st_mode & 077) != 0)
-        ok = ::fchmod(fd, 0700) == 0;
-    ::close(fd);
-    return ok;
+    return platform::MakePrivateDirectory(dir);
 }
 
 unsigned PostToAllCopies(const std::string& dir, unsigned wParam) {
@@ -201,53 +165,104 @@ std::vector<CopyAnswer> SendToAllCopies(const std::string& dir, const ChannelReq
 }
 
 bool IsSameDirectory(const std::string& a, const std::string& b) {
-    struct stat first {};
-    struct stat second {};
-    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && S_ISDIR(first.st_mode) &&
-           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+    std::error_code error;
+    return std::filesystem::is_directory(a, error) && platform::IsSameFile(a, b);
 }
 
-CMessageChannel::CMessageChannel(std::string dir, QObject* parent) : QObject(parent), m_strDir(std::move(dir)) {}
+CMessageChannel::CMessageChannel(std::string dir, QObject* parent)
+    : QObject(parent), m_strDir(std::move(dir)), m_idleTimeout(kIdleTimeout) {
+    m_acceptRetry.setSingleShot(true);
+    m_acceptRetry.setInterval(kAcceptRetry);
+    connect(&m_acceptRetry, &QTimer::timeout, this, &CMessageChannel::ResumeAccepting);
+}
 
 CMessageChannel::~CMessageChannel() {
-    if (m_server)
-        m_server->close();
+    // The connections go first, so none reports its end to a channel half gone.
+    for (QLocalSocket* socket : findChildren<QLocalSocket*>(Qt::FindDirectChildrenOnly)) {
+        disconnect(socket, nullptr, this, nullptr);
+        delete socket;
+    }
+    Close();
+}
+
+void CMessageChannel::Close() {
+    m_notifier.reset();
+    if (m_listen.IsValid()) {
+        m_listen.Reset();
+        platform::DeleteFile(m_strSocketPath);
+    }
 }
 
 bool CMessageChannel::Listen() {
-    if (m_server && m_server->isListening())
+    if (IsListening())
         return true;
     if (!PrepareChannelDirectory(m_strDir))
         return false;
-    QString path = QString::fromStdString(platform::JoinPath(m_strDir, NextSocketName()));
+    const std::string path = platform::JoinPath(m_strDir, NextSocketName());
     // Left by an earlier process that had our pid and died without cleaning up.
-    QLocalServer::removeServer(path);
-    m_server = std::make_unique<QLocalServer>();
-    connect(m_server.get(), &QLocalServer::newConnection, this, &CMessageChannel::OnNewConnection);
-    if (!m_server->listen(path)) {
-        m_server.reset();
+    if (platform::IsLocalSocket(path))
+        platform::DeleteFile(path);
+    m_listen = platform::ListenLocalSocket(path, kListenBacklog);
+    if (!m_listen.IsValid())
         return false;
-    }
+    m_strSocketPath = path;
+    m_notifier = std::make_unique<QSocketNotifier>(m_listen.Get(), QSocketNotifier::Read);
+    connect(m_notifier.get(), &QSocketNotifier::activated, this, &CMessageChannel::OnNewConnection);
     return true;
 }
 
 bool CMessageChannel::IsListening() const {
-    return m_server && m_server->isListening();
+    return m_listen.IsValid();
 }
 
 QString CMessageChannel::SocketPath() const {
-    return m_server ? m_server->fullServerName() : QString();
+    return m_listen.IsValid() ? QString::fromStdString(m_strSocketPath) : QString();
+}
+
+void CMessageChannel::ResumeAccepting() {
+    if (m_notifier && !m_acceptRetry.isActive())
+        m_notifier->setEnabled(m_nConnections < kMaxConnections);
 }
 
 void CMessageChannel::OnNewConnection() {
-    while (QLocalSocket* socket = m_server->nextPendingConnection()) {
+    while (m_nConnections < kMaxConnections) {
+        platform::UniqueFd fd = platform::AcceptLocalSocket(m_listen.Get());
+        if (!fd.IsValid()) {
+            const int error = errno;
+            if (error == ECONNABORTED)
+                continue;
+            // Out of descriptors: the connection stays queued, and the channel lives on. Listening
+            // again at once would only spin, so it waits a moment.
+            if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM) {
+                m_notifier->setEnabled(false);
+                m_acceptRetry.start();
+            }
+            return;
+        }
+        auto* socket = new QLocalSocket(this);
+        if (!socket->setSocketDescriptor(fd.Get())) {
+            delete socket;
+            continue;
+        }
+        fd.Release();
+        ++m_nConnections;
+        connect(socket, &QObject::destroyed, this, [this] {
+            --m_nConnections;
+            ResumeAccepting();
+        });
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] { OnReadyRead(socket); });
         connect(socket, &QLocalSocket::disconnected, this, [this, socket] {
             OnReadyRead(socket);
             socket->deleteLater();
         });
+        QTimer::singleShot(m_idleTimeout, socket, [socket] {
+            socket->abort();
+            socket->deleteLater();
+        });
         OnReadyRead(socket); // what arrived before the connections were made
     }
+    // At the cap: the rest wait in the queue until a connection ends.
+    m_notifier->setEnabled(false);
 }
 
 void CMessageChannel::OnReadyRead(QLocalSocket* socket) {

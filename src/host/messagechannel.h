@@ -2,13 +2,17 @@
 
 #include <QObject>
 #include <QString>
-#include <memory>
+#include <QTimer>
+#include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
-class QLocalServer;
+#include "platform/uniquefd_linux.h"
+
 class QLocalSocket;
+class QSocketNotifier;
 
 // The registered message "Vantrel" between running copies of one user. Every copy listens on a
 // local socket of its own, named by its process id, in a directory only the user can enter;
@@ -56,9 +60,11 @@ struct CopyAnswer {
 // wait for answers, so a copy on the caller's own thread can be reached.
 unsigned PostToAllCopies(const std::string& dir, unsigned wParam);
 
-// Sends request to every copy in dir, clears stale sockets like PostToAllCopies and waits for
-// each copy's answer. Blocks: never call it on the thread of a channel that should answer, except
-// for that channel's own socket, which exceptSocket leaves out.
+// Sends request to every copy in dir at once, clears stale sockets like PostToAllCopies and waits
+// for the answers, all within one short deadline (well under a second): a stopped or hung copy is
+// an answer of None and delays nobody for long. Blocks: never call it on the thread of a channel
+// that should answer, except for that channel's own socket, which exceptSocket leaves out. Safe
+// on any thread: it shares no toolkit object and needs no event loop.
 std::vector<CopyAnswer> SendToAllCopies(const std::string& dir, const ChannelRequest& request,
                                         const QString& exceptSocket = {});
 
@@ -74,8 +80,11 @@ public:
     ~CMessageChannel() override; // stops listening and removes the socket
 
     // Starts listening; false (and the program simply unreachable) when the directory is unsafe or
-    // the socket cannot be made.
+    // the socket cannot be made. Running out of descriptors only delays accepting; a connection
+    // that sends no whole line within the idle timeout is closed, and few are served at once.
     bool Listen();
+    // How long a connection may stay without sending its line (tests shorten it).
+    void SetIdleTimeout(std::chrono::milliseconds timeout) { m_idleTimeout = timeout; }
     bool IsListening() const;
     // The socket's path, empty before Listen.
     QString SocketPath() const;
@@ -102,12 +111,19 @@ signals:
 private:
     void OnNewConnection();
     void OnReadyRead(QLocalSocket* socket);
+    void ResumeAccepting();
+    void Close();
 
     std::string m_strDir;
     std::string m_strProgramDir;
+    std::string m_strSocketPath;
     RequestJudge m_judge;
     StatusSource m_statusSource;
-    std::unique_ptr<QLocalServer> m_server;
+    platform::UniqueFd m_listen;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    QTimer m_acceptRetry;
+    std::chrono::milliseconds m_idleTimeout;
+    int m_nConnections = 0;
 };
 
 } // namespace vantrel

@@ -1,16 +1,16 @@
 #pragma once
 
-#include <QSocketNotifier>
-#include <array>
-#include <atomic>
-#include <csignal>
+#include <QObject>
 #include <functional>
 #include <memory>
 
+#include "platform/terminationwatch.h"
+
 namespace vantrel {
 
-// Turns SIGTERM, SIGINT and SIGHUP into a call on the thread that made the watch (a byte through
-// a pipe), so a terminated program still ends its clients and threads cleanly. One at a time.
+// Turns a request from outside to end the program (SIGTERM, SIGINT, SIGHUP) into a call on the
+// thread that made the watch, so a terminated program still ends its clients and threads cleanly.
+// One at a time.
 class CSignalWatch {
 public:
     explicit CSignalWatch(std::function<void()> onSignal);
@@ -19,17 +19,11 @@ public:
     CSignalWatch& operator=(const CSignalWatch&) = delete;
 
 private:
-    static constexpr std::array<int, 3> kSignals = {SIGTERM, SIGINT, SIGHUP};
-
-    static void Handler(int);
-    void Drain();
-
-    static inline std::atomic<int> s_writeFd{-1};
     std::function<void()> m_onSignal;
-    std::array<int, 2> m_fds{-1, -1};
-    std::unique_ptr<QSocketNotifier> m_notifier;
-    std::array<struct sigaction, kSignals.size()> m_previous{};
-    bool m_bInstalled = false;
+    // Lives on the watch's thread; the platform's thread posts the call to it. Declared before the
+    // platform watch, so the watch (and its thread) goes first.
+    std::unique_ptr<QObject> m_receiver;
+    std::unique_ptr<platform::CTerminationWatch> m_watch;
 };
 
 } // namespace vantrel

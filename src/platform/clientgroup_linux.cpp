@@ -1,7 +1,8 @@
 #include "platform/process.h"
 #include "platform/process_detail_linux.h"
-#include "platform/uniquefd.h"
+#include "platform/uniquefd_linux.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <charconv>
@@ -9,10 +10,14 @@
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <cstdlib>
 #include <poll.h>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 // A cgroup (v2) of its own for every client, where this program may make one: it holds all the
 // client started, also a child that began a session of its own, and ends with it. No controller is
@@ -147,6 +152,99 @@ bool RemoveTree(const fs::path& group) {
     return rmdir(group.c_str()) == 0 || errno == ENOENT;
 }
 
+// Closes every descriptor but the ascending ones in keep. Safe after a fork.
+void CloseAllBut(const std::vector<int>& keep) {
+    unsigned next = 0;
+    for (int fd : keep) {
+        const auto own = static_cast<unsigned>(fd);
+        if (own > next && close_range(next, own - 1, 0) != 0)
+            for (unsigned other = next; other < own; ++other)
+                close(static_cast<int>(other));
+        next = own + 1;
+    }
+    if (close_range(next, ~0U, 0) != 0) {
+        rlimit limit{};
+        const rlim_t end = getrlimit(RLIMIT_NOFILE, &limit) == 0 ? limit.rlim_cur : 1024;
+        for (rlim_t other = next; other < end; ++other)
+            close(static_cast<int>(other));
+    }
+}
+
+// Removes each group once its last process has left, in a process of its own that outlives this
+// program: a client may run on after it (a transmit client does, by design) or after it was
+// killed. The watcher holds no descriptor of ours but the groups' (never the program directory's
+// lock) and leaves once every group is gone. A group the client made groups in stays for the next
+// start's sweep.
+void RemoveGroupsWhenEmpty(const std::vector<std::string>& groups) {
+    std::vector<UniqueFd> events;
+    std::vector<std::string> paths;
+    for (const std::string& group : groups) {
+        UniqueFd fd(open((group + "/cgroup.events").c_str(), O_RDONLY | O_CLOEXEC));
+        if (fd.IsValid()) {
+            events.push_back(std::move(fd));
+            paths.push_back(group);
+        }
+    }
+    if (events.empty())
+        return;
+    // Everything the watcher uses is made before the fork: another thread may hold the allocator's
+    // lock at that moment, so the child makes only system calls.
+    std::vector<pollfd> polled;
+    std::vector<int> keep;
+    for (const UniqueFd& fd : events) {
+        polled.push_back({fd.Get(), POLLPRI, 0});
+        keep.push_back(fd.Get());
+    }
+    std::sort(keep.begin(), keep.end());
+    const pid_t child = fork();
+    if (child == 0) {
+        // Its own session, and a grandchild of ours, so it is nobody's zombie and no signal to our
+        // process group reaches it.
+        setsid();
+        if (fork() != 0)
+            _exit(0);
+        CloseAllBut(keep);
+        std::size_t left = polled.size();
+        while (left > 0) {
+            for (std::size_t i = 0; i < polled.size(); ++i) {
+                if (polled[i].fd >= 0 && IsEmpty(polled[i].fd)) {
+                    rmdir(paths[i].c_str());
+                    close(polled[i].fd);
+                    polled[i].fd = -1;
+                    --left;
+                }
+            }
+            // A change of cgroup.events wakes poll with POLLPRI; the timeout only bounds a missed one.
+            if (left > 0)
+                poll(polled.data(), polled.size(), 1000);
+        }
+        _exit(0);
+    }
+    if (child > 0) {
+        while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }
+}
+
+// At this program's end, the groups of its clients that still run (a transmit client goes on by
+// design) are handed to a watcher that removes each when its client ends.
+pid_t g_groupsOwner = 0;
+void HandOverOwnGroups() {
+    // A forked child that did not exec (a failed start) runs the exit handlers too.
+    if (getpid() != g_groupsOwner)
+        return;
+    const std::string prefix = std::to_string(getpid()) + "-";
+    std::vector<std::string> populated;
+    std::error_code error;
+    for (const fs::directory_entry& entry : fs::directory_iterator(Root().path, error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with(prefix) && entry.is_directory(error) && !entry.is_symlink(error) &&
+            !RemoveTree(entry.path()))
+            populated.push_back(entry.path().string());
+    }
+    RemoveGroupsWhenEmpty(populated);
+}
+
 } // namespace
 
 std::string MakeClientGroup() {
@@ -155,6 +253,11 @@ std::string MakeClientGroup() {
         return {};
     if (mkdir(root.path.c_str(), 0755) != 0 && errno != EEXIST)
         return {};
+    static const bool handOver = [] {
+        g_groupsOwner = getpid();
+        return std::atexit(HandOverOwnGroups) == 0;
+    }();
+    (void)handOver;
     static std::atomic<unsigned> counter{0};
     // A name may be taken already: by a copy with our pid in another pid namespace, or by an
     // earlier copy that had our pid and left a group that could not be removed.
@@ -186,14 +289,15 @@ int KillGroupMembers(const std::string& group) {
     return KillAllFound([&] { return MembersOf(group); }, [&](pid_t pid) { return ClientGroupOf(pid) == group; });
 }
 
-void KillClientGroup(const std::string& group) {
+bool KillClientGroup(const std::string& group) {
     if (group.empty())
-        return;
+        return false;
     // cgroup.kill (Linux 5.14) reaches a member however fast it forks.
     UniqueFd kill(open((group + "/cgroup.kill").c_str(), O_WRONLY | O_CLOEXEC));
     if (kill.IsValid() && write(kill.Get(), "1", 1) == 1)
-        return;
+        return true;
     KillGroupMembers(group);
+    return false;
 }
 
 bool RemoveClientGroup(const std::string& group) {
@@ -223,14 +327,21 @@ int RemoveLeftoverClientGroups() {
     if (root.empty())
         return 0;
     int removed = 0;
+    std::vector<std::string> populated;
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(root, error)) {
         // A group of a copy that still runs may be about to take its client.
         std::optional<pid_t> owner = detail::OwnerOf(entry.path().filename().string());
-        if (owner && *owner != getpid() && !detail::IsRunning(*owner) && entry.is_directory(error) &&
-            detail::RemoveTree(entry.path()))
+        if (!owner || *owner == getpid() || detail::IsRunning(*owner) || !entry.is_directory(error) ||
+            entry.is_symlink(error))
+            continue;
+        if (detail::RemoveTree(entry.path()))
             ++removed;
+        else
+            populated.push_back(entry.path().string());
     }
+    // A client of a copy that was killed may still run: its group goes when it ends, not a start later.
+    detail::RemoveGroupsWhenEmpty(populated);
     return removed;
 }
 

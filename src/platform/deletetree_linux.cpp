@@ -5,7 +5,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "platform/uniquefd.h"
+#include "platform/uniquefd_linux.h"
 
 namespace vantrel::platform {
 

@@ -1,6 +1,6 @@
 #include "platform/dirwatch.h"
-#include "platform/uniquefd.h"
-#include "platform/wait.h"
+#include "platform/uniquefd_linux.h"
+#include "platform/wait_linux.h"
 
 #include <cerrno>
 #include <optional>
@@ -80,7 +80,7 @@ DirWatch::WaitResult DirWatch::Wait(const CEvent& stop) {
         return stop.IsSet() ? WaitResult::Stopped : WaitResult::Gone;
     for (;;) {
         // The stop event comes first: when both are ready, Stopped wins.
-        int ready = WaitForAny({stop.Fd(), m_fd});
+        int ready = WaitForAnyFd({FdOf(stop.Handle()), m_fd});
         if (ready == 0)
             return WaitResult::Stopped;
         if (ready != 1)

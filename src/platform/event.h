@@ -4,11 +4,13 @@
 #include <mutex>
 #include <optional>
 
+#include "platform/wait.h"
+
 namespace vantrel::platform {
 
-// A manual-reset event on an eventfd: created non-signalled, Set() keeps it signalled until
-// Reset(). Its descriptor can be polled together with a pidfd or an inotify descriptor, so a
-// thread can wait for "the child ended or we were told to stop" in one call. Thread-safe.
+// A manual-reset event (an eventfd on Linux): created non-signalled, Set() keeps it signalled
+// until Reset(). Its handle can be waited for together with a process, so a thread can wait for
+// "the child ended or we were told to stop" in one call. Thread-safe.
 class CEvent {
 public:
     CEvent();
@@ -23,8 +25,8 @@ public:
     // Waits until the event is set; no timeout waits forever. True when it is set.
     bool Wait(std::optional<std::chrono::milliseconds> timeout = std::nullopt) const;
 
-    // Readable (POLLIN) exactly while the event is set.
-    int Fd() const { return m_fd; }
+    // Ready for WaitForAny exactly while the event is set.
+    WaitHandle Handle() const { return {m_fd}; }
 
 private:
     int m_fd = -1;

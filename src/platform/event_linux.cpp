@@ -1,5 +1,5 @@
 #include "platform/event.h"
-#include "platform/wait.h"
+#include "platform/wait_linux.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -11,7 +11,7 @@ namespace vantrel::platform {
 namespace {
 
 bool IsReadable(int fd, std::optional<std::chrono::milliseconds> timeout) {
-    return fd >= 0 && WaitForAny({fd}, timeout) == 0;
+    return fd >= 0 && WaitForAnyFd({fd}, timeout) == 0;
 }
 
 } // namespace

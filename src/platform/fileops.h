@@ -10,9 +10,6 @@
 // an empty value; nothing here throws. Paths use "/" and never end with one (but "/").
 namespace vantrel::platform {
 
-// Writes all of data to fd, resuming after partial writes and interruptions; false on an error.
-bool WriteAll(int fd, std::string_view data);
-
 // dir + "/" + name, without doubling a separator.
 std::string JoinPath(std::string_view dir, std::string_view name);
 
@@ -92,7 +89,29 @@ std::optional<std::string> ReadFileText(const std::string& path, std::size_t max
 // used for a newly created file.
 bool WriteFileAtomically(const std::string& path, std::string_view data, unsigned mode = 0666);
 
+// Writes data as the file name in dir, replacing it whole: a new file (mode, less the umask) is
+// renamed over it, so a link of that name is replaced, never written through. dir must be a real
+// directory (not a link) owned by this user, and is made with mode 0700 when missing; its parent
+// must exist. False when dir is anything else or the file cannot be written.
+bool WriteFileInOwnDirectory(const std::string& dir, std::string_view name, std::string_view data, unsigned mode);
+// Removes name (a link as a link) from dir, under the same rule for dir; true when it is gone.
+bool DeleteFileInOwnDirectory(const std::string& dir, std::string_view name);
+// Whether name in dir is a regular file (a link to one counts) and dir is a real directory of ours.
+bool IsFileInOwnDirectory(const std::string& dir, std::string_view name);
+
 // Whether both paths name the same existing file (same device and inode).
 bool IsSameFile(const std::string& a, const std::string& b);
+
+// Whether dir is a real directory (a link is never followed) of this user's that nobody else may
+// enter or list.
+bool IsPrivateDirectory(const std::string& dir);
+
+// Makes dir as a private directory (see IsPrivateDirectory), or takes the directory of this
+// user's already there and narrows its permissions to the owner's. False for a link, a directory
+// of another user, or anything else under the name.
+bool MakePrivateDirectory(const std::string& dir);
+
+// Whether path names a local (Unix domain) socket; a link is not followed.
+bool IsLocalSocket(const std::string& path);
 
 } // namespace vantrel::platform

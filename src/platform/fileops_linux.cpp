@@ -1,4 +1,5 @@
 #include "platform/fileops.h"
+#include "platform/fileops_linux.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -11,7 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/uniquefd.h"
+#include "platform/uniquefd_linux.h"
 
 namespace vantrel::platform {
 
@@ -285,12 +286,85 @@ bool WriteFileAtomically(const std::string& path, std::string_view data, unsigne
     return ReplaceWith(path, data, mode, false);
 }
 
+namespace {
+
+// dir opened without following a link, when it is a directory this user owns; made 0700 if missing.
+UniqueFd OpenOwnDirectory(const std::string& dir, bool create) {
+    if (create && ::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+        return {};
+    UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {};
+    if (!fd.IsValid() || ::fstat(fd.Get(), &st) != 0 || st.st_uid != ::getuid())
+        return {};
+    return fd;
+}
+
+} // namespace
+
+bool WriteFileInOwnDirectory(const std::string& dir, std::string_view name, std::string_view data, unsigned mode) {
+    UniqueFd dirFd = OpenOwnDirectory(dir, true);
+    if (!dirFd.IsValid())
+        return false;
+    const std::string target(name);
+    const std::string temp = FileNamePart(TemporaryNameBeside(JoinPath(dir, name)));
+    UniqueFd out(::openat(dirFd.Get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+    if (!out.IsValid())
+        return false;
+    bool ok = WriteAll(out.Get(), data) && ::fsync(out.Get()) == 0;
+    ok = ::close(out.Release()) == 0 && ok;
+    ok = ok && ::renameat(dirFd.Get(), temp.c_str(), dirFd.Get(), target.c_str()) == 0;
+    if (!ok)
+        ::unlinkat(dirFd.Get(), temp.c_str(), 0);
+    return ok;
+}
+
+bool DeleteFileInOwnDirectory(const std::string& dir, std::string_view name) {
+    UniqueFd dirFd = OpenOwnDirectory(dir, false);
+    struct stat st {};
+    if (!dirFd.IsValid())
+        return ::lstat(dir.c_str(), &st) != 0 && errno == ENOENT;
+    const std::string target(name);
+    return ::unlinkat(dirFd.Get(), target.c_str(), 0) == 0 || errno == ENOENT;
+}
+
+bool IsFileInOwnDirectory(const std::string& dir, std::string_view name) {
+    UniqueFd dirFd = OpenOwnDirectory(dir, false);
+    struct stat st {};
+    const std::string target(name);
+    return dirFd.IsValid() && ::fstatat(dirFd.Get(), target.c_str(), &st, 0) == 0 && S_ISREG(st.st_mode);
+}
+
 bool IsSameFile(const std::string& a, const std::string& b) {
     struct stat sa {};
     struct stat sb {};
     if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0)
         return false;
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+bool IsPrivateDirectory(const std::string& dir) {
+    struct stat info {};
+    return ::lstat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::getuid() &&
+           (info.st_mode & 077) == 0;
+}
+
+bool MakePrivateDirectory(const std::string& dir) {
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+        return false;
+    // Opened without following a link, so the checks and the narrowing apply to what we opened.
+    UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.IsValid())
+        return false;
+    struct stat info {};
+    bool ok = ::fstat(fd.Get(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::getuid();
+    if (ok && (info.st_mode & 077) != 0)
+        ok = ::fchmod(fd.Get(), 0700) == 0;
+    return ok;
+}
+
+bool IsLocalSocket(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
 }
 
 } // namespace vantrel::platform

@@ -6,15 +6,18 @@
 #include <optional>
 #include <string>
 #include <utility>
-#include <sys/types.h>
 #include <vector>
 
 #include "platform/event.h"
+#include "platform/wait.h"
 
 // Client processes: started from an argv (never through a shell), found again by their console
 // title within one working directory, waited for, terminated, re-prioritised and pinned.
 // A process is only ever addressed through a pidfd, which cannot name a recycled pid.
 namespace vantrel::platform {
+
+// A process id, as the system numbers processes (a thread id where a function says so).
+using ProcessId = std::int64_t;
 
 // Show commands, with the values of the window-system constants the engine passes around.
 constexpr std::uint16_t SW_HIDE = 0;
@@ -46,10 +49,10 @@ struct ProcessStartInfo {
 // background thread when it ends), so no child of ours is left a zombie. A handle found by title
 // never reaps, even when the process is our child: its starting handle does.
 // A process we started leads a session of its own, and whatever it started goes with it: when
-// its handle sees it end, and when the handle terminates it, every process left in its session or
-// process group is killed too (a child that left the instance directory or dropped its title), and
-// every process in its cgroup where one was made for it (also a child that began a session of
-// its own); that cgroup is then removed.
+// its handle sees it end, and when the handle terminates it, every process in its cgroup where one
+// was made for it is killed too (a child that left the instance directory or dropped its title,
+// also one that began a session of its own), and that cgroup is then removed; without a cgroup
+// the kernel can kill whole (cgroup.kill), every process left in its session or process group.
 // A client started inside a terminal window is held as itself, not as the terminal, with the
 // terminal kept beside it: every control reaches the client.
 class ProcessHandle {
@@ -62,10 +65,11 @@ public:
     ProcessHandle& operator=(const ProcessHandle&) = delete;
 
     bool IsValid() const { return m_pidfd >= 0; }
-    pid_t Pid() const { return m_pid; }
-    int PidFd() const { return m_pidfd; }
+    ProcessId Pid() const { return m_pid; }
+    // Ready for WaitForAny once the process has ended.
+    WaitHandle ExitHandle() const { return {m_pidfd}; }
     // The process that owns the window: the terminal a client runs in, else the process itself.
-    pid_t WindowPid() const;
+    ProcessId WindowPid() const;
 
     // Waits for the process to end; no timeout waits forever. True when it has ended.
     bool WaitForExit(std::optional<std::chrono::milliseconds> timeout = std::nullopt);
@@ -75,23 +79,25 @@ public:
     // process's end wins.
     WaitResult WaitForExitOrEvent(const CEvent& event);
 
-    // Sends SIGKILL through the pidfd, then to every other process of its session or process
-    // group and of the client cgroup it is in, and ends its terminal. False when it could not be
+    // Sends SIGKILL through the pidfd, then to every other process of the client cgroup it is in
+    // (or, without one the kernel can kill whole, of its session or process group), and ends its
+    // terminal. False when it could not be
     // sent (the process has ended).
     bool Terminate();
 
     bool IsAlive() const;
 
-    // Adopts an open pidfd. ownChild: we started it and must reap it. leader: we started it in a
-    // session of its own, which ends when it ends.
-    static ProcessHandle Adopt(int pidfd, pid_t pid, bool ownChild, bool leader = false);
+    // Takes over the system's open handle of a process (a pidfd on Linux), which it then closes.
+    // ownChild: we started it and must reap it. leader: we started it in a session of its own,
+    // which ends when it ends.
+    static ProcessHandle Adopt(WaitHandle process, ProcessId pid, bool ownChild, bool leader = false);
 
 private:
     void ReapIfEnded();
     void EndSession();
 
     int m_pidfd = -1;
-    pid_t m_pid = 0;
+    ProcessId m_pid = 0;
     bool m_ownChild = false;
     bool m_reaped = false;
     bool m_bLeader = false;
@@ -124,6 +130,11 @@ std::vector<ProcessHandle> FindProcessesByTitle(const std::string& title, const 
 std::vector<std::vector<ProcessHandle>>
 FindProcessesByTitles(const std::vector<std::pair<std::string, std::string>>& wanted);
 
+// How many times this program has walked the whole list of processes in /proc: a search by
+// title is one walk however many pairs it asks for, and so is each pass of ending a client's
+// session. For tests and diagnostics.
+std::uint64_t CountProcessListWalks();
+
 // Priority class on every thread of the process (IDLE: SCHED_IDLE; NORMAL: SCHED_OTHER nice 0;
 // HIGH: SCHED_OTHER nice -10). A change the system refuses (no right to raise) is dropped, and
 // *refused (when given) is set. Returns whether every thread took the change.
@@ -131,7 +142,7 @@ bool SetPriorityClass(const ProcessHandle& process, std::uint32_t priorityClass,
 
 // The priority class the process's main thread (or the thread with that tid) shows now, for tests
 // and diagnostics; none when it matches none of the three exactly.
-std::optional<std::uint32_t> GetPriorityClass(pid_t pid);
+std::optional<std::uint32_t> GetPriorityClass(ProcessId pid);
 
 // The processors this program may run on (sched_getaffinity, with a set sized for any processor
 // count), in ascending order; empty when they cannot be read.
@@ -143,7 +154,7 @@ bool SetProcessAffinity(const ProcessHandle& process, const std::vector<unsigned
 
 // The processors one thread (pid = tid of the main thread) may run on, ascending; empty when they
 // cannot be read.
-std::vector<unsigned> GetProcessorsOf(pid_t tid);
+std::vector<unsigned> GetProcessorsOf(ProcessId tid);
 
 // Shows, minimises or hides the window of a client started in a terminal, where the display
 // allows (xdotool, finding the window by the process's pid); false when there is no window to
@@ -151,7 +162,9 @@ std::vector<unsigned> GetProcessorsOf(pid_t tid);
 bool ShowProcessWindow(const ProcessHandle& process, std::uint16_t showCommand);
 
 // Removes the empty client groups that copies of this program which no longer run left behind
-// (see StartProcess); a group that still holds a process stays. Returns how many went.
+// (see StartProcess); a group that still holds a process is removed by a small watcher process
+// once that process ends. Returns how many went at once. A program that made client groups hands
+// those still in use at its end (normal exit) to such a watcher too.
 int RemoveLeftoverClientGroups();
 
 // Whether path is a regular file this program may execute (the client can be started from it).
@@ -160,6 +173,13 @@ bool IsExecutableFile(const std::string& path);
 // Adds the owner's execute bit to a regular file, as for a client just copied in from a download;
 // false when the file cannot be changed.
 bool AllowOwnerToExecute(const std::string& path);
+
+// This program's own process id.
+ProcessId CurrentProcessId();
+
+// Runs the program at path in place of this one (argv as for main, ending in a null pointer);
+// returns only when that fails, with errno saying why.
+void ReplaceCurrentProgram(const std::string& path, char** argv);
 
 // Lowers the calling thread's scheduling priority (a higher nice value for this thread only). The
 // processes it starts afterwards still start at the program's own priority.

@@ -19,6 +19,9 @@ namespace vantrel::platform::detail {
 // waitid's id type for a pidfd (P_PIDFD), which the C library headers do not name yet.
 inline constexpr idtype_t kWaitPidFd = static_cast<idtype_t>(3);
 
+// The pids /proc shows now, each walk counted (see CountProcessListWalks).
+std::vector<pid_t> ListProcesses();
+
 // Reads a /proc file whole; they show a size of 0, so it reads to the end. None when it cannot be
 // read (gone, no permission).
 std::optional<std::string> ReadProcFile(const std::string& path);
@@ -52,7 +55,8 @@ std::optional<ProcStat> ReadProcStat(pid_t pid);
 
 // Kills (SIGKILL) every process that list names and belongs confirms, each through a pidfd and
 // confirmed again once that is open (a pid that passed to another process in between is left
-// alone), pass after pass until a pass kills none; returns how many.
+// alone), pass after pass until a pass finds none it had not killed before; one that has ended
+// already (a zombie nobody reaped yet) is left alone. Returns how many it killed.
 int KillAllFound(const std::function<std::vector<pid_t>()>& list, const std::function<bool(pid_t)>& belongs);
 
 // Kills (SIGKILL) every process, but this one, whose session or process group is the one leader
@@ -73,8 +77,9 @@ std::string MakeClientGroup();
 std::string ClientGroupOf(pid_t pid);
 
 // Kills (SIGKILL) every process in the group and in the groups below it: through cgroup.kill where
-// the kernel has it, else member by member (KillGroupMembers).
-void KillClientGroup(const std::string& group);
+// the kernel has it, else member by member (KillGroupMembers). True when cgroup.kill took it: the
+// kernel then reached every member, however fast it forks.
+bool KillClientGroup(const std::string& group);
 
 // Kills the group's members one by one, each through a pidfd and confirmed a member after it was
 // opened, until none is left to kill; returns how many.

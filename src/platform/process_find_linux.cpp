@@ -1,8 +1,7 @@
-#include "platform/uniquefd.h"
+#include "platform/uniquefd_linux.h"
 #include "platform/process.h"
 #include "platform/process_detail_linux.h"
 
-#include <charconv>
 #include <fcntl.h>
 #include <map>
 #include <filesystem>
@@ -16,14 +15,6 @@ namespace fs = std::filesystem;
 
 // How the kernel shows the current directory of a process after that directory was removed.
 constexpr std::string_view kDeletedSuffix = " (deleted)";
-
-std::optional<pid_t> ParsePid(const std::string& name) {
-    pid_t pid = 0;
-    auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), pid);
-    if (error != std::errc() || end != name.data() + name.size() || pid <= 0)
-        return std::nullopt;
-    return pid;
-}
 
 // The directory as the kernel shows a process's cwd: absolute, links resolved, no "." or "..",
 // no trailing "/". A directory that no longer exists keeps its resolved parent and its name.
@@ -80,8 +71,8 @@ void OpenIfClient(pid_t pid, const std::vector<std::string>& titleEntries,
     // gets a descriptor of its own.
     for (std::size_t k = 1; k < matches.size(); ++k)
         if (int copy = fcntl(pidfd.Get(), F_DUPFD_CLOEXEC, 0); copy >= 0)
-            found[matches[k]].push_back(ProcessHandle::Adopt(copy, pid, false));
-    found[matches.front()].push_back(ProcessHandle::Adopt(pidfd.Release(), pid, false));
+            found[matches[k]].push_back(ProcessHandle::Adopt({copy}, pid, false));
+    found[matches.front()].push_back(ProcessHandle::Adopt({pidfd.Release()}, pid, false));
 }
 
 } // namespace
@@ -103,12 +94,9 @@ FindProcessesByTitles(const std::vector<std::pair<std::string, std::string>>& wa
     if (directories.empty())
         return found;
     const pid_t self = getpid();
-    std::error_code error;
-    for (fs::directory_iterator it("/proc", error), end; !error && it != end; it.increment(error)) {
-        std::optional<pid_t> pid = ParsePid(it->path().filename().string());
-        if (pid && *pid != self)
-            OpenIfClient(*pid, titleEntries, directories, found);
-    }
+    for (pid_t pid : detail::ListProcesses())
+        if (pid != self)
+            OpenIfClient(pid, titleEntries, directories, found);
     return found;
 }
 

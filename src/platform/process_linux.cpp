@@ -1,6 +1,6 @@
 #include "platform/process.h"
 #include "platform/process_detail_linux.h"
-#include "platform/wait.h"
+#include "platform/wait_linux.h"
 
 #include <cerrno>
 #include <csignal>
@@ -28,11 +28,13 @@ bool IsMinimisedShow(std::uint16_t showCommand) {
     return showCommand == SW_MINIMIZE || showCommand == SW_SHOWMINIMIZED || showCommand == SW_SHOWMINNOACTIVE;
 }
 
-// Ends what a client started: its cgroup's processes, then the rest of its session (while its pid
-// is still its own, before the reap), and removes the cgroup.
+// Ends what a client started: its cgroup's processes, or, without a group the kernel could kill
+// whole, the rest of its session (while its pid is still its own, before the reap), and removes
+// the cgroup. The group holds all the session holds: only a walk through every process in /proc
+// finds the session, a walk on every client's end, 64 at an exit.
 void EndClientTree(pid_t pid, const std::string& group) {
-    detail::KillClientGroup(group);
-    detail::KillSessionOf(pid);
+    if (!detail::KillClientGroup(group))
+        detail::KillSessionOf(pid);
     detail::RemoveClientGroup(group);
 }
 
@@ -173,16 +175,16 @@ ProcessHandle& ProcessHandle::operator=(ProcessHandle&& other) noexcept {
     return *this;
 }
 
-ProcessHandle ProcessHandle::Adopt(int pidfd, pid_t pid, bool ownChild, bool leader) {
+ProcessHandle ProcessHandle::Adopt(WaitHandle process, ProcessId pid, bool ownChild, bool leader) {
     ProcessHandle handle;
-    handle.m_pidfd = pidfd;
+    handle.m_pidfd = FdOf(process);
     handle.m_pid = pid;
     handle.m_ownChild = ownChild;
     handle.m_bLeader = leader;
     return handle;
 }
 
-pid_t ProcessHandle::WindowPid() const {
+ProcessId ProcessHandle::WindowPid() const {
     return m_terminal ? m_terminal->Pid() : m_pid;
 }
 
@@ -218,7 +220,7 @@ bool ProcessHandle::WaitForExit(std::optional<std::chrono::milliseconds> timeout
         return false;
     if (m_reaped)
         return true;
-    if (WaitForAny({m_pidfd}, timeout) != 0)
+    if (WaitForAnyFd({m_pidfd}, timeout) != 0)
         return false;
     ReapIfEnded();
     return true;
@@ -230,7 +232,7 @@ ProcessHandle::WaitResult ProcessHandle::WaitForExitOrEvent(const CEvent& event)
     if (m_reaped)
         return WaitResult::Exited;
     // The process comes first: when both are ready, its end wins.
-    switch (WaitForAny({m_pidfd, event.Fd()})) {
+    switch (WaitForAny({ExitHandle(), event.Handle()})) {
     case 0:
         ReapIfEnded();
         return WaitResult::Exited;
@@ -318,7 +320,7 @@ ProcessHandle StartProcess(const ProcessStartInfo& info) {
         }
         return {};
     }
-    ProcessHandle started = ProcessHandle::Adopt(pidfd, pid, true, true);
+    ProcessHandle started = ProcessHandle::Adopt({pidfd}, pid, true, true);
     started.m_strGroup = std::move(request.group);
     if (terminal.empty()) {
         AwaitVisibleTitle(pid, pidfd, detail::ConsoleTitleEntry(info.consoleTitle));

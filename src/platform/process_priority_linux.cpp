@@ -156,7 +156,7 @@ bool SetPriorityClass(const ProcessHandle& process, std::uint32_t priorityClass,
     });
 }
 
-std::optional<std::uint32_t> GetPriorityClass(pid_t pid) {
+std::optional<std::uint32_t> GetPriorityClass(ProcessId pid) {
     int policy = sched_getscheduler(pid);
     if (policy < 0)
         return std::nullopt;
@@ -190,7 +190,7 @@ bool SetProcessAffinity(const ProcessHandle& process, const std::vector<unsigned
         process, [&set](pid_t tid) { return sched_setaffinity(tid, set.Bytes(), set.Get()) == 0 ? 0 : errno; });
 }
 
-std::vector<unsigned> GetProcessorsOf(pid_t tid) {
+std::vector<unsigned> GetProcessorsOf(ProcessId tid) {
     return ReadAffinity(tid);
 }
 

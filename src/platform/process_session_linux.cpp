@@ -1,10 +1,10 @@
 #include "platform/process_detail_linux.h"
-#include "platform/uniquefd.h"
+#include "platform/uniquefd_linux.h"
 
 #include <charconv>
 #include <csignal>
-#include <filesystem>
 #include <functional>
+#include <unordered_set>
 #include <unistd.h>
 
 // What a client started: every process of the session or process group it leads, found in /proc,
@@ -15,23 +15,6 @@ namespace {
 
 // A process that keeps forking is not chased for ever; each pass kills what it finds.
 constexpr int kMaxKillPasses = 16;
-
-std::optional<pid_t> ParseNumber(std::string_view text) {
-    pid_t value = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || value <= 0)
-        return std::nullopt;
-    return value;
-}
-
-std::vector<pid_t> ListProcesses() {
-    std::vector<pid_t> pids;
-    std::error_code error;
-    for (std::filesystem::directory_iterator it("/proc", error), end; !error && it != end; it.increment(error))
-        if (std::optional<pid_t> pid = ParseNumber(it->path().filename().string()))
-            pids.push_back(*pid);
-    return pids;
-}
 
 bool InSessionOrGroup(pid_t pid, pid_t leader) {
     std::optional<ProcStat> stat = ReadProcStat(pid);
@@ -65,26 +48,27 @@ std::optional<ProcStat> ReadProcStat(pid_t pid) {
 }
 
 int KillAllFound(const std::function<std::vector<pid_t>()>& list, const std::function<bool(pid_t)>& belongs) {
-    int killed = 0;
+    // A pass ends the search when it finds nothing it had not killed already: a process killed a
+    // pass before may still be on its way out, and a client that just ended stays listed, its
+    // session's and group's leader, until it is reaped.
+    std::unordered_set<pid_t> killed;
     for (int pass = 0; pass < kMaxKillPasses; ++pass) {
-        int found = 0;
+        bool foundNew = false;
         for (pid_t pid : list()) {
             if (!belongs(pid))
                 continue;
             // Through a pidfd, confirmed after opening it: a pid that passed to another process
             // between the look and the kill is left alone.
             UniqueFd pidfd(pidfd_open(pid, 0));
-            if (!pidfd.IsValid() || !belongs(pid))
+            if (!pidfd.IsValid() || !belongs(pid) || PidFdHasEnded(pidfd.Get()))
                 continue;
-            if (pidfd_send_signal(pidfd.Get(), SIGKILL, nullptr, 0) == 0) {
-                ++found;
-                ++killed;
-            }
+            if (pidfd_send_signal(pidfd.Get(), SIGKILL, nullptr, 0) == 0 && killed.insert(pid).second)
+                foundNew = true;
         }
-        if (found == 0)
+        if (!foundNew)
             break;
     }
-    return killed;
+    return static_cast<int>(killed.size());
 }
 
 int KillSessionOf(pid_t leader) {

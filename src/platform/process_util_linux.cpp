@@ -1,15 +1,42 @@
-#include "platform/uniquefd.h"
+#include "platform/uniquefd_linux.h"
 #include "platform/process.h"
 #include "platform/process_detail_linux.h"
-#include "platform/wait.h"
+#include "platform/wait_linux.h"
 
+#include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace vantrel::platform::detail {
+
+namespace {
+
+std::atomic<std::uint64_t> g_processListWalks{0};
+
+std::optional<pid_t> ParsePid(std::string_view name) {
+    pid_t pid = 0;
+    auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), pid);
+    if (error != std::errc() || end != name.data() + name.size() || pid <= 0)
+        return std::nullopt;
+    return pid;
+}
+
+} // namespace
+
+std::vector<pid_t> ListProcesses() {
+    g_processListWalks.fetch_add(1, std::memory_order_relaxed);
+    std::vector<pid_t> pids;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it("/proc", error), end; !error && it != end; it.increment(error))
+        if (std::optional<pid_t> pid = ParsePid(it->path().filename().string()))
+            pids.push_back(*pid);
+    return pids;
+}
 
 std::optional<std::string> ReadProcFile(const std::string& path) {
     UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
@@ -85,12 +112,16 @@ std::string FindOnPath(std::string_view name) {
 
 bool PidFdHasEnded(int pidfd) {
     // A descriptor that cannot be waited on names no process we could wait for either.
-    return WaitForAny({pidfd}, std::chrono::milliseconds(0)) != kWaitTimeout;
+    return WaitForAnyFd({pidfd}, std::chrono::milliseconds(0)) != kWaitTimeout;
 }
 
 } // namespace vantrel::platform::detail
 
 namespace vantrel::platform {
+
+std::uint64_t CountProcessListWalks() {
+    return detail::g_processListWalks.load(std::memory_order_relaxed);
+}
 
 bool IsExecutableFile(const std::string& path) {
     return detail::IsExecutableFile(path);
@@ -103,6 +134,14 @@ bool AllowOwnerToExecute(const std::string& path) {
     if (!fd.IsValid() || fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode))
         return false;
     return (info.st_mode & S_IXUSR) != 0 || fchmod(fd.Get(), (info.st_mode & 07777) | S_IXUSR) == 0;
+}
+
+ProcessId CurrentProcessId() {
+    return ::getpid();
+}
+
+void ReplaceCurrentProgram(const std::string& path, char** argv) {
+    ::execv(path.c_str(), argv);
 }
 
 } // namespace vantrel::platform

@@ -1,7 +1,7 @@
-#include "platform/uniquefd.h"
+#include "platform/uniquefd_linux.h"
 #include "platform/process.h"
 #include "platform/process_detail_linux.h"
-#include "platform/wait.h"
+#include "platform/wait_linux.h"
 
 #include <cerrno>
 #include <csignal>
@@ -41,7 +41,7 @@ std::optional<std::string> RunTool(const std::vector<std::string>& argv) {
     const auto deadline = std::chrono::steady_clock::now() + kToolTimeLimit;
     while (!finished) {
         auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || WaitForAny({readEnd.Get()}, left) != 0)
+        if (left.count() <= 0 || WaitForAnyFd({readEnd.Get()}, left) != 0)
             break;
         char buffer[512];
         ssize_t got = read(readEnd.Get(), buffer, sizeof buffer);

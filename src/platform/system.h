@@ -1,8 +1,6 @@
 #pragma once
 
-#include <optional>
 #include <string>
-#include <string_view>
 
 namespace vantrel::platform {
 
@@ -13,9 +11,7 @@ std::string GetOwnExecutablePath();
 // own processor set (sched_getaffinity) and to a cgroup CPU quota (v1 or v2) where one is set.
 unsigned GetProcessorCount();
 
-// The processors a cgroup CPU quota allows (quota over period, rounded up), the smallest along the
-// cgroup's ancestors; procCgroup is /proc/self/cgroup's text, root where the cgroup file systems
-// are mounted (/sys/fs/cgroup). None without a quota.
-std::optional<unsigned> CgroupProcessorQuota(std::string_view procCgroup, const std::string& root);
+// The user this program runs as, as the system numbers users (the decimal uid on Linux).
+std::string CurrentUserId();
 
 } // namespace vantrel::platform

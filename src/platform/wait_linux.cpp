@@ -1,4 +1,4 @@
-#include "platform/wait.h"
+#include "platform/wait_linux.h"
 
 #include <cerrno>
 #include <algorithm>
@@ -7,13 +7,12 @@
 
 namespace vantrel::platform {
 
-int WaitForAny(std::initializer_list<int> fds, std::optional<std::chrono::milliseconds> timeout) {
-    std::vector<pollfd> polled;
-    for (int fd : fds) {
-        if (fd < 0)
+namespace {
+
+int Poll(std::vector<pollfd>& polled, std::optional<std::chrono::milliseconds> timeout) {
+    for (const pollfd& entry : polled)
+        if (entry.fd < 0)
             return kWaitFailed;
-        polled.push_back({fd, POLLIN, 0});
-    }
     using Clock = std::chrono::steady_clock;
     // Timeouts beyond a year wait forever; adding a huge one to now would overflow.
     constexpr std::chrono::milliseconds kLongest = std::chrono::hours(24 * 365);
@@ -43,6 +42,22 @@ int WaitForAny(std::initializer_list<int> fds, std::optional<std::chrono::millis
                 return kWaitFailed;
         }
     }
+}
+
+} // namespace
+
+int WaitForAnyFd(std::initializer_list<int> fds, std::optional<std::chrono::milliseconds> timeout) {
+    std::vector<pollfd> polled;
+    for (int fd : fds)
+        polled.push_back({fd, POLLIN, 0});
+    return Poll(polled, timeout);
+}
+
+int WaitForAny(std::initializer_list<WaitHandle> handles, std::optional<std::chrono::milliseconds> timeout) {
+    std::vector<pollfd> polled;
+    for (WaitHandle handle : handles)
+        polled.push_back({FdOf(handle), POLLIN, 0});
+    return Poll(polled, timeout);
 }
 
 } // namespace vantrel::platform

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "platform/process_detail_linux.h"
-#include "platform/uniquefd.h"
+#include "platform/uniquefd_linux.h"
 
 namespace vantrel::platform {
 

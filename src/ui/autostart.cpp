@@ -1,8 +1,6 @@
 #include "ui/autostart.h"
 
 #include <QDir>
-#include <QFile>
-#include <QSaveFile>
 #include <cstdlib>
 
 #include "platform/fileops.h"
@@ -18,14 +16,24 @@ std::string UserConfigDirectory() {
     return {};
 }
 
-std::string AutostartEntryPath() {
+namespace {
+constexpr std::string_view kEntryName = "vantrel.desktop";
+
+// The autostart folder; empty without a configuration folder.
+std::string AutostartDirectory() {
     const std::string config = UserConfigDirectory();
-    return config.empty() ? std::string() : platform::JoinPath(config, "autostart/vantrel.desktop");
+    return config.empty() ? std::string() : platform::JoinPath(config, "autostart");
+}
+} // namespace
+
+std::string AutostartEntryPath() {
+    const std::string dir = AutostartDirectory();
+    return dir.empty() ? std::string() : platform::JoinPath(dir, kEntryName);
 }
 
 bool IsStartAtLogin() {
-    const std::string path = AutostartEntryPath();
-    return !path.empty() && platform::PathExists(path);
+    const std::string dir = AutostartDirectory();
+    return !dir.empty() && platform::IsFileInOwnDirectory(dir, kEntryName);
 }
 
 QString QuoteExecArgument(const QString& program) {
@@ -42,15 +50,14 @@ QString QuoteExecArgument(const QString& program) {
 }
 
 bool SetStartAtLogin(bool on, const std::string& program) {
-    const std::string path = AutostartEntryPath();
-    if (path.empty())
+    // The folder may be a link to, or belong to, someone else: the entry is written only into a
+    // real folder of ours, and never through a link of its name.
+    const std::string dir = AutostartDirectory();
+    if (dir.empty())
         return false;
     if (!on)
-        return !platform::PathExists(path) || platform::DeleteFile(path);
-    if (!QDir().mkpath(PathToQString(platform::DirectoryPart(path))))
-        return false;
-    QSaveFile file(PathToQString(path));
-    if (!file.open(QIODevice::WriteOnly))
+        return platform::DeleteFileInOwnDirectory(dir, kEntryName);
+    if (!QDir().mkpath(PathToQString(platform::DirectoryPart(dir))))
         return false;
     const QString entry = QStringLiteral("[Desktop Entry]\n"
                                          "Type=Application\n"
@@ -61,8 +68,7 @@ bool SetStartAtLogin(bool on, const std::string& program) {
                                          "Terminal=false\n"
                                          "X-GNOME-Autostart-enabled=true\n")
                               .arg(QuoteExecArgument(PathToQString(program)));
-    file.write(entry.toUtf8());
-    return file.commit();
+    return platform::WriteFileInOwnDirectory(dir, kEntryName, entry.toStdString(), 0644);
 }
 
 } // namespace vantrel

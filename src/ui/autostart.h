@@ -13,11 +13,12 @@ std::string UserConfigDirectory();
 // $XDG_CONFIG_HOME/autostart/vantrel.desktop, else ~/.config/autostart/vantrel.desktop.
 std::string AutostartEntryPath();
 
-// Whether the entry is there.
+// Whether the entry is there, in a real folder of this user.
 bool IsStartAtLogin();
 
-// Writes the entry that starts program minimised (into the tray), or removes it. False when the
-// folder or the file cannot be written.
+// Writes the entry that starts program minimised (into the tray), or removes it. The folder is
+// made (0700) when missing; a folder that is a link or someone else's is not written into, and a
+// link in the entry's place is replaced, not followed. False when it cannot be done.
 bool SetStartAtLogin(bool on, const std::string& program);
 
 // program as one argument of a desktop entry's Exec line: quoted, with ", `, $ and \ escaped.

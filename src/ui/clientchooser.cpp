@@ -6,7 +6,7 @@
 #include <QFileInfo>
 #include <QPushButton>
 #include <QStandardPaths>
-#include <sys/stat.h>
+#include <filesystem>
 
 #include "platform/fileops.h"
 #include <QFileDialog>
@@ -109,7 +109,9 @@ std::string CopyClientIntoProgramDir(const std::string& client, const std::strin
         return target;
     if (!platform::CopyFile(client, target, true))
         return {};
-    ::chmod(target.c_str(), 0755);
+    // Anyone may run the copied client; only its owner may change it.
+    std::error_code error;
+    std::filesystem::permissions(target, std::filesystem::perms(0755), error);
     return target;
 }
 

@@ -9,7 +9,6 @@
 #include <memory>
 #include <string_view>
 #include <vector>
-#include <unistd.h>
 
 #include "host/headlessapp.h"
 #include "host/messagechannel.h"
@@ -98,7 +97,7 @@ int BecomeHeadless(char** argv) {
     for (const std::string& candidate : candidates) {
         if (!platform::IsExecutableFile(candidate))
             continue;
-        ::execv(candidate.c_str(), argv);
+        platform::ReplaceCurrentProgram(candidate, argv);
         std::cerr << "vantrel: cannot start the headless program " << candidate << ": " << std::strerror(errno) << "\n";
         return 1;
     }

@@ -25,23 +25,23 @@ std::chrono::year_month_day DateOf(std::int32_t day) {
     return std::chrono::year_month_day{std::chrono::sys_days(std::chrono::days(day))};
 }
 
-// Labels on the day axis: every day of a short span, else the first of each month (of each
-// January only when that would crowd the axis).
-void LabelDays(QCategoryAxis& axis, std::int32_t first, std::int32_t last) {
-    const std::int32_t span = last - first + 1;
+// Labels on the day axis: every day of a short span, else the first day shown of each month (of
+// each year only when that would crowd the axis). Day i of days stands at position i.
+void LabelDays(QCategoryAxis& axis, const std::vector<DayTotals>& days) {
+    const std::int32_t span = days.back().Day - days.front().Day + 1;
     const bool byYear = span > 3 * 366;
-    for (std::int32_t day = first; day <= last; ++day) {
-        const auto date = DateOf(day);
-        const unsigned dayOfMonth = static_cast<unsigned>(date.day());
-        const unsigned month = static_cast<unsigned>(date.month());
+    for (std::size_t i = 0; i < days.size(); ++i) {
+        const auto date = DateOf(days[i].Day);
+        const auto before = DateOf(i == 0 ? days[i].Day - 1 : days[i - 1].Day);
+        const bool newMonth = date.month() != before.month() || date.year() != before.year();
         QString label;
         if (span <= kDayLabelsUpTo)
-            label = QString::fromStdString(FormatDay(day)).mid(5);
-        else if (dayOfMonth == 1 && (!byYear || month == 1))
+            label = QString::fromStdString(FormatDay(days[i].Day)).mid(5);
+        else if (newMonth && (!byYear || date.year() != before.year()))
             label = byYear ? QString::number(static_cast<int>(date.year()))
-                           : QString::fromStdString(FormatDay(day)).left(7);
+                           : QString::fromStdString(FormatDay(days[i].Day)).left(7);
         if (!label.isEmpty())
-            axis.append(label, day - first);
+            axis.append(label, static_cast<qreal>(i));
     }
 }
 
@@ -54,8 +54,7 @@ QChart* BuildStatisticsChart(const LogStatistics& statistics) {
     if (statistics.Days.empty())
         return chart;
 
-    const std::int32_t first = statistics.Days.front().Day;
-    const std::int32_t last = statistics.Days.back().Day;
+    const std::vector<DayTotals> days = ChartDays(statistics);
     auto* results = new QBarSet(Text(kResultsSeriesName));
     results->setColor(QColor(0x2f, 0x6f, 0xb3));
     results->setBorderColor(QColor(0x2f, 0x6f, 0xb3));
@@ -64,18 +63,12 @@ QChart* BuildStatisticsChart(const LogStatistics& statistics) {
     hours->setPen(QPen(QColor(0xe0, 0x7b, 0x1f), 2));
     std::uint32_t mostResults = 0;
     double mostHours = 0;
-    auto next = statistics.Days.begin();
-    for (std::int32_t day = first; day <= last; ++day) {
-        if (next != statistics.Days.end() && next->Day == day) {
-            results->append(next->Results);
-            mostResults = std::max(mostResults, next->Results);
-            if (next->TimedResults > 0) {
-                hours->append(day - first, next->HoursPerResult());
-                mostHours = std::max(mostHours, next->HoursPerResult());
-            }
-            ++next;
-        } else {
-            results->append(0);
+    for (std::size_t i = 0; i < days.size(); ++i) {
+        results->append(days[i].Results);
+        mostResults = std::max(mostResults, days[i].Results);
+        if (days[i].TimedResults > 0) {
+            hours->append(static_cast<qreal>(i), days[i].HoursPerResult());
+            mostHours = std::max(mostHours, days[i].HoursPerResult());
         }
     }
     auto* bars = new QBarSeries;
@@ -86,10 +79,10 @@ QChart* BuildStatisticsChart(const LogStatistics& statistics) {
 
     auto* dayAxis = new QCategoryAxis;
     dayAxis->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
-    dayAxis->setRange(-0.5, (last - first) + 0.5);
+    dayAxis->setRange(-0.5, static_cast<qreal>(days.size()) - 0.5);
     dayAxis->setStartValue(-0.5);
     dayAxis->setGridLineVisible(false);
-    LabelDays(*dayAxis, first, last);
+    LabelDays(*dayAxis, days);
     chart->addAxis(dayAxis, Qt::AlignBottom);
 
     auto* resultAxis = new QValueAxis;

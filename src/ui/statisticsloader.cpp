@@ -1,6 +1,7 @@
 #include "ui/statisticsloader.h"
 
 #include <QThread>
+#include <new>
 
 namespace vantrel {
 
@@ -24,7 +25,13 @@ void CStatisticsLoader::Load(std::vector<std::string> files) {
         for (const std::string& file : job->files) {
             if (job->stop)
                 return;
-            statistics.AddLog(file, &job->stop);
+            // The reader's memory is bounded, but a worker must never end the program: a log that
+            // still cannot be held is one that could not be read.
+            try {
+                statistics.AddLog(file, &job->stop);
+            } catch (const std::bad_alloc&) {
+                statistics.NoteFailed(file);
+            }
         }
         job->result = statistics.Result();
     }));

@@ -2,7 +2,6 @@
 
 #include "control/trayrules.h"
 #include "core/cachestore.h"
-#include "core/configuration.h"
 #include "core/optiontext.h"
 #include "platform/fileops.h"
 #include "ui/aboutdlg.h"
@@ -12,14 +11,12 @@
 #include "ui/systemtray.h"
 #include "ui/windowplace.h"
 
-#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QEvent>
-#include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QTimer>
@@ -27,7 +24,6 @@
 #include <QMenu>
 #include <QPushButton>
 #include <cstdlib>
-#include <functional>
 #include <utility>
 
 namespace vantrel {
@@ -36,10 +32,6 @@ namespace {
 
 QString Text(const char* text) {
     return QString::fromUtf8(text);
-}
-
-QString Number(unsigned value) {
-    return QString::number(value);
 }
 
 bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
@@ -91,132 +83,16 @@ void CVantrelDlg::InitDialog(bool startMinimized) {
     // An empty cache: say where to begin, and begin there.
     if (m_options.DesiredCacheSize == 0) {
         m_emptyCacheHint->show();
-        Edit(1000)->setFocus(Qt::OtherFocusReason);
-        Edit(1000)->selectAll();
+        Edit(IDC_DESIRED_CACHE_SIZE)->setFocus(Qt::OtherFocusReason);
+        Edit(IDC_DESIRED_CACHE_SIZE)->selectAll();
     }
-}
-
-QWidget* CVantrelDlg::Control(int id) const {
-    auto found = m_controls.find(id);
-    return found != m_controls.end() ? found->second : nullptr;
-}
-
-QLineEdit* CVantrelDlg::Edit(int id) const {
-    return qobject_cast<QLineEdit*>(Control(id));
-}
-
-void CVantrelDlg::ConnectControls() {
-    // The handler is called through a std::function: a member-function pointer captured in a
-    // slot lambda is miscompiled by GCC 12 with -fsanitize=undefined (the lambda sees a wrong this).
-    auto connectCheckBox = [this](int id, std::function<void(CVantrelController&, bool)> handler) {
-        connect(qobject_cast<QAbstractButton*>(Control(id)), &QAbstractButton::clicked, this,
-                [this, handler = std::move(handler)](bool checked) {
-                    if (m_controller != nullptr)
-                        handler(*m_controller, checked);
-                });
-    };
-    connectCheckBox(1012, &CVantrelController::OnHideProcessing);
-    connectCheckBox(1031, &CVantrelController::OnAutoTransmit);
-    connectCheckBox(1054, &CVantrelController::OnDisplayTransmit);
-    connectCheckBox(1052, &CVantrelController::OnUseColon);
-    connectCheckBox(1040, &CVantrelController::OnMonitorProgress);
-    connectCheckBox(1041, &CVantrelController::OnUseSpy);
-    connectCheckBox(1045, &CVantrelController::On24HourClock);
-    connectCheckBox(1046, &CVantrelController::OnCreateLog);
-    connectCheckBox(1053, &CVantrelController::OnSetAffinity);
-    connectCheckBox(kNotifyControlId, &CVantrelController::OnNotifyProblems);
-
-    auto connectRadio = [this](int id, auto onChecked) {
-        auto* radio = qobject_cast<QAbstractButton*>(Control(id));
-        connect(radio, &QAbstractButton::clicked, this, [this, onChecked](bool checked) {
-            if (m_controller != nullptr && checked)
-                onChecked(*m_controller);
-        });
-    };
-    connectRadio(1013, [](CVantrelController& c) { c.OnServerMode(SM_NONE); });
-    connectRadio(1014, [](CVantrelController& c) { c.OnServerMode(SM_PROXY); });
-    connectRadio(1015, [](CVantrelController& c) { c.OnServerMode(SM_SOCKS); });
-    connectRadio(1048, [](CVantrelController& c) { c.OnClientPriority(CP_LOW); });
-    connectRadio(1050, [](CVantrelController& c) { c.OnClientPriority(CP_NORMAL); });
-    connectRadio(1049, [](CVantrelController& c) { c.OnClientPriority(CP_HIGH); });
-
-    // Only the user's edits: the fields shown by ShowFields must not call back into the logic.
-    connect(Edit(1019), &QLineEdit::textEdited, this, [this] {
-        if (m_controller != nullptr)
-            m_controller->OnPortChanged();
-    });
-    for (int id : {1000, 1004, 1019})
-        Edit(id)->installEventFilter(this);
-
-    auto connectButton = [this](int id, auto onClick) {
-        connect(qobject_cast<QPushButton*>(Control(id)), &QPushButton::clicked, this, [this, onClick] {
-            if (m_controller != nullptr)
-                onClick(*m_controller);
-        });
-    };
-    connectButton(1026, [](CVantrelController& c) { c.OnUpdateProgressNow(); });
-    connectButton(1051, [](CVantrelController& c) { c.OnSaveConfig(); });
-    connectButton(1008, [](CVantrelController& c) { c.OnTransmit(); });
-    connectButton(1007, [](CVantrelController& c) { c.Exit(); });
-    connectButton(1028, [this](CVantrelController&) { OnNewClient(); });
-}
-
-bool CVantrelDlg::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() != QEvent::FocusOut || m_controller == nullptr || m_bEnded || m_nPromptDepth > 0)
-        return QDialog::eventFilter(watched, event);
-    // The field's own context menu takes the focus only for a moment; the edit has not ended.
-    if (static_cast<QFocusEvent*>(event)->reason() == Qt::PopupFocusReason)
-        return QDialog::eventFilter(watched, event);
-    if (watched == Edit(1000))
-        m_controller->ApplyDesiredCacheSize();
-    else if (watched == Edit(1004))
-        m_controller->ApplyMaxProcesses();
-    else if (watched == Edit(1019))
-        m_controller->OnPortChanged();
-    return QDialog::eventFilter(watched, event);
 }
 
 // --- IDialogView ---
 
-bool CVantrelDlg::ReadFields() {
-    QLineEdit* refused = CopyFields();
-    if (refused == nullptr)
-        return true;
-    RefuseField(refused);
-    return false;
-}
-
-void CVantrelDlg::ReadFieldsQuietly() {
-    CopyFields();
-}
-
 void CVantrelDlg::ShowNotice(const std::string& text) {
     m_notice->setText(QString::fromStdString(text));
     m_notice->setVisible(!text.empty());
-}
-
-
-QLineEdit* CVantrelDlg::CopyFields() {
-    QLineEdit* refused = nullptr;
-    auto readNumber = [this, &refused](int id, auto parse, unsigned& option) {
-        QLineEdit* edit = Edit(id);
-        if (auto value = parse(edit->text().toStdString()))
-            option = *value;
-        else if (refused == nullptr)
-            refused = edit;
-    };
-    readNumber(1004, ParseMaxProcessesField, m_options.MaxProcesses);
-    readNumber(1000, ParseDesiredCacheSizeField, m_options.DesiredCacheSize);
-    readNumber(1019, ParseNumberField, m_options.ServerPort);
-    m_options.ServerHost = Edit(1018)->text().toStdString();
-    m_options.SocksUser = Edit(1020)->text().toStdString();
-    m_options.SocksPassword = Edit(1021)->text().toStdString();
-    return refused;
-}
-
-bool CVantrelDlg::FieldsAcceptable() const {
-    return ParseMaxProcessesField(Edit(1004)->text().toStdString()) &&
-           ParseNumberField(Edit(1000)->text().toStdString()) && ParseNumberField(Edit(1019)->text().toStdString());
 }
 
 void CVantrelDlg::RefuseField(QLineEdit* edit) {
@@ -233,52 +109,6 @@ void CVantrelDlg::RefuseField(QLineEdit* edit) {
     --m_nPromptDepth;
     edit->setFocus(Qt::OtherFocusReason);
     edit->selectAll();
-}
-
-void CVantrelDlg::SetEditText(int id, const QString& text) {
-    QLineEdit* edit = Edit(id);
-    // Setting the same text again would only wipe the field's undo history.
-    if (edit->text() != text)
-        edit->setText(text);
-}
-
-void CVantrelDlg::SetChecked(int id, bool checked) {
-    qobject_cast<QAbstractButton*>(Control(id))->setChecked(checked);
-}
-
-void CVantrelDlg::ShowFields() {
-    if (m_options.DesiredCacheSize > 0)
-        m_emptyCacheHint->hide();
-    SetEditText(1004, Number(m_options.MaxProcesses));
-    SetEditText(1000, Number(m_options.DesiredCacheSize));
-    SetEditText(1018, QString::fromStdString(m_options.ServerHost));
-    SetEditText(1019, Number(m_options.ServerPort));
-    SetEditText(1020, QString::fromStdString(m_options.SocksUser));
-    SetEditText(1021, QString::fromStdString(m_options.SocksPassword));
-    if (m_controller != nullptr) {
-        const CacheCounters& counters = m_controller->Counters();
-        const std::pair<int, unsigned> shown[] = {{1001, counters.CurrentCacheSize},
-                                                  {1011, counters.ProcessingCount},
-                                                  {1003, counters.WaitingToProcess},
-                                                  {1002, counters.ReadyToTransmit},
-                                                  {1032, counters.NeedToFill}};
-        for (const auto& [id, value] : shown)
-            qobject_cast<QLabel*>(Control(id))->setText(Number(value));
-    }
-    SetChecked(1012, m_options.HideProcessing);
-    SetChecked(1031, m_options.AutoTransmit);
-    SetChecked(1054, m_options.DisplayTransmit);
-    SetChecked(1052, m_options.UseColon);
-    SetChecked(1040, m_options.MonitorProgress);
-    SetChecked(1041, m_options.UseSpy);
-    SetChecked(1045, m_options.Use24HourClock);
-    SetChecked(1046, m_options.CreateLog);
-    SetChecked(1053, m_options.SetAffinity);
-    SetChecked(kNotifyControlId, m_options.NotifyProblems);
-    const EServerMode mode = m_options.ServerMode;
-    SetChecked(mode == SM_PROXY ? 1014 : mode == SM_SOCKS ? 1015 : 1013, true);
-    const EClientPriority priority = m_options.ClientPriority;
-    SetChecked(priority == CP_NORMAL ? 1050 : priority == CP_HIGH ? 1049 : 1048, true);
 }
 
 void CVantrelDlg::SetIcon(unsigned iconId) {
@@ -317,14 +147,6 @@ void CVantrelDlg::ShowProgramDirectory(const std::string& dir) {
     SetTrayTip(m_strLastTip.empty() ? std::string("Vantrel") : m_strLastTip);
 }
 
-void CVantrelDlg::ShowProgress(const ProgressFigures& figures) {
-    qobject_cast<QLabel*>(Control(1030))->setText(QString::fromStdString(figures.TotalText));
-    qobject_cast<QLabel*>(Control(1043))->setText(QString::fromStdString(figures.LeftText));
-    qobject_cast<QLabel*>(Control(1044))->setText(QString::fromStdString(figures.CompletionText));
-    m_bar->SetPercent(figures.Fraction);
-}
-
-
 void CVantrelDlg::SetWaitCursor(bool on) {
     if (on) {
         if (m_nWaitCursor++ == 0)
@@ -337,16 +159,6 @@ void CVantrelDlg::SetWaitCursor(bool on) {
 void CVantrelDlg::PostSysCommand(unsigned command) {
     QMetaObject::invokeMethod(
         this, [this, command] { OnSysCommand(command); }, Qt::QueuedConnection);
-}
-
-void CVantrelDlg::EnableServerControls(const ServerControlStates& states) {
-    for (const ServerControlState& state : states)
-        Control(state.id)->setEnabled(state.enabled);
-    SetChecked(kUseColonControlId, m_options.UseColon);
-}
-
-void CVantrelDlg::HideAffinityCheckBox() {
-    Control(1053)->hide();
 }
 
 bool CVantrelDlg::IsMinimized() const {
@@ -518,8 +330,8 @@ void CVantrelDlg::accept() {
 }
 
 void CVantrelDlg::reject() {
-    Edit(1004)->undo();
-    Edit(1000)->undo();
+    Edit(IDC_MAX_PROCESSES)->undo();
+    Edit(IDC_DESIRED_CACHE_SIZE)->undo();
 }
 
 void CVantrelDlg::contextMenuEvent(QContextMenuEvent* event) {

@@ -11,6 +11,7 @@
 #include <unordered_map>
 
 #include "control/vantrelcontroller.h"
+#include "ui/dialogcontrols.h"
 
 class QAction;
 class QLabel;
@@ -44,8 +45,6 @@ class CVantrelDlg final : public QDialog, public IDialogView {
     Q_OBJECT
 public:
     static constexpr int kDialogId = 102;
-    // "Notify me of problems".
-    static constexpr int kNotifyControlId = 1055;
 
     // options: the option set the controller works on (the dialog mirrors it both ways).
     // store: the program directory and the installed client, for New Client.
@@ -60,7 +59,7 @@ public:
     // The dialog's initialisation: the tray icon, then the controller's steps.
     void InitDialog(bool startMinimized);
 
-    // The control with this dialog id, or none.
+    // The control with this dialog id (EControlId), or none.
     QWidget* Control(int id) const;
     // The window menu ("Transmit", "&About Vantrel...", "&Statistics..."), also shown as the
     // context menu.
@@ -117,9 +116,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    template <class TWidget, class... TArgs> TWidget* MakeControl(int id, TArgs&&... args);
-    QLineEdit* MakeEdit(int id);
-    QLabel* MakeCounter(int id);
+    // The control of the table's row id, made as its kind wants and kept under its id.
+    QWidget* MakeControl(EControlId id);
     void BuildLayout();
     void BuildWindowMenu();
     void ConnectControls();
@@ -136,6 +134,8 @@ private:
     void SetEditText(int id, const QString& text);
     void SetChecked(int id, bool checked);
     QLineEdit* Edit(int id) const;
+    // The current value of a radio group's option.
+    int RadioValue(ERadioGroup group) const;
 
     COptions& m_options;
     const CCacheStore& m_store;

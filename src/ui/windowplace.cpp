@@ -18,6 +18,16 @@ QString GroupFor(const std::string& programDir) {
     return QString::fromLatin1(hash.toHex());
 }
 
+// The file is only ever small: a group of a few lines per program directory.
+constexpr std::uint64_t kMaxPlaceFileBytes = 1u << 20;
+
+// Whether the file is one to read or write: a FIFO, a device or a huge file under the name (the
+// toolkit would open it blocking and read it whole) is left alone, as every other file we read.
+bool IsUsablePlaceFile(const std::string& path) {
+    return platform::IsRegularFile(path) &&
+           platform::FileSize(path).value_or(kMaxPlaceFileBytes + 1) <= kMaxPlaceFileBytes;
+}
+
 } // namespace
 
 std::string WindowPlacePath() {
@@ -27,7 +37,7 @@ std::string WindowPlacePath() {
 
 QByteArray LoadWindowPlace(const std::string& programDir) {
     const std::string path = WindowPlacePath();
-    if (path.empty() || !platform::PathExists(path))
+    if (path.empty() || !IsUsablePlaceFile(path))
         return {};
     QSettings settings(PathToQString(path), QSettings::IniFormat);
     settings.beginGroup(GroupFor(programDir));
@@ -36,7 +46,7 @@ QByteArray LoadWindowPlace(const std::string& programDir) {
 
 bool SaveWindowPlace(const std::string& programDir, const QByteArray& geometry) {
     const std::string path = WindowPlacePath();
-    if (path.empty())
+    if (path.empty() || (platform::PathExists(path) && !IsUsablePlaceFile(path)))
         return false;
     QSettings settings(PathToQString(path), QSettings::IniFormat);
     settings.beginGroup(GroupFor(programDir));

@@ -192,8 +192,12 @@ void CVantrelDlg::SetWaitCursor(bool on) {
 }
 
 void CVantrelDlg::EnableServerControls(const ServerControlStates& states) {
-    for (const ServerControlState& state : states)
-        ::EnableWindow(::GetDlgItem(m_hWnd, static_cast<int>(state.id)), state.enabled ? TRUE : FALSE);
+    // The server controls' ids, by their roles.
+    static constexpr int kIds[kServerControlCount] = {
+        IDC_HOST_LABEL, IDC_SERVER_HOST, IDC_PORT_LABEL, IDC_SERVER_PORT, IDC_USE_COLON,
+        IDC_SOCKS_USER_LABEL, IDC_SOCKS_USER, IDC_SOCKS_PASSWORD_LABEL, IDC_SOCKS_PASSWORD};
+    for (std::size_t role = 0; role < kServerControlCount; ++role)
+        ::EnableWindow(::GetDlgItem(m_hWnd, kIds[role]), states[role] ? TRUE : FALSE);
     ::CheckDlgButton(m_hWnd, IDC_USE_COLON, m_options.UseColon ? BST_CHECKED : BST_UNCHECKED);
 }
 

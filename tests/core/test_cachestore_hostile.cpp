@@ -9,7 +9,7 @@
 #include "cachestore_fixture.h"
 #include "core/clientcontract.h"
 #include "platform/fileops.h"
-#include "platform/uniquefd.h"
+#include "platform/uniquefd_linux.h"
 #include "support/privileges.h"
 
 namespace vantrel::test {

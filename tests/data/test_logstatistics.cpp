@@ -1,5 +1,6 @@
 // Reading the result log for the statistics: rows counted on the day they name, whatever the
 // time zone; old layouts and bad rows; a row held by the log and its backup counted once.
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <ctime>
@@ -8,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "data/logformat.h"
@@ -251,6 +253,46 @@ TEST(LogStatistics, WritesTheChartDataAsCsvWithEveryDay) {
     EXPECT_FALSE(ParseLogTime("2024.13.01 10:00:00"));
     EXPECT_FALSE(ParseLogTime("2024.01.01 24:00:00"));
     EXPECT_EQ(FormatLogTime(*ParseLogTime(" 2024.01.01 00:00:00 ")), "2024.01.01 00:00:00");
+}
+
+// A tiny log whose dates span millennia, or a huge one of junk: what the statistics cost follows the
+// rows. Dates no clock of this program's users shows are rows that could not be read.
+TEST(LogStatistics, CostFollowsTheRowsNotTheDatesOrTheFileSize) {
+    LogStatistics stats = Read(LogHeader() + "\r\n" + Row("0001.01.01 00:00:00", "a", "60") + "\r\n" +
+                               Row("9999.12.31 23:59:59", "b", "60") + "\r\n" + Row("1969.12.31 10:00:00", "c", "60") +
+                               "\r\n" + Row("2024.05.01 10:00:00", "d", "60"));
+    EXPECT_EQ(stats.Results, 1u);
+    EXPECT_EQ(stats.SkippedRows, 3u);
+    ASSERT_EQ(stats.Days.size(), 1u);
+    EXPECT_EQ(stats.First->Day, Day(2024, 5, 1));
+
+    // Two results 125 years apart: two days on the chart and in its data, not 45,000.
+    stats = Read(LogHeader() + "\r\n" + Row("1970.01.01 00:00:00", "a", "60") + "\r\n" +
+                 Row("2099.12.31 23:59:59", "b", "60"));
+    EXPECT_EQ(stats.Results, 2u);
+    EXPECT_EQ(FormatStatisticsCsv(stats), "day,results,processor hours per result\r\n"
+                                          "1970-01-01,1,0.017\r\n"
+                                          "2099-12-31,1,0.017\r\n");
+    // A span that a real log has still shows its empty days.
+    stats = Read(LogHeader() + "\r\n" + Row("2016.01.01 00:00:00", "a", "60") + "\r\n" +
+                 Row("2024.12.31 23:59:59", "b", "60"));
+    const std::string csv = FormatStatisticsCsv(stats);
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1 + Day(2024, 12, 31) - Day(2016, 1, 1) + 1);
+
+    // A sparse file of 64 MB of NULs between two rows is one row that could not be read.
+    test::TempDir dir;
+    const std::string log = dir / "ORVALog.csv";
+    test::WriteFile(log, LogHeader() + "\r\n" + Row("2024.05.01 10:00:00", "a", "60") + "\r\n");
+    ASSERT_EQ(::truncate(log.c_str(), 64 << 20), 0);
+    {
+        std::ofstream tail(log, std::ios::binary | std::ios::app);
+        tail << "\r\n" << Row("2024.05.02 10:00:00", "b", "60") << "\r\n";
+    }
+    CLogStatistics statistics;
+    EXPECT_TRUE(statistics.AddLog(log));
+    stats = statistics.Result();
+    EXPECT_EQ(stats.Results, 2u);
+    EXPECT_EQ(stats.SkippedRows, 1u);
 }
 
 } // namespace

@@ -13,7 +13,6 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -147,16 +146,6 @@ RunResult RunToEnd(const std::vector<std::string>& argv, const Environment& env,
     if (status && WIFEXITED(*status))
         result.exitCode = WEXITSTATUS(*status);
     return result;
-}
-
-bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
 }
 
 CVirtualDisplay::CVirtualDisplay(const std::string& xvfb, const std::string& logPath)

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/tempdir.h"
+#include "support/wait.h"
 
 // Outside programs for the end-to-end test: an X server, a tray host, the program itself and the
 // X tools that look at the screen. Each is started without a shell, in its own environment.
@@ -57,9 +58,8 @@ struct RunResult {
 RunResult RunToEnd(const std::vector<std::string>& argv, const Environment& env,
                    std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
-// Checks condition every few milliseconds until it holds or timeout passes: outside programs
-// tell nobody when they are ready, so the test looks.
-bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
+// Outside programs tell nobody when they are ready, so the test looks.
+using test::WaitUntil;
 
 // An X server of its own (Xvfb, a free display number it picks and tells once it accepts
 // clients), with a screen of 1280x800.

@@ -40,7 +40,7 @@ TEST(EndToEnd, TheFirstStartExplainsWhatIsMissingBeforeAnythingElse) {
          {"LSAN_OPTIONS", "suppressions=" VANTREL_E2E_LSAN_SUPPRESSIONS ":print_suppressions=0"}});
     CChild vantrel({program + "/vantrel"}, env, program, logs + "/vantrel-first-run.log");
     ASSERT_TRUE(vantrel.Started());
-    ASSERT_TRUE(WaitFor([&] { return !VisibleWindows(*xdotool, env, "Vantrel").empty(); }, 120s))
+    ASSERT_TRUE(WaitUntil([&] { return !VisibleWindows(*xdotool, env, "Vantrel").empty(); }, 120s))
         << "no explanation was shown";
     if (import) {
         const std::string shot = logs + "/vantrel-first-run.png";

@@ -132,9 +132,9 @@ TEST(EndToEnd, StatusNotifierHostOneCopyPerDirectoryAndACommandLineThatAnswers) 
     SniDesktop sni;
     sni.env = desktop;
     sni.env["DBUS_SESSION_BUS_ADDRESS"] = *address;
-    ASSERT_TRUE(WaitFor([&] { return RunToEnd({*xwininfo, "-root"}, sni.env).exitCode == 0; }, 120s)) << "no display";
+    ASSERT_TRUE(WaitUntil([&] { return RunToEnd({*xwininfo, "-root"}, sni.env).exitCode == 0; }, 120s)) << "no display";
     CChild host({*panel, "--disable-wm-check"}, sni.env, {}, logs + "/xfce4-panel.log");
-    ASSERT_TRUE(WaitFor([&] { return sni.WatcherProperty("IsStatusNotifierHostRegistered").find("true") !=
+    ASSERT_TRUE(WaitUntil([&] { return sni.WatcherProperty("IsStatusNotifierHostRegistered").find("true") !=
                                      std::string::npos; },
                         60s))
         << "the panel's status tray did not register as a host";
@@ -153,12 +153,12 @@ TEST(EndToEnd, StatusNotifierHostOneCopyPerDirectoryAndACommandLineThatAnswers) 
 
     CChild vantrel({program + "/vantrel"}, env, program, logs + "/vantrel-sni.log");
     ASSERT_TRUE(vantrel.Started());
-    EXPECT_TRUE(WaitFor([&] { return sni.WatcherProperty("RegisteredStatusNotifierItems").find("/StatusNotifierItem") !=
+    EXPECT_TRUE(WaitUntil([&] { return sni.WatcherProperty("RegisteredStatusNotifierItems").find("/StatusNotifierItem") !=
                                      std::string::npos; },
                         30s))
         << "the icon did not register with the host";
-    EXPECT_TRUE(WaitFor(windowShown, 120s)) << "the dialog was not shown";
-    ASSERT_TRUE(WaitFor([&] { return ProcessingClients(program).size() == 2; }, 60s)) << "two clients never processed";
+    EXPECT_TRUE(WaitUntil(windowShown, 120s)) << "the dialog was not shown";
+    ASSERT_TRUE(WaitUntil([&] { return ProcessingClients(program).size() == 2; }, 60s)) << "two clients never processed";
     std::vector<ClientProcess> before = ProcessingClients(program);
 
     // A second start in the same directory, even with other keywords, hands over and touches
@@ -179,13 +179,13 @@ TEST(EndToEnd, StatusNotifierHostOneCopyPerDirectoryAndACommandLineThatAnswers) 
 
     // A copy in another directory runs beside it, and --post reaches it alone.
     CChild beside({other + "/vantrel", "-cpu", "0"}, env, other, logs + "/vantrel-other.log");
-    ASSERT_TRUE(WaitFor([&] { return platform::PathExists(other + "/vantrel.lock") &&
+    ASSERT_TRUE(WaitUntil([&] { return platform::PathExists(other + "/vantrel.lock") &&
                                      RunToEnd({program + "/vantrel", "--post", "0"}, env).output.find("2 running") !=
                                          std::string::npos; },
                         30s))
         << "the copy in the other directory did not come up";
     // Two copies: each window names its program directory.
-    EXPECT_TRUE(WaitFor([&] { return !VisibleWindows(*xdotool, env, "Vantrel - .*/program").empty() &&
+    EXPECT_TRUE(WaitUntil([&] { return !VisibleWindows(*xdotool, env, "Vantrel - .*/program").empty() &&
                                      !VisibleWindows(*xdotool, env, "Vantrel - .*/other").empty(); },
                         20s))
         << "the two windows do not say which copy is which";
@@ -215,13 +215,13 @@ TEST(EndToEnd, StatusNotifierHostOneCopyPerDirectoryAndACommandLineThatAnswers) 
         EXPECT_EQ(RunToEnd({*import, "-window", "root", shot}, env).exitCode, 0);
     }
     click("1");
-    EXPECT_TRUE(WaitFor([&] { return !windowShown(); }, 120s)) << "a click did not hide the window";
+    EXPECT_TRUE(WaitUntil([&] { return !windowShown(); }, 120s)) << "a click did not hide the window";
     click("1");
-    EXPECT_TRUE(WaitFor(windowShown, 120s)) << "a second click did not show it again";
+    EXPECT_TRUE(WaitUntil(windowShown, 120s)) << "a second click did not show it again";
 
     // The right button: the host opens the menu it was handed.
     click("3");
-    ASSERT_TRUE(WaitFor(
+    ASSERT_TRUE(WaitUntil(
         [&] {
             std::vector<Geometry> windows = PluginWindows(tree());
             return std::any_of(windows.begin(), windows.end(), [](const Geometry& g) { return g.height > 100; });
@@ -240,7 +240,7 @@ TEST(EndToEnd, StatusNotifierHostOneCopyPerDirectoryAndACommandLineThatAnswers) 
     ASSERT_TRUE(status.has_value()) << "the menu's Exit did not end the program";
     EXPECT_TRUE(WIFEXITED(*status));
     EXPECT_EQ(WEXITSTATUS(*status), 0);
-    EXPECT_TRUE(WaitFor([&] { return ClientsBeneath(program).empty(); }, 120s)) << "a client was left running";
+    EXPECT_TRUE(WaitUntil([&] { return ClientsBeneath(program).empty(); }, 120s)) << "a client was left running";
 }
 
 } // namespace

@@ -56,7 +56,7 @@ TEST(EndToEnd, StatisticsWindowDrawsAYearOfResults) {
     CVirtualDisplay server(*xvfb, logs + "/xvfb-statistics.log");
     ASSERT_FALSE(server.Name().empty()) << "Xvfb did not start";
     const Environment x = MergedEnvironment({{"DISPLAY", server.Name()}});
-    ASSERT_TRUE(WaitFor([&] { return RunToEnd({*xwininfo, "-root"}, x).exitCode == 0; }, 120s)) << "no display";
+    ASSERT_TRUE(WaitUntil([&] { return RunToEnd({*xwininfo, "-root"}, x).exitCode == 0; }, 120s)) << "no display";
     const Environment env = MergedEnvironment(
         {{"DISPLAY", server.Name()},
          {"QT_QPA_PLATFORM", "xcb"},
@@ -65,17 +65,17 @@ TEST(EndToEnd, StatisticsWindowDrawsAYearOfResults) {
     CChild vantrel({program + "/vantrel"}, env, program, logs + "/vantrel-statistics.log");
     ASSERT_TRUE(vantrel.Started());
     std::string dialog;
-    ASSERT_TRUE(WaitFor([&] { return !(dialog = FirstWindow(*xdotool, x, "Vantrel")).empty(); }, 120s))
+    ASSERT_TRUE(WaitUntil([&] { return !(dialog = FirstWindow(*xdotool, x, "Vantrel")).empty(); }, 120s))
         << "the dialog was not shown";
 
     // The window menu by keyboard: Alt+V opens "Vantrel", S chooses "Statistics...".
     std::string window;
-    EXPECT_TRUE(WaitFor(
+    EXPECT_TRUE(WaitUntil(
         [&] {
             RunToEnd({*xdotool, "windowfocus", "--sync", dialog}, x);
             RunToEnd({*xdotool, "key", "--clearmodifiers", "alt+v"}, x);
             RunToEnd({*xdotool, "key", "--clearmodifiers", "s"}, x);
-            return WaitFor([&] { return !(window = FirstWindow(*xdotool, x, "Vantrel - Statistics")).empty(); }, 3s);
+            return WaitUntil([&] { return !(window = FirstWindow(*xdotool, x, "Vantrel - Statistics")).empty(); }, 3s);
         },
         30s))
         << "the statistics window did not open";
@@ -85,7 +85,7 @@ TEST(EndToEnd, StatisticsWindowDrawsAYearOfResults) {
     const std::string shot = logs + "/vantrel-statistics.png";
     const std::string previous = work / "previous.png";
     int unchanged = 0;
-    EXPECT_TRUE(WaitFor(
+    EXPECT_TRUE(WaitUntil(
         [&] {
             platform::CopyFile(shot, previous, false);
             if (RunToEnd({*import, "-window", window, shot}, x).exitCode != 0)

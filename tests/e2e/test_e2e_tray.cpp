@@ -108,11 +108,11 @@ TEST(EndToEnd, TrayProcessTransmitAndPostedExit) {
     ASSERT_FALSE(display.empty()) << "Xvfb did not start";
 
     const Environment x = MergedEnvironment({{"DISPLAY", display}});
-    ASSERT_TRUE(WaitFor([&] { return RunToEnd({*xwininfo, "-root"}, x).exitCode == 0; }, 120s)) << "no display";
+    ASSERT_TRUE(WaitUntil([&] { return RunToEnd({*xwininfo, "-root"}, x).exitCode == 0; }, 120s)) << "no display";
     CChild tray({*trayer, "--edge", "top", "--align", "right", "--widthtype", "request", "--height", "32"}, x, {},
                 logs + "/trayer.log");
     auto tree = [&] { return RunToEnd({*xwininfo, "-root", "-tree"}, x).output; };
-    ASSERT_TRUE(WaitFor([&] { return tree().find("\"panel\": (\"panel\" \"trayer\")") != std::string::npos; }, 120s));
+    ASSERT_TRUE(WaitUntil([&] { return tree().find("\"panel\": (\"panel\" \"trayer\")") != std::string::npos; }, 120s));
 
     // Durations and the simulated client shrunk, so a whole cycle takes seconds; the runtime
     // directory keeps the message channel away from any other Vantrel of this user.
@@ -130,11 +130,11 @@ TEST(EndToEnd, TrayProcessTransmitAndPostedExit) {
     CChild vantrel({program + "/vantrel"}, env, program, logs + "/vantrel.log");
     ASSERT_TRUE(vantrel.Started());
 
-    EXPECT_TRUE(WaitFor([&] { return IconDocked(tree()); }, 120s)) << "the icon did not dock in the tray";
-    EXPECT_TRUE(WaitFor([&] { return DialogShown(tree()); }, 120s)) << "the dialog was not shown";
+    EXPECT_TRUE(WaitUntil([&] { return IconDocked(tree()); }, 120s)) << "the icon did not dock in the tray";
+    EXPECT_TRUE(WaitUntil([&] { return DialogShown(tree()); }, 120s)) << "the dialog was not shown";
     // Fetched, processed, then sent by the next automatic pass and logged before its transmit.
-    EXPECT_TRUE(WaitFor([&] { return HasFileIn(program + "/orva-server/received"); }, 60s)) << "no result sent";
-    EXPECT_TRUE(WaitFor([&] { return LineCount(program + "/ORVALog.csv") >= 2; }, 120s)) << "no result logged";
+    EXPECT_TRUE(WaitUntil([&] { return HasFileIn(program + "/orva-server/received"); }, 60s)) << "no result sent";
+    EXPECT_TRUE(WaitUntil([&] { return LineCount(program + "/ORVALog.csv") >= 2; }, 120s)) << "no result logged";
     EXPECT_TRUE(platform::PathExists(program + "/user_info.orv"));
     RunResult post = RunToEnd({program + "/vantrel", "--post", "16"}, env);
     EXPECT_EQ(post.exitCode, 0);
@@ -145,7 +145,7 @@ TEST(EndToEnd, TrayProcessTransmitAndPostedExit) {
     // Processing clients die with the program; a transmit client finishes its transfer by itself.
     for (const ClientProcess& client : ClientsBeneath(program))
         EXPECT_NE(client.title.find(" - Transmit"), std::string::npos) << "left running: " << client.title;
-    EXPECT_TRUE(WaitFor([&] { return ClientsBeneath(program).empty(); }, 120s)) << "a transmit client never ended";
+    EXPECT_TRUE(WaitUntil([&] { return ClientsBeneath(program).empty(); }, 120s)) << "a transmit client never ended";
     EXPECT_FALSE(HasFileIn(runtime + "/vantrel")) << "the program's socket was left behind";
 
     // For the picture, a second start with something waiting (the yellow dish): a third instance
@@ -154,8 +154,8 @@ TEST(EndToEnd, TrayProcessTransmitAndPostedExit) {
     test::MakeDirs(program + "/3");
     CChild again({program + "/vantrel"}, env, program, logs + "/vantrel-again.log");
     ASSERT_TRUE(again.Started());
-    EXPECT_TRUE(WaitFor([&] { return IconDocked(tree()) && DialogShown(tree()); }, 120s)) << "no second start";
-    EXPECT_TRUE(WaitFor(
+    EXPECT_TRUE(WaitUntil([&] { return IconDocked(tree()) && DialogShown(tree()); }, 120s)) << "no second start";
+    EXPECT_TRUE(WaitUntil(
         [&] {
             return !ClientsBeneath(program).empty() &&
                    (ProgressOf(program + "/1") >= 0.4 || ProgressOf(program + "/2") >= 0.4);
@@ -175,7 +175,7 @@ TEST(EndToEnd, TrayProcessTransmitAndPostedExit) {
     status = again.WaitForExit(60s);
     ASSERT_TRUE(status.has_value()) << "the second start did not end on the posted 16";
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
-    EXPECT_TRUE(WaitFor([&] { return ClientsBeneath(program).empty(); }, 120s)) << "a client was left running";
+    EXPECT_TRUE(WaitUntil([&] { return ClientsBeneath(program).empty(); }, 120s)) << "a client was left running";
 }
 
 } // namespace

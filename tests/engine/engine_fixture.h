@@ -29,6 +29,7 @@
 #include "platform/process_detail_linux.h"
 #include "support/childprocess.h"
 #include "support/tempdir.h"
+#include "support/wait.h"
 
 namespace vantrel::test {
 
@@ -41,17 +42,6 @@ inline Timings ShortTimings() {
     t.runnerSpacing = std::chrono::milliseconds(5);
     t.killPause = std::chrono::milliseconds(5);
     return t;
-}
-
-// Polls cond every few milliseconds until it holds or the timeout passes; whether it held.
-inline bool WaitUntil(const std::function<bool()>& cond, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
 }
 
 // The engine's events in the order they came, from any thread.

@@ -291,12 +291,10 @@ TEST_F(TransmitTest, HighPriorityIsGivenWhenChosenAtTheEndOfThePause) {
     // Chosen while the pause runs: what counts is the button's state when it is over.
     options.ClientPriority = CP_HIGH;
     std::optional<std::uint32_t> priority;
-    for (auto deadline = std::chrono::steady_clock::now() + 10s; std::chrono::steady_clock::now() < deadline;) {
+    WaitUntil([&] {
         priority = platform::GetPriorityClass(static_cast<pid_t>(pid));
-        if (priority == platform::HIGH_PRIORITY_CLASS)
-            break;
-        std::this_thread::sleep_for(10ms);
-    }
+        return priority == platform::HIGH_PRIORITY_CLASS;
+    });
     EXPECT_EQ(priority, platform::HIGH_PRIORITY_CLASS);
 
     transmitter->TransmitToggle();

@@ -143,5 +143,70 @@ TEST_F(TransmitFaultTest, AResultWhoseRowCannotBeWrittenWaitsUntilItIsLogged) {
     EXPECT_NE(log.find("wu1"), std::string::npos);
 }
 
+// Moves a file's last-write time back by the given age.
+void Backdate(const std::string& path, std::chrono::seconds age) {
+    std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() - age);
+}
+
+TEST_F(TransmitFaultTest, AResultTheLogKeepsRefusingIsHeldADayAtMostThenSentWithoutItsRow) {
+    using Event = CRecordedEvents::Event;
+    options.LogEnabled = true;
+    MakeDirs(dir / "ORVALog.csv"); // the log's name is taken: no row can be added
+    MakeResult(1);
+
+    RunUserPass();
+    EXPECT_EQ(events.Take(), (std::vector<Event>{{EV_LOG_WRITE_FAILED, 1}}));
+    EXPECT_TRUE(Runs().empty());
+    EXPECT_TRUE(Exists(1, "ORVALogHeld.txt"));
+    EXPECT_TRUE(transmitter->LogUnwritable());
+    EXPECT_EQ(transmitter->LogRowsLost(), 0u);
+
+    // The hold is counted from its file, so a restart does not start it afresh; near its end the
+    // retry comes when it ends rather than after the usual wait.
+    Backdate(InstFile(1, "result.orv"), 24h - 1min);
+    Backdate(InstFile(1, "ORVALogHeld.txt"), 24h - 1min);
+    FireRetryTimer();
+    WaitForPassEnd();
+    EXPECT_EQ(events.Take(), (std::vector<Event>{{EV_LOG_WRITE_FAILED, 1}}));
+    EXPECT_TRUE(Runs().empty());
+    EXPECT_LE(host.Period(), 1min);
+    EXPECT_GT(host.Period(), 0ms);
+
+    // Past the day: sent without its row, and said so.
+    Backdate(InstFile(1, "result.orv"), 24h + 1min);
+    Backdate(InstFile(1, "ORVALogHeld.txt"), 24h + 1min);
+    FireRetryTimer();
+    WaitForPassEnd();
+    EXPECT_EQ(events.Take(), (std::vector<Event>{{EV_LOG_ROW_LOST, 1}, {EV_TRANSMIT_SUCCEEDED, 1}}));
+    EXPECT_EQ(Received(), 1u);
+    EXPECT_EQ(store.GetInstanceState(1), IS_WORK_UNIT);
+    EXPECT_FALSE(Exists(1, "ORVALogHeld.txt"));
+    EXPECT_FALSE(Exists(1, "ORVALogUpdated.txt"));
+    EXPECT_EQ(transmitter->LogRowsLost(), 1u);
+    EXPECT_TRUE(transmitter->LogUnwritable());
+
+    // A hold file older than the result is an earlier result's: the new one waits a day afresh.
+    RefillWithResult(1);
+    WriteFile(InstFile(1, "ORVALogHeld.txt"), "");
+    Backdate(InstFile(1, "ORVALogHeld.txt"), 48h);
+    RunUserPass();
+    EXPECT_EQ(events.Take(), (std::vector<Event>{{EV_LOG_WRITE_FAILED, 1}}));
+    EXPECT_EQ(store.GetInstanceState(1), IS_RESULT);
+    EXPECT_EQ(Received(), 1u);
+
+    // The log comes back: the row is written once, the result sent, the hold over.
+    std::filesystem::remove(dir / "ORVALog.csv");
+    FireRetryTimer();
+    WaitForPassEnd();
+    EXPECT_EQ(events.Take(), (std::vector<Event>{{EV_TRANSMIT_SUCCEEDED, 1}}));
+    EXPECT_EQ(Runs().size(), 2u);
+    EXPECT_EQ(store.GetInstanceState(1), IS_WORK_UNIT);
+    EXPECT_FALSE(Exists(1, "ORVALogHeld.txt"));
+    EXPECT_FALSE(transmitter->LogUnwritable());
+    EXPECT_EQ(transmitter->LogRowsLost(), 1u);
+    std::string log = ReadFile(dir / "ORVALog.csv");
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
+}
+
 } // namespace
 } // namespace vantrel::test::transmit

@@ -20,7 +20,7 @@
 #include "core/cachestore.h"
 #include "core/runningslots.h"
 #include "platform/fileops.h"
-#include "platform/uniquefd.h"
+#include "platform/uniquefd_linux.h"
 
 namespace {
 

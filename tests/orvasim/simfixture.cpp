@@ -11,7 +11,6 @@
 #include <sstream>
 #include <sys/file.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -58,14 +57,14 @@ std::unique_ptr<TestChild> SimTest::Start(const std::string& dir, const std::vec
 int SimTest::Run(const std::string& dir, const std::vector<std::string>& args,
                  const std::vector<std::string>& env) const {
     std::unique_ptr<TestChild> child = Start(dir, args, env);
-    if (!WaitForEnd(*child, 30.0)) {
+    if (!WaitForEnd(*child, std::chrono::seconds(30))) {
         child->Kill();
         return -1;
     }
     return ExitCode(child->Wait());
 }
 
-bool WaitForEnd(const TestChild& child, double seconds) {
+bool WaitForEnd(const TestChild& child, std::chrono::milliseconds limit) {
     return WaitUntil(
         [&] {
             siginfo_t info{};
@@ -73,21 +72,11 @@ bool WaitForEnd(const TestChild& child, double seconds) {
             return ::waitid(P_PID, static_cast<id_t>(child.Pid()), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
                    info.si_pid == child.Pid();
         },
-        seconds);
+        limit);
 }
 
 int ExitCode(int status) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-bool WaitUntil(const std::function<bool()>& cond, double seconds) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
 }
 
 bool IsLockHeld(const std::string& path) {

@@ -2,7 +2,9 @@
 
 #include "support/childprocess.h"
 #include "support/tempdir.h"
+#include "support/wait.h"
 
+#include <chrono>
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
@@ -35,12 +37,10 @@ protected:
     std::map<std::string, std::string> m_env;
 };
 
-// Waits for the child's end without reaping it; false when it is still running after seconds.
-bool WaitForEnd(const TestChild& child, double seconds);
+// Waits for the child's end without reaping it; false when it is still running after limit.
+bool WaitForEnd(const TestChild& child, std::chrono::milliseconds limit);
 // The exit code of a wait status, or 128 + the signal number.
 int ExitCode(int status);
-// Polls cond every 5 ms; false when it does not hold within seconds.
-bool WaitUntil(const std::function<bool()>& cond, double seconds = 20.0);
 // Whether another process holds an flock on path (probed with LOCK_NB, released at once).
 bool IsLockHeld(const std::string& path);
 bool Exists(const std::string& path);

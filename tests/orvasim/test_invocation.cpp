@@ -7,6 +7,8 @@
 namespace vantrel::test {
 namespace {
 
+using namespace std::chrono_literals;
+
 using InvocationTest = SimTest;
 
 // The fields of one runs.log line, by name.
@@ -36,7 +38,7 @@ TEST_F(InvocationTest, RunsLogRecordsEveryRunWithItsSwitchesTitleAndShowCommand)
         {"-stop_after_xfer", "-socks_server", "socks.example:1080", "-socks_user", "ada", "-socks_passwd", "p w\\d"},
         {"VANTREL_CONSOLE_TITLE=ORVA 2 - Transmit", "VANTREL_SHOW_COMMAND=7"});
     pid_t transmitPid = transmit->Pid();
-    ASSERT_TRUE(WaitForEnd(*transmit, 30.0));
+    ASSERT_TRUE(WaitForEnd(*transmit, 30s));
     ASSERT_EQ(ExitCode(transmit->Wait()), 0);
     EXPECT_EQ(Run(one, {"-stop_after_process"}, {"VANTREL_CONSOLE_TITLE=ORVA 1", "VANTREL_SHOW_COMMAND=0"}), 1);
 

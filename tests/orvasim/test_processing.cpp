@@ -7,6 +7,8 @@
 namespace vantrel::test {
 namespace {
 
+using namespace std::chrono_literals;
+
 // The keys of the log's columns that a result carries: the work unit's header and the figures.
 // clang-format off
 const char* const kResultKeys[] = {
@@ -45,7 +47,7 @@ TEST_F(ProcessingTest, WritesStateWhileHoldingTheLockAndEndsWithACompleteResult)
     double lastProg = 0.0;
     int reads = 0;
     bool lockedEveryTime = true;
-    while (!Exists(dir + "/result.orv") && !WaitForEnd(*child, 0.0)) {
+    while (!Exists(dir + "/result.orv") && !WaitForEnd(*child, 0s)) {
         std::string state = ReadFile(dir + "/state.orv");
         if (state.empty() || Exists(dir + "/result.orv"))
             continue;
@@ -59,13 +61,13 @@ TEST_F(ProcessingTest, WritesStateWhileHoldingTheLockAndEndsWithACompleteResult)
         EXPECT_GE(Number(ValueOf(state, "cpu")), 0.0);
         lastProg = prog;
         // A free lock is only right for a client on its way out.
-        if (!IsLockHeld(dir + "/lock.orv") && !WaitForEnd(*child, 0.5))
+        if (!IsLockHeld(dir + "/lock.orv") && !WaitForEnd(*child, 500ms))
             lockedEveryTime = false;
     }
     EXPECT_GT(reads, 3);
     EXPECT_TRUE(lockedEveryTime);
     EXPECT_GT(lastProg, 0.0);
-    ASSERT_TRUE(WaitForEnd(*child, 20.0));
+    ASSERT_TRUE(WaitForEnd(*child, 20s));
     EXPECT_EQ(ExitCode(child->Wait()), 0);
 
     EXPECT_FALSE(Exists(dir + "/work_unit.orv"));
@@ -113,7 +115,7 @@ TEST_F(ProcessingTest, HangNeverWritesStateAndRunsUntilKilled) {
     auto child = Start(dir, {"-stop_after_process"}, {"ORVA_SIM_HANG=1", "ORVA_SIM_PROCESS_SECONDS=0.1"});
     ASSERT_TRUE(WaitUntil([&] { return Exists(dir + "/pid.orv") && IsLockHeld(dir + "/lock.orv"); }));
     // Several times the processing time: a working run would have ended long before.
-    EXPECT_FALSE(WaitForEnd(*child, 1.0));
+    EXPECT_FALSE(WaitForEnd(*child, 1s));
     EXPECT_FALSE(Exists(dir + "/state.orv"));
     EXPECT_FALSE(Exists(dir + "/result.orv"));
     EXPECT_TRUE(IsLockHeld(dir + "/lock.orv"));

@@ -6,6 +6,8 @@
 namespace vantrel::test {
 namespace {
 
+using namespace std::chrono_literals;
+
 class TransmitTest : public SimTest {
 protected:
     // An instance holding a finished result, made by the client's own runs.
@@ -127,13 +129,13 @@ TEST_F(TransmitTest, ConcurrentClientsNeverGetTheSameWorkUnit) {
     std::vector<std::unique_ptr<TestChild>> children;
     for (int n = 1; n <= count; ++n)
         children.push_back(Start(Instance(n), {"-stop_after_xfer"}, {"ORVA_SIM_TRANSFER_SECONDS=0"}));
-    EXPECT_FALSE(WaitForEnd(*children.back(), 0.5)) << "a client took a number without the counter's lock";
+    EXPECT_FALSE(WaitForEnd(*children.back(), 500ms)) << "a client took a number without the counter's lock";
     for (int n = 1; n <= count; ++n)
         EXPECT_FALSE(Exists(Instance(n) + "/work_unit.orv"));
     holder.CloseInput();
     std::set<std::string> numbers;
     for (int n = 1; n <= count; ++n) {
-        ASSERT_TRUE(WaitForEnd(*children[n - 1], 30.0));
+        ASSERT_TRUE(WaitForEnd(*children[n - 1], 30s));
         EXPECT_EQ(ExitCode(children[n - 1]->Wait()), 0);
         numbers.insert(ValueOf(ReadFile(Instance(n) + "/work_unit.orv"), "wu_number").value_or("none"));
     }

@@ -10,7 +10,7 @@
 #include <sys/mman.h>
 #include <sys/wait.h>
 
-#include "platform/uniquefd.h"
+#include "platform/uniquefd_linux.h"
 
 extern char** environ;
 

@@ -1,4 +1,5 @@
 #include "platform/event.h"
+#include "platform/wait_linux.h"
 
 #include <atomic>
 #include <gtest/gtest.h>
@@ -13,7 +14,7 @@ using namespace std::chrono_literals;
 using platform::CEvent;
 
 bool FdReadable(const CEvent& event) {
-    pollfd entry{event.Fd(), POLLIN, 0};
+    pollfd entry{platform::FdOf(event.Handle()), POLLIN, 0};
     return poll(&entry, 1, 0) == 1;
 }
 
@@ -62,7 +63,7 @@ TEST(Event, ConcurrentSetsKeepTheCounterAtOne) {
         thread.join();
     event.Set();
     std::uint64_t counter = 0; // the eventfd's own counter: sets must not stack up
-    ASSERT_EQ(read(event.Fd(), &counter, sizeof counter), static_cast<ssize_t>(sizeof counter));
+    ASSERT_EQ(read(platform::FdOf(event.Handle()), &counter, sizeof counter), static_cast<ssize_t>(sizeof counter));
     EXPECT_EQ(counter, 1u);
 }
 

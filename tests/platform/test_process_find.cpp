@@ -1,4 +1,5 @@
 #include "platform/process.h"
+#include "platform/wait_linux.h"
 #include "support/tempdir.h"
 #include "test_process_util.h"
 
@@ -14,8 +15,8 @@ namespace {
 using platform::ProcessHandle;
 using platform::StartProcess;
 
-std::vector<pid_t> Found(const std::string& title, const std::string& dir) {
-    std::vector<pid_t> pids;
+std::vector<platform::ProcessId> Found(const std::string& title, const std::string& dir) {
+    std::vector<platform::ProcessId> pids;
     for (const auto& handle : platform::FindProcessesByTitle(title, dir))
         pids.push_back(handle.IsAlive() ? handle.Pid() : -1);
     std::sort(pids.begin(), pids.end());
@@ -33,14 +34,14 @@ TEST(ProcessFind, ExactTitleInThatDirectoryOnly) {
     ProcessHandle otherInstance = StartProcess(SleepClient(root / "a/1", "ORVA 11"));
     KillAtEnd end1{wanted}, end2{otherProgram}, end3{transmit}, end4{otherInstance};
 
-    const std::vector<pid_t> only{wanted.Pid()};
+    const std::vector<platform::ProcessId> only{wanted.Pid()};
     EXPECT_EQ(Found("ORVA 1", root / "a/1"), only);
     std::filesystem::create_directory_symlink(root / "a", root / "link");
     EXPECT_EQ(Found("ORVA 1", root / "link/1"), only);
     EXPECT_EQ(Found("ORVA 1", root / "a/1/"), only);
     EXPECT_EQ(Found("ORVA 1", root / "b/../a/1"), only);
-    EXPECT_EQ(Found("ORVA 1", root / "b/1"), std::vector<pid_t>{otherProgram.Pid()});
-    EXPECT_EQ(Found("ORVA 1 - Transmit", root / "a/1"), std::vector<pid_t>{transmit.Pid()});
+    EXPECT_EQ(Found("ORVA 1", root / "b/1"), std::vector<platform::ProcessId>{otherProgram.Pid()});
+    EXPECT_EQ(Found("ORVA 1 - Transmit", root / "a/1"), std::vector<platform::ProcessId>{transmit.Pid()});
     EXPECT_TRUE(Found("ORVA", root / "a/1").empty());
     EXPECT_TRUE(Found("ORVA 1", root / "a").empty());
     EXPECT_TRUE(Found("ORVA 1", root / "missing").empty());
@@ -53,7 +54,7 @@ TEST(ProcessFind, StartedClientIsFoundAtOnce) {
     for (int i = 0; i < 20; ++i) {
         ProcessHandle client = StartProcess(SleepClient(dir.Path(), "ORVA 9"));
         KillAtEnd end{client};
-        EXPECT_EQ(Found("ORVA 9", dir.Path()), std::vector<pid_t>{client.Pid()}) << "attempt " << i;
+        EXPECT_EQ(Found("ORVA 9", dir.Path()), std::vector<platform::ProcessId>{client.Pid()}) << "attempt " << i;
     }
 }
 
@@ -64,11 +65,11 @@ TEST(ProcessFind, RemovedDirectoryStillFoundEndedClientNot) {
     ASSERT_TRUE(client.IsValid());
     KillAtEnd end{client};
     std::filesystem::remove(root / "1");
-    EXPECT_EQ(Found("ORVA 1", root / "1"), std::vector<pid_t>{client.Pid()});
+    EXPECT_EQ(Found("ORVA 1", root / "1"), std::vector<platform::ProcessId>{client.Pid()});
 
     // A zombie that nobody reaped yet is not found either.
     kill(client.Pid(), SIGKILL);
-    pollfd ended{client.PidFd(), POLLIN, 0};
+    pollfd ended{platform::FdOf(client.ExitHandle()), POLLIN, 0};
     ASSERT_EQ(poll(&ended, 1, 20000), 1);
     ASSERT_TRUE(IsUnreapedChild(client.Pid()));
     EXPECT_TRUE(Found("ORVA 1", root / "1").empty());

@@ -1,5 +1,7 @@
 #include "platform/event.h"
 #include "platform/process.h"
+#include "platform/wait_linux.h"
+#include "support/childprocess.h"
 #include "support/tempdir.h"
 #include "test_process_util.h"
 
@@ -10,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -120,7 +123,7 @@ TEST(ProcessWait, TimeoutEventTerminateAndBothReady) {
 
     // Ended and the event set as well: the end wins.
     ProcessHandle quick = StartProcess({{"/bin/true"}, dir.Path(), "ORVA 2", platform::SW_HIDE});
-    pollfd ended{quick.PidFd(), POLLIN, 0};
+    pollfd ended{platform::FdOf(quick.ExitHandle()), POLLIN, 0};
     ASSERT_EQ(poll(&ended, 1, 20000), 1);
     event.Set();
     EXPECT_EQ(quick.WaitForExitOrEvent(event), Wait::Exited);
@@ -206,11 +209,15 @@ TEST(ProcessStart, WhatAClientStartedEndsWithItWhenKilledAndWhenItEnds) {
         ASSERT_GT(grandchild, 0);
         for (const ProcessHandle& found : platform::FindProcessesByTitle("ORVA 8", dir.Path()))
             EXPECT_NE(found.Pid(), grandchild) << "the child that left is not found by title";
+        const std::uint64_t walks = platform::CountProcessListWalks();
         if (killed) {
             EXPECT_TRUE(client.Terminate());
         }
         EXPECT_TRUE(client.WaitForExit(20s));
         EXPECT_TRUE(WaitUntil([&] { return IsGone(grandchild); })) << (killed ? "killed" : "ended");
+        // One walk kills the child, one more finds nothing new: the ended client, still there
+        // until it is reaped, and a child on its way out do not keep the search going.
+        EXPECT_LE(platform::CountProcessListWalks() - walks, 2u) << (killed ? "killed" : "ended");
     }
 }
 
@@ -235,6 +242,9 @@ TEST(ProcessStart, AClientsCgroupTakesAlongEvenAChildThatLeftItsSession) {
         if (end != End::ByItself) {
             EXPECT_EQ(platform::detail::ClientGroupOf(client.Pid()), group);
         }
+        // A group the kernel kills whole holds all the session does: no walk through /proc.
+        const bool killedWhole = std::filesystem::exists(group + "/cgroup.kill");
+        const std::uint64_t walks = platform::CountProcessListWalks();
         if (end == End::Killed) {
             EXPECT_TRUE(client.Terminate());
         } else if (end == End::KilledByTitle) {
@@ -244,6 +254,9 @@ TEST(ProcessStart, AClientsCgroupTakesAlongEvenAChildThatLeftItsSession) {
             EXPECT_GE(platform::detail::KillGroupMembers(group), 2);
         }
         EXPECT_TRUE(client.WaitForExit(20s));
+        if (killedWhole && (end == End::Killed || end == End::ByItself)) {
+            EXPECT_EQ(platform::CountProcessListWalks() - walks, 0u) << static_cast<int>(end);
+        }
         EXPECT_TRUE(WaitUntil([&] { return IsGone(grandchild); })) << static_cast<int>(end);
         EXPECT_FALSE(std::filesystem::exists(group)) << "the ended client's group is removed";
     }
@@ -262,6 +275,34 @@ TEST(ProcessStart, AClientsCgroupTakesAlongEvenAChildThatLeftItsSession) {
     EXPECT_FALSE(std::filesystem::exists(leftover));
     EXPECT_TRUE(std::filesystem::exists(ours));
     std::filesystem::remove(ours);
+}
+
+// A client may run on after the program that started it (a transmit client does by design, any
+// client after a kill -9): its group goes when it ends, not at some later start.
+TEST(ProcessStart, AClientsGroupGoesWhenItEndsAlsoAfterItsProgramHasGone) {
+    for (bool killed : {false, true}) {
+        TempDir dir;
+        TestChild starter({VANTREL_TEST_GROUP_STARTER, dir.Path()});
+        const std::string group = starter.ReadLine();
+        if (group.empty()) {
+            starter.Kill();
+            GTEST_SKIP() << "no cgroup can be made here (no cgroup2 hierarchy this user may write)";
+        }
+        ASSERT_TRUE(std::filesystem::exists(group));
+        if (killed) {
+            starter.Kill();
+            // The next start's sweep finds the group still in use.
+            platform::RemoveLeftoverClientGroups();
+        } else {
+            starter.CloseInput();
+            const int status = starter.Wait();
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        }
+        EXPECT_TRUE(std::filesystem::exists(group)) << "the group went while its client still ran";
+        WriteFile(dir / "stop", "");
+        EXPECT_TRUE(WaitUntil([&] { return !std::filesystem::exists(group); }))
+            << (killed ? "after a kill" : "after a normal end") << ": the group stays until the next start";
+    }
 }
 
 } // namespace

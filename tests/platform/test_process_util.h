@@ -2,28 +2,17 @@
 
 #include "platform/process.h"
 #include "platform/process_detail_linux.h"
+#include "support/wait.h"
 
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <sys/wait.h>
-#include <thread>
 
-// Helpers for the process tests: sleeping clients, polling with a deadline, and looking at a
-// child from the outside through /proc and waitid.
+// Helpers for the process tests: sleeping clients, and looking at a child from the outside
+// through /proc and waitid.
 namespace vantrel::test {
-
-// The limit only ends a failing test; it is never what a test measures.
-inline bool WaitUntil(const std::function<bool()>& condition, std::chrono::seconds limit = std::chrono::seconds(20)) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 inline platform::ProcessStartInfo SleepClient(const std::string& dir, const std::string& title,
                                               std::uint16_t show = platform::SW_HIDE) {

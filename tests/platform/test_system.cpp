@@ -4,6 +4,7 @@
 #include "platform/fileops.h"
 #include "platform/process.h"
 #include "platform/system.h"
+#include "platform/system_linux.h"
 #include "support/tempdir.h"
 
 namespace vantrel::test {

@@ -239,7 +239,7 @@ std::string DrainRetiredCache(const CProgramDir& dir, const Environment& extra, 
         test::WriteFile(dir.InstancePath(n) + "/stop_after_send.txt", "");
     std::unique_ptr<e2e::CChild> program = dir.Start(extra, "drain");
     std::string failures;
-    if (!e2e::WaitFor(
+    if (!test::WaitUntil(
             [&] {
                 CacheRecord cache = ReadCache(dir.Path());
                 return cache.places.empty() && cache.partials == 0;
@@ -250,7 +250,7 @@ std::string DrainRetiredCache(const CProgramDir& dir, const Environment& extra, 
         failures += "`--post 16` failed; ";
     if (ExitCode(*program, 60s) != std::optional<int>(0))
         failures += "the program did not end with exit code 0; ";
-    if (!e2e::WaitFor([&] { return dir.Clients().empty(); }, 60s))
+    if (!test::WaitUntil([&] { return dir.Clients().empty(); }, 60s))
         failures += "a client outlived the program; ";
     return failures;
 }

@@ -21,7 +21,7 @@ namespace vantrel::soak {
 namespace {
 
 using namespace std::chrono_literals;
-using e2e::WaitFor;
+using test::WaitUntil;
 
 constexpr uid_t kNobody = 65534;
 
@@ -63,7 +63,7 @@ pid_t GrandchildOf(const CProgramDir& dir, unsigned n) {
 // passing ready.
 template <typename Find, typename Ready>
 bool WaitForBoth(const CProgramDir& dir, Find find, pid_t& first, pid_t& second, Ready ready) {
-    return WaitFor(
+    return WaitUntil(
         [&] {
             first = find(dir, 1);
             second = find(dir, 2);
@@ -102,8 +102,8 @@ TEST_P(ClientsSeenFromOutside, PriorityProcessorsAndEverythingAClientStartedFoll
     // "Set Processor Affinity": slot k on the k-th processor this program may use.
     const std::vector<unsigned> allowed = platform::GetOwnProcessors();
     if (allowed.size() >= 2) {
-        EXPECT_TRUE(WaitFor([&] { return platform::GetProcessorsOf(watched) == std::vector<unsigned>{allowed[0]}; }, 20s));
-        EXPECT_TRUE(WaitFor([&] { return platform::GetProcessorsOf(other) == std::vector<unsigned>{allowed[1]}; }, 20s));
+        EXPECT_TRUE(WaitUntil([&] { return platform::GetProcessorsOf(watched) == std::vector<unsigned>{allowed[0]}; }, 20s));
+        EXPECT_TRUE(WaitUntil([&] { return platform::GetProcessorsOf(other) == std::vector<unsigned>{allowed[1]}; }, 20s));
     }
 
     // Each client left a child outside its directory and without its title; all go with Exit.
@@ -115,14 +115,14 @@ TEST_P(ClientsSeenFromOutside, PriorityProcessorsAndEverythingAClientStartedFoll
     EXPECT_EQ(getsid(left1) == left1, !ordinaryUser);
     EXPECT_EQ(dir.PostExit(), 0);
     EXPECT_EQ(ExitCode(*program, 30s), std::optional<int>(0));
-    EXPECT_TRUE(WaitFor([&] { return !IsAlive(left2); }, 10s)) << "a client's child outlived Exit";
-    EXPECT_TRUE(WaitFor([&] { return dir.Clients().empty(); }, 10s));
+    EXPECT_TRUE(WaitUntil([&] { return !IsAlive(left2); }, 10s)) << "a client's child outlived Exit";
+    EXPECT_TRUE(WaitUntil([&] { return dir.Clients().empty(); }, 10s));
     if (!ordinaryUser && !grouped) {
         kill(left1, SIGKILL);
         GTEST_SKIP() << "no cgroup could be made for the clients (no cgroup2 hierarchy this user may write): "
                         "a child that left its client's session outlives Exit";
     }
-    EXPECT_TRUE(WaitFor([&] { return !IsAlive(left1); }, 10s)) << "a client's child outlived Exit";
+    EXPECT_TRUE(WaitUntil([&] { return !IsAlive(left1); }, 10s)) << "a client's child outlived Exit";
 }
 
 TEST(ClientsOfAnOrdinaryUser, HighThatCannotBeGrantedLeavesTheWatchedClientAtNormalAndIsSaidOnce) {
@@ -136,14 +136,14 @@ TEST(ClientsOfAnOrdinaryUser, HighThatCannotBeGrantedLeavesTheWatchedClientAtNor
     clients.erase("ORVA_SIM_GRANDCHILD");
     std::unique_ptr<e2e::CChild> program = dir.Start(clients, "nobody-high");
     pid_t watched = 0;
-    ASSERT_TRUE(WaitFor([&] { return (watched = ClientOf(dir, 1)) != 0 || (watched = ClientOf(dir, 2)) != 0; }, 60s));
+    ASSERT_TRUE(WaitUntil([&] { return (watched = ClientOf(dir, 1)) != 0 || (watched = ClientOf(dir, 2)) != 0; }, 60s));
     const std::string notice = "raise the watched client's priority";
     auto said = [&] {
         std::string log = platform::ReadFileText(dir.LogPath("nobody-high")).value_or("");
         std::size_t first = log.find(notice);
         return first == std::string::npos ? 0 : (log.find(notice, first + 1) == std::string::npos ? 1 : 2);
     };
-    EXPECT_TRUE(WaitFor([&] { return said() > 0; }, 20s));
+    EXPECT_TRUE(WaitUntil([&] { return said() > 0; }, 20s));
     EXPECT_EQ(PriorityOf(watched), (Priority{SCHED_OTHER, 0})) << "not lowered on the way to High";
     EXPECT_EQ(dir.PostExit(), 0);
     EXPECT_EQ(ExitCode(*program, 30s), std::optional<int>(0));

@@ -18,7 +18,7 @@ namespace vantrel::soak {
 namespace {
 
 using namespace std::chrono_literals;
-using e2e::WaitFor;
+using test::WaitUntil;
 
 constexpr unsigned kInstances = 6;
 
@@ -75,7 +75,7 @@ std::size_t ReceivedCount(const CProgramDir& dir) {
 // Waits until no client works beneath the program directory any more; transmit clients of a
 // program that has ended finish by themselves.
 bool AllClientsEnded(const CProgramDir& dir) {
-    return WaitFor([&] { return dir.Clients().empty(); }, 60s);
+    return WaitUntil([&] { return dir.Clients().empty(); }, 60s);
 }
 
 TEST(CrashSafety, KilledWhileProcessingAndWhileTransmittingLosesNothing) {
@@ -88,7 +88,7 @@ TEST(CrashSafety, KilledWhileProcessingAndWhileTransmittingLosesNothing) {
     // First run: the cache is filled and two slow clients process; killed in the middle.
     std::unique_ptr<e2e::CChild> program = dir.Start(kSlowClients, "run-1");
     ASSERT_TRUE(program->Started());
-    ASSERT_TRUE(WaitFor(
+    ASSERT_TRUE(WaitUntil(
         [&] {
             std::vector<e2e::ClientProcess> processing = ProcessingClients(dir);
             return processing.size() == 2 && Progress(dir, processing[0]) > 0.01 && Progress(dir, processing[1]) > 0.01;
@@ -105,7 +105,7 @@ TEST(CrashSafety, KilledWhileProcessingAndWhileTransmittingLosesNothing) {
     for (int run = 2;; ++run) {
         program = dir.Start(kFastClients, "run-" + std::to_string(run));
         ASSERT_TRUE(program->Started());
-        EXPECT_TRUE(WaitFor([&] { return StillRunning(dir, leftovers).empty(); }, 20s))
+        EXPECT_TRUE(WaitUntil([&] { return StillRunning(dir, leftovers).empty(); }, 20s))
             << "processing clients of the killed run survived the start-up:" << Describe(StillRunning(dir, leftovers));
         if (transmitKills == kTransmitKills)
             break;
@@ -113,7 +113,7 @@ TEST(CrashSafety, KilledWhileProcessingAndWhileTransmittingLosesNothing) {
         // Killed while a transmit client of this run sends or fetches, after some new result.
         const std::size_t received = ReceivedCount(dir);
         std::vector<e2e::ClientProcess> before = dir.Clients();
-        ASSERT_TRUE(WaitFor(
+        ASSERT_TRUE(WaitUntil(
             [&] {
                 if (ReceivedCount(dir) <= received)
                     return false;
@@ -139,10 +139,10 @@ TEST(CrashSafety, KilledWhileProcessingAndWhileTransmittingLosesNothing) {
 
     // The last run goes on until it has sent more, then ends normally.
     const std::size_t received = ReceivedCount(dir);
-    EXPECT_TRUE(WaitFor([&] { return ReceivedCount(dir) >= received + 2; }, 90s)) << "the last run sent nothing";
+    EXPECT_TRUE(WaitUntil([&] { return ReceivedCount(dir) >= received + 2; }, 90s)) << "the last run sent nothing";
     EXPECT_EQ(dir.PostExit(), 0);
     EXPECT_EQ(ExitCode(*program, 60s), std::optional<int>(0));
-    EXPECT_TRUE(WaitFor([&] { return ProcessingClients(dir).empty(); }, 10s)) << "a processing client outlived exit";
+    EXPECT_TRUE(WaitUntil([&] { return ProcessingClients(dir).empty(); }, 10s)) << "a processing client outlived exit";
     ASSERT_TRUE(AllClientsEnded(dir));
 
     CacheRecord cache = ReadCache(dir.Path());

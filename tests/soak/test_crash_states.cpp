@@ -14,7 +14,7 @@ namespace vantrel::soak {
 namespace {
 
 using namespace std::chrono_literals;
-using e2e::WaitFor;
+using test::WaitUntil;
 
 const Environment kFetch = {{"ORVA_SIM_TRANSFER_SECONDS", "0"}};
 const Environment kProgram = {{"VANTREL_TIME_SCALE", "0.01"},
@@ -48,7 +48,7 @@ TEST(CrashState, GapLeftByAKilledPassSparesNoClientAndIsClosed) {
     ASSERT_EQ(dir.RunClient(5, "-stop_after_process", {{"ORVA_SIM_PROCESS_SECONDS", "0.1"}}), 0);
     std::unique_ptr<e2e::CChild> leftover =
         dir.StartClient(4, "-stop_after_process", "ORVA 4", {{"ORVA_SIM_PROCESS_SECONDS", "60"}});
-    ASSERT_TRUE(WaitFor([&] { return dir.Progress(4) > 0.0; }, 20s));
+    ASSERT_TRUE(WaitUntil([&] { return dir.Progress(4) > 0.0; }, 20s));
 
     dir.WriteConfiguration("-auto -cpu 2 -ORVALog");
     std::unique_ptr<e2e::CChild> program = dir.Start(kProgram, "program");
@@ -56,7 +56,7 @@ TEST(CrashState, GapLeftByAKilledPassSparesNoClientAndIsClosed) {
     EXPECT_TRUE(leftover->WaitForExit(15s).has_value())
         << "the processing client left in instance 4, above the gap at 3, survived the start-up";
     // The result is sent by the pass that ends the start-up, so the cache has been put in order.
-    ASSERT_TRUE(WaitFor([&] { return !ReadServer(dir.ServerDir()).copies.empty(); }, 60s)) << "nothing was sent";
+    ASSERT_TRUE(WaitUntil([&] { return !ReadServer(dir.ServerDir()).copies.empty(); }, 60s)) << "nothing was sent";
     CacheRecord cache = ReadCache(dir.Path());
     // The desired size is counted up to the gap, so the instances above it are retired; that is
     // the cache's own rule for a gap, and nothing they hold is lost by it.
@@ -65,7 +65,7 @@ TEST(CrashState, GapLeftByAKilledPassSparesNoClientAndIsClosed) {
     EXPECT_EQ(dir.PostExit(), 0);
     EXPECT_EQ(ExitCode(*program, 60s), std::optional<int>(0));
     leftover.reset();
-    ASSERT_TRUE(WaitFor([&] { return dir.Clients().empty(); }, 60s));
+    ASSERT_TRUE(WaitUntil([&] { return dir.Clients().empty(); }, 60s));
     std::vector<std::string> lost = FindLostWork(ReadServer(dir.ServerDir()), ReadCache(dir.Path()));
     EXPECT_TRUE(lost.empty()) << Lines(lost);
 }
@@ -84,11 +84,11 @@ TEST(CrashState, ResultOfAWorkUnitFetchedWhileTheProgramWasDeadIsLogged) {
     dir.WriteConfiguration("-auto -cpu 2 -ORVALog");
     std::unique_ptr<e2e::CChild> program = dir.Start(kProgram, "program");
     ASSERT_TRUE(program->Started());
-    ASSERT_TRUE(WaitFor([&] { return Received(dir, fetchedLate) && Received(dir, fetchedBefore); }, 60s))
+    ASSERT_TRUE(WaitUntil([&] { return Received(dir, fetchedLate) && Received(dir, fetchedBefore); }, 60s))
         << "the two work units were not processed and sent";
     EXPECT_EQ(dir.PostExit(), 0);
     EXPECT_EQ(ExitCode(*program, 60s), std::optional<int>(0));
-    ASSERT_TRUE(WaitFor([&] { return dir.Clients().empty(); }, 60s));
+    ASSERT_TRUE(WaitUntil([&] { return dir.Clients().empty(); }, 60s));
 
     LogRecord log = ReadLog(dir.Path() + "/ORVALog.csv");
     EXPECT_EQ(log.names[fetchedBefore], 1u);

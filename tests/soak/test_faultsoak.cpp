@@ -20,7 +20,7 @@ namespace vantrel::soak {
 namespace {
 
 using namespace std::chrono_literals;
-using e2e::WaitFor;
+using test::WaitUntil;
 
 // A simulated hour is 1.8 s: the hang check 0.15 s, the first retry 0.15 s, the full retry period
 // 10.8 s, the transmit pause 15 ms.
@@ -82,14 +82,14 @@ TEST(FaultSoak, EveryFaultIsPacedByTimeAndNothingIsLostOnceItEnds) {
 
     // The knobs go in once the instances hold work units: an empty instance is made afresh.
     auto holdsWork = [&](unsigned n) { return platform::PathExists(dir.InstancePath(n) + "/work_unit.orv"); };
-    ASSERT_TRUE(WaitFor([&] { return holdsWork(kExitsAtOnce) && holdsWork(kHangs); }, 60s));
+    ASSERT_TRUE(WaitUntil([&] { return holdsWork(kExitsAtOnce) && holdsWork(kHangs); }, 60s));
     test::WriteFile(KnobsPath(dir, kExitsAtOnce), "ORVA_SIM_EXIT_AT_ONCE=1\n");
     test::WriteFile(KnobsPath(dir, kHangs), "ORVA_SIM_HOLD_AFTER_RESULT=6\n");
     const long long begin = NowMs();
 
     // A client has written its result and hangs on; the others went round.
     const std::string hungTitle = "ORVA " + std::to_string(kHangs);
-    ASSERT_TRUE(WaitFor(
+    ASSERT_TRUE(WaitUntil(
         [&] {
             std::vector<e2e::ClientProcess> clients = dir.Clients();
             return platform::PathExists(dir.InstancePath(kHangs) + "/result.orv") &&
@@ -102,7 +102,7 @@ TEST(FaultSoak, EveryFaultIsPacedByTimeAndNothingIsLostOnceItEnds) {
     // started earlier finishes its unit, and its result then waits out the outage unsent.
     // A result sent meanwhile made the instance afresh, knob and all, so the knob is put back.
     long long knobFrom = begin;
-    ASSERT_TRUE(WaitFor(
+    ASSERT_TRUE(WaitUntil(
         [&] {
             if (!platform::PathExists(KnobsPath(dir, kExitsAtOnce)) && holdsWork(kExitsAtOnce)) {
                 knobFrom = NowMs();
@@ -119,7 +119,7 @@ TEST(FaultSoak, EveryFaultIsPacedByTimeAndNothingIsLostOnceItEnds) {
     Switch(dir, "unreachable", true);
     const long long offlineFrom = NowMs();
     std::optional<ProcessSample> before = SampleProcess(program->Pid());
-    ASSERT_TRUE(WaitFor(
+    ASSERT_TRUE(WaitUntil(
         [&] {
             const long long now = NowMs();
             return now - offlineFrom >= static_cast<long long>(4 * kSimulatedHour * 1000) &&
@@ -141,7 +141,7 @@ TEST(FaultSoak, EveryFaultIsPacedByTimeAndNothingIsLostOnceItEnds) {
     Switch(dir, "no_work", true);
     Switch(dir, "unreachable", false);
     const long long noWorkFrom = NowMs();
-    ASSERT_TRUE(WaitFor([&] { return Passes(dir, noWorkFrom, NowMs()) >= 2; }, 120s));
+    ASSERT_TRUE(WaitUntil([&] { return Passes(dir, noWorkFrom, NowMs()) >= 2; }, 120s));
     const long long noWorkTo = NowMs();
     Switch(dir, "no_work", false);
 
@@ -149,7 +149,7 @@ TEST(FaultSoak, EveryFaultIsPacedByTimeAndNothingIsLostOnceItEnds) {
     {
         test::TestChild holder(test::LockHolderArgs("flock", dir.Path() + "/ORVALog.csv"));
         ASSERT_EQ(holder.ReadLine(), "locked");
-        ASSERT_TRUE(WaitFor(
+        ASSERT_TRUE(WaitUntil(
             [&] {
                 for (unsigned n = 1; n <= kInstances; ++n)
                     if (platform::PathExists(dir.InstancePath(n) + "/result.orv") &&
@@ -164,7 +164,7 @@ TEST(FaultSoak, EveryFaultIsPacedByTimeAndNothingIsLostOnceItEnds) {
 
     // Every fault is over: the cache fills and goes round again by itself.
     const std::size_t receivedAtEnd = Received(dir);
-    EXPECT_TRUE(WaitFor([&] { return Received(dir) >= receivedAtEnd + kInstances; }, 120s))
+    EXPECT_TRUE(WaitUntil([&] { return Received(dir) >= receivedAtEnd + kInstances; }, 120s))
         << "the cache did not go round again once the faults had ended";
     EXPECT_EQ(dir.PostExit(), 0);
     EXPECT_EQ(ExitCode(*program, 60s), std::optional<int>(0));

@@ -18,7 +18,7 @@ namespace vantrel::soak {
 namespace {
 
 using namespace std::chrono_literals;
-using e2e::WaitFor;
+using test::WaitUntil;
 
 constexpr std::size_t kWorkUnits = 60;
 constexpr unsigned kInstances = 8;
@@ -50,7 +50,7 @@ std::string ReadJsonWithPython(const std::string& json) {
 std::map<std::string, double> ParseExposition(const std::string& text, const std::string& programDir,
                                               std::vector<std::string>& problems) {
     static const std::regex help(R"re(# HELP (vantrel_[a-z_]+) \S.*)re");
-    static const std::regex type(R"re(# TYPE (vantrel_[a-z_]+) gauge)re");
+    static const std::regex type(R"re(# TYPE (vantrel_[a-z_]+) (?:gauge|counter))re");
     static const std::regex sample(R"re((vantrel_[a-z_]+)\{program_dir="((?:[^"\\\n]|\\.)*)"\} (-?[0-9.]+))re");
     std::map<std::string, double> samples;
     std::set<std::string> helped;
@@ -78,7 +78,7 @@ TEST(Headless, RunsTheCacheToTheSameLedgerWithoutGraphicalLibrariesAndTellsItsSt
     dir.WriteConfiguration("-auto -cpu 2 -ORVALog -verbose");
     std::unique_ptr<e2e::CChild> program = dir.Start(kScaled, "headless");
     ASSERT_TRUE(program->Started());
-    ASSERT_TRUE(WaitFor([&] { return Received(dir) >= 1; }, 120s)) << "no result came back";
+    ASSERT_TRUE(WaitUntil([&] { return Received(dir) >= 1; }, 120s)) << "no result came back";
 
     const std::string maps = platform::ReadFileText("/proc/" + std::to_string(program->Pid()) + "/maps",
                                                     std::size_t{1} << 24)
@@ -100,11 +100,16 @@ TEST(Headless, RunsTheCacheToTheSameLedgerWithoutGraphicalLibrariesAndTellsItsSt
     EXPECT_EQ(samples["vantrel_cache_size"], static_cast<double>(kInstances));
     EXPECT_TRUE(samples.count("vantrel_retry_timer_armed") && samples.count("vantrel_transmit_running"))
         << prometheus.output;
+    // The log takes every row here: nothing waits for it, nothing was lost.
+    EXPECT_TRUE(samples.count("vantrel_log_unwritable") && samples.count("vantrel_log_rows_lost_total"))
+        << prometheus.output;
+    EXPECT_EQ(samples["vantrel_log_unwritable"], 0.0);
+    EXPECT_EQ(samples["vantrel_log_rows_lost_total"], 0.0);
 
-    ASSERT_TRUE(WaitFor([&] { return Received(dir) >= kWorkUnits; }, 8min)) << "only " << Received(dir) << " results";
+    ASSERT_TRUE(WaitUntil([&] { return Received(dir) >= kWorkUnits; }, 8min)) << "only " << Received(dir) << " results";
     EXPECT_EQ(dir.PostExit(), 0);
     EXPECT_EQ(ExitCode(*program, 120s), std::optional<int>(0));
-    EXPECT_TRUE(WaitFor([&] { return PidsWith(dir.Clients(), IsProcessingTitle).empty(); }, 10s))
+    EXPECT_TRUE(WaitUntil([&] { return PidsWith(dir.Clients(), IsProcessingTitle).empty(); }, 10s))
         << "a processing client outlived the program";
 
     EXPECT_EQ(DrainRetiredCache(dir, kScaled, 180s), "");
@@ -132,7 +137,7 @@ TEST(Headless, EndsOnSignalsKeepsOneCopyAndRefusesWhatOnlyAWindowCouldAsk) {
     for (int signal : {SIGTERM, SIGINT}) {
         std::unique_ptr<e2e::CChild> program = dir.Start(slow, "signal");
         ASSERT_TRUE(program->Started());
-        ASSERT_TRUE(WaitFor([&] { return !PidsWith(dir.Clients(), IsProcessingTitle).empty(); }, 120s));
+        ASSERT_TRUE(WaitUntil([&] { return !PidsWith(dir.Clients(), IsProcessingTitle).empty(); }, 120s));
         // A second copy, headless or with a window, does not start beside it.
         std::unique_ptr<e2e::CChild> second = dir.Start(kScaled, "second");
         EXPECT_EQ(ExitCode(*second, 60s), std::optional<int>(1));
@@ -145,7 +150,7 @@ TEST(Headless, EndsOnSignalsKeepsOneCopyAndRefusesWhatOnlyAWindowCouldAsk) {
 
         ::kill(program->Pid(), signal);
         EXPECT_EQ(ExitCode(*program, 60s), std::optional<int>(0)) << "signal " << signal;
-        EXPECT_TRUE(WaitFor([&] { return PidsWith(dir.Clients(), IsProcessingTitle).empty(); }, 10s));
+        EXPECT_TRUE(WaitUntil([&] { return PidsWith(dir.Clients(), IsProcessingTitle).empty(); }, 10s));
     }
 
     // No client to find, and no box to ask for one.

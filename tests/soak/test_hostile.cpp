@@ -14,7 +14,7 @@ namespace vantrel::soak {
 namespace {
 
 using namespace std::chrono_literals;
-using e2e::WaitFor;
+using test::WaitUntil;
 
 // The hang check 30 s, far beyond the moments these tests look at.
 const Environment kDurations = {{"VANTREL_TIME_SCALE", "0.1"},
@@ -50,7 +50,7 @@ bool IsFifo(const std::string& path) {
 void ExpectPromptExit(const CProgramDir& dir, e2e::CChild& program) {
     EXPECT_EQ(dir.PostExit(), 0);
     EXPECT_EQ(ExitCode(program, 10s), std::optional<int>(0)) << "the program did not end after `--post 16`";
-    EXPECT_TRUE(WaitFor([&] { return PidsWith(dir.Clients(), IsProcessingTitle).empty(); }, 10s))
+    EXPECT_TRUE(WaitUntil([&] { return PidsWith(dir.Clients(), IsProcessingTitle).empty(); }, 10s))
         << "a processing client outlived the program";
 }
 
@@ -70,9 +70,9 @@ TEST(HostileProgramDir, SpecialFilesNeverHangStartUpOrTheSpyCopies) {
 
     std::unique_ptr<e2e::CChild> program = dir.Start(kDurations, "fifos");
     ASSERT_TRUE(program->Started());
-    EXPECT_TRUE(WaitFor([&] { return ClientTitled(dir, "ORVA 1") != 0; }, 60s))
+    EXPECT_TRUE(WaitUntil([&] { return ClientTitled(dir, "ORVA 1") != 0; }, 60s))
         << "no client started: the runner is stuck on the FIFO";
-    EXPECT_TRUE(WaitFor([&] { return platform::PathExists(dir.Path() + "/work_unit.orv"); }, 60s))
+    EXPECT_TRUE(WaitUntil([&] { return platform::PathExists(dir.Path() + "/work_unit.orv"); }, 60s))
         << "the spy copies were never made";
     ExpectPromptExit(dir, *program);
     for (const std::string& fifo : fifos)
@@ -90,7 +90,7 @@ TEST(HostileProgramDir, CompactionLeavesClientsThatHaveNotLockedYetWhereTheyWork
     // A transmit client left by an earlier run, still starting in the empty instance 3.
     std::unique_ptr<e2e::CChild> leftover =
         dir.StartClient(3, "-stop_after_xfer", "ORVA 3 - Transmit", {{"ORVA_SIM_START_SECONDS", "120"}});
-    ASSERT_TRUE(WaitFor([&] { return ClientTitled(dir, "ORVA 3 - Transmit") != 0; }, 30s));
+    ASSERT_TRUE(WaitUntil([&] { return ClientTitled(dir, "ORVA 3 - Transmit") != 0; }, 30s));
 
     std::unique_ptr<e2e::CChild> program = dir.Start(kDurations, "slow-start");
     ASSERT_TRUE(program->Started());
@@ -98,7 +98,7 @@ TEST(HostileProgramDir, CompactionLeavesClientsThatHaveNotLockedYetWhereTheyWork
     // number and the client its directory; compacted first, the work unit has moved down to 1 before
     // any client started there. Either way the client must be where its work unit is.
     unsigned worker = 0;
-    ASSERT_TRUE(WaitFor(
+    ASSERT_TRUE(WaitUntil(
         [&] {
             for (unsigned n : {1u, 2u})
                 if (ClientTitled(dir, "ORVA " + std::to_string(n)) != 0)

@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "platform/fileops.h"
-#include "platform/uniquefd.h"
+#include "platform/uniquefd_linux.h"
 
 namespace vantrel::soak {
 

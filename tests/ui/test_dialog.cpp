@@ -385,10 +385,7 @@ TEST(Dialog, StartAtLoginWritesAndRemovesTheAutostartEntry) {
     test::ScopedEnv configHome("XDG_CONFIG_HOME", config.Path());
     {
         test::DialogScene scene;
-        QAction* login = nullptr;
-        for (QAction* action : scene.dialog->WindowMenu()->actions())
-            if (action->text() == QStringLiteral("Start at login"))
-                login = action;
+        QAction* login = scene.WindowMenuItem(QStringLiteral("Start at login"));
         ASSERT_NE(login, nullptr);
         EXPECT_FALSE(login->isChecked());
         login->setChecked(true);

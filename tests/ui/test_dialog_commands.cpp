@@ -9,6 +9,8 @@
 #include <QMenu>
 #include <QSignalSpy>
 #include <QTimer>
+#include <chrono>
+#include <filesystem>
 #include <thread>
 
 namespace vantrel {
@@ -198,6 +200,48 @@ TEST(DialogCommands, NewClient) {
     EXPECT_TRUE(platform::PathExists(scene.program.dir / "ORVA_new_cmdline.exe"));
     EXPECT_FALSE(platform::PathExists(installed));
     EXPECT_TRUE(platform::PathExists(offered));
+}
+
+// A log that refuses rows is shown in the window and the tip while it lasts; a result held too
+// long for its row is sent without it, and the window and the status count the row lost.
+TEST(DialogCommands, ALogThatCannotBeWrittenIsShownAndALostRowCounted) {
+    DialogScene scene({"-cpu", "1", "-orvalog"}, true);
+    test::MakeDirs(scene.program.dir / "ORVALog.csv"); // the log's name is taken: no row can be added
+    scene.program.MakeInstance(1, "ORVA_SIM_TRANSFER_SECONDS=0.05\nORVA_SIM_PROCESS_SECONDS=60\n");
+    const std::string result = scene.program.Instance(1) + "/result.orv";
+    test::WriteFile(result, "wu_number=5\nname=wu5\n");
+    scene.Init();
+    QLabel* notice = scene.dialog->NoticeLine();
+    ASSERT_NE(scene.tray.TrayIcon(), nullptr);
+    auto tip = [&] { return scene.tray.TrayIcon()->toolTip().toStdString(); };
+    EXPECT_FALSE(notice->isVisible());
+
+    scene.Button(1008)->click();
+    ASSERT_TRUE(WaitUntil([&] { return notice->text().contains(Text("ORVALog.csv cannot be written")); }))
+        << notice->text().toStdString();
+    EXPECT_TRUE(notice->isVisible());
+    EXPECT_NE(tip().find("ORVALog.csv cannot be written"), std::string::npos) << tip();
+    EXPECT_TRUE(scene.controller->Status().LogUnwritable);
+    EXPECT_EQ(scene.controller->Status().LogRowsLost, 0u);
+    EXPECT_TRUE(platform::PathExists(result)) << "held back for its row";
+
+    // A day on, the next pass sends it without its row.
+    ASSERT_TRUE(WaitUntil([&] { return !scene.controller->TransmitRunning(); }));
+    for (const std::string& file : {result, scene.program.Instance(1) + "/ORVALogHeld.txt"})
+        std::filesystem::last_write_time(file, std::filesystem::file_time_type::clock::now() - std::chrono::hours(25));
+    scene.Button(1008)->click();
+    ASSERT_TRUE(WaitUntil([&] { return notice->text().contains(Text("1 result was sent without its row")); }))
+        << notice->text().toStdString();
+    EXPECT_EQ(scene.controller->Status().LogRowsLost, 1u);
+    EXPECT_TRUE(WaitUntil([&] { return platform::PathExists(scene.program.Instance(1) + "/work_unit.orv"); }));
+
+    // With logging off no row is wanted: the log's state is no longer shown, the count stays.
+    scene.Button(1046)->click();
+    EXPECT_FALSE(scene.options.LogEnabled.load());
+    EXPECT_FALSE(notice->text().contains(Text("ORVALog.csv cannot be written"))) << notice->text().toStdString();
+    EXPECT_TRUE(notice->text().contains(Text("1 result was sent without its row")));
+    EXPECT_EQ(tip().find("cannot be written"), std::string::npos) << tip();
+    EXPECT_FALSE(scene.controller->Status().LogUnwritable);
 }
 
 } // namespace

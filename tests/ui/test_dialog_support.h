@@ -7,7 +7,9 @@
 #include "core/timings.h"
 #include "platform/fileops.h"
 #include "platform/process.h"
+#include "support/programdir.h"
 #include "support/tempdir.h"
+#include "support/wait.h"
 #include "ui/clientchooser.h"
 #include "ui/systemtray.h"
 #include "host/enginepump.h"
@@ -17,6 +19,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QTest>
 #include <deque>
 #include <functional>
@@ -86,48 +89,10 @@ public:
     }
 };
 
-// Processes events until the condition holds; false when it did not within the time.
-inline bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 20000) {
-    return QTest::qWaitFor(condition, timeoutMs);
-}
-
 // Durations shrunk a thousandfold, so nothing waits for real minutes.
 inline Timings FastTimings() {
     return Timings{}.Scaled(0.001);
 }
-
-// A program directory: a program file "vantrel" (never run) and the simulated client beside it,
-// whose project server lands in "orva-server" there.
-struct ProgramDir {
-    TempDir dir;
-    std::string exe = dir / "vantrel";
-    std::string client = dir / "ORVA_sim_cmdline.exe";
-
-    ProgramDir() {
-        WriteFile(exe, "not run");
-        EXPECT_TRUE(platform::CopyFile(VANTREL_TEST_ORVA_SIM, client, false));
-        ::chmod(client.c_str(), 0755);
-    }
-
-    // A pass's transmit client runs on past the program's end, as it should; nothing outlives
-    // the test, whose directory goes with it.
-    ~ProgramDir() {
-        for (const auto& entry : platform::ListDirectory(dir.Path()))
-            for (const std::string& title : {"ORVA " + entry.name, "ORVA " + entry.name + " - Transmit"})
-                for (platform::ProcessHandle& running : platform::FindProcessesByTitle(title, dir / entry.name))
-                    running.Terminate();
-    }
-    ProgramDir(const ProgramDir&) = delete;
-    ProgramDir& operator=(const ProgramDir&) = delete;
-
-    std::string Instance(unsigned n) const { return dir / std::to_string(n); }
-    // An instance directory; knobs slow the simulated client down in it alone.
-    void MakeInstance(unsigned n, const std::string& knobs = {}) const {
-        MakeDirs(Instance(n));
-        if (!knobs.empty())
-            WriteFile(Instance(n) + "/orva_sim_knobs.txt", knobs);
-    }
-};
 
 // The dialog over a real controller and engine in its own program directory. No tray area
 // unless asked for (the offscreen platform has none).
@@ -155,6 +120,14 @@ public:
 
     DialogScene(const DialogScene&) = delete;
     DialogScene& operator=(const DialogScene&) = delete;
+
+    // The item of the window's menu with that text, or null.
+    QAction* WindowMenuItem(const QString& text) const {
+        for (QAction* action : dialog->WindowMenu()->actions())
+            if (action->text() == text)
+                return action;
+        return nullptr;
+    }
 
     // The dialog's initialisation and the commands it posts itself (shown, or minimised).
     void Init(bool startMinimized = false) {

@@ -114,6 +114,34 @@ TEST(ProblemNotifier, TransfersCountFromTheFirstFailureAndQuickEndsFromTheLastWo
     EXPECT_TRUE(notifier.OnEvent(EV_CLIENT_ENDED_AT_ONCE, 1));
 }
 
+// A row given up on is said on standard error whether or not notices are on, and as a notice of its
+// own kind, not hidden behind the write failures that came before it.
+TEST(ProblemNotices, ALostLogRowIsAlwaysSaidOnStandardErrorAndNoticedOfItsOwnKind) {
+    COptions options;
+    std::vector<ProblemNotice> shown;
+    CEnginePump pump;
+    CProblemNotices notices(
+        options, Timings{}, [&](const ProblemNotice& notice) { shown.push_back(notice); }, pump);
+    testing::internal::CaptureStderr();
+    std::thread engine([&notices] { notices.OnEngineEvent(EV_LOG_ROW_LOST, 4); });
+    engine.join();
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("instance 4 was sent without its row: the row is lost."), std::string::npos) << said;
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(shown.empty()) << "notices are off";
+    EXPECT_TRUE(StandardErrorLine(EV_LOG_WRITE_FAILED, 4).empty()) << "a held row is said by the window";
+
+    options.NotifyProblems = true;
+    ManualClock clock;
+    CProblemNotifier notifier(options, Timings{}, clock.Get());
+    EXPECT_TRUE(notifier.OnEvent(EV_LOG_WRITE_FAILED, 4));
+    std::optional<ProblemNotice> lost = notifier.OnEvent(EV_LOG_ROW_LOST, 4);
+    ASSERT_TRUE(lost);
+    EXPECT_EQ(lost->Kind, EProblem::LogRowLost);
+    EXPECT_NE(lost->Text.find("ORVALog.csv"), std::string::npos) << lost->Text;
+    EXPECT_FALSE(notifier.OnEvent(EV_LOG_ROW_LOST, 3)) << "once an hour, like the others";
+}
+
 TEST(ProblemNotices, EventsFromEngineThreadsAreShownOnTheDialogsThreadAndTransfersByTimer) {
     COptions options;
     options.NotifyProblems = true;

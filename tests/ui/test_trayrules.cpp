@@ -54,6 +54,10 @@ TEST(TrayTip, ComposesOneOrTwoLinesFromTheState) {
     EXPECT_EQ(ComposeTrayTip(true, 100.0f, 0, 1), "Vantrel - Current WU 100.00%\n1 to Fill");
     // Two decimals, rounded, not cut.
     EXPECT_EQ(ComposeTrayTip(true, 33.336f, 0, 0), "Vantrel - Current WU 33.34%");
+    // A log that refuses rows takes the percentage's place, and fits beside the counts.
+    const std::string logTip = ComposeTrayTip(true, 45.5f, 2, 3, true);
+    EXPECT_EQ(logTip, "Vantrel - ORVALog.csv cannot be written\n2 to Return; 3 to Fill");
+    EXPECT_EQ(FitTrayTip(logTip), logTip);
 }
 
 TEST(TrayTip, ALongTipIsCutBetweenWholeParts) {

@@ -1,4 +1,5 @@
 #include "platform/system.h"
+#include "platform/system_linux.h"
 
 #include "platform/fileops.h"
 #include "platform/process.h"
@@ -138,6 +139,10 @@ unsigned GetProcessorCount() {
         if (auto quota = CgroupProcessorQuota(*cgroup, kCgroupRoot))
             count = std::min(count, *quota);
     return std::max(count, 1u);
+}
+
+std::string CurrentUserId() {
+    return std::to_string(::getuid());
 }
 
 } // namespace vantrel::platform

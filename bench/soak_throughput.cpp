@@ -1,7 +1,9 @@
-// A thousand work units through the real program, scaled down in time, with clients that now and
-// then cannot reach the server, break off a download, hang or crash: every work unit ends as
-// exactly one received result with one log row, the program's memory and descriptors stay flat,
-// and `vantrel --post 16` leaves no client behind. The figures go to the output.
+// The soak's figures: a thousand work units through the real program, scaled down in time, with
+// clients that now and then cannot reach the server, break off a download, hang or crash. Its
+// rate, runs, memory and descriptors go to the output as "[ figures  ]" lines, which
+// bench/print-figures reads. A figure, not a test: ctest does not run it (the smaller soaks
+// check the same ledger). It still says so when the run went wrong: a work unit lost or doubled,
+// memory or descriptors that grew, a client left behind.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,7 +19,7 @@ namespace vantrel::soak {
 namespace {
 
 using namespace std::chrono_literals;
-using e2e::WaitFor;
+using test::WaitUntil;
 
 // The sanitized program is several times slower; it still runs the whole cycle, on fewer units.
 #if VANTREL_SOAK_SANITIZED
@@ -75,7 +77,7 @@ std::size_t RunsOf(const CProgramDir& dir, const std::string& kind) {
 }
 
 bool NoClientLeft(const CProgramDir& dir) {
-    return WaitFor([&] { return dir.Clients().empty(); }, 60s);
+    return WaitUntil([&] { return dir.Clients().empty(); }, 60s);
 }
 
 TEST(Soak, ThousandWorkUnitsWithRandomClientFailures) {
@@ -112,7 +114,7 @@ TEST(Soak, ThousandWorkUnitsWithRandomClientFailures) {
     EXPECT_EQ(dir.PostExit(), 0);
     EXPECT_EQ(ExitCode(*program, 120s), std::optional<int>(0));
     const double exitSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - exitAsked).count();
-    EXPECT_TRUE(WaitFor([&] { return PidsWith(dir.Clients(), IsProcessingTitle).empty(); }, 10s))
+    EXPECT_TRUE(WaitUntil([&] { return PidsWith(dir.Clients(), IsProcessingTitle).empty(); }, 10s))
         << "a processing client outlived the program";
     EXPECT_TRUE(NoClientLeft(dir)) << "a transmit client never ended";
     const std::size_t processRuns = RunsOf(dir, "process");

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "platform/fileops.h"
+#include "platform/process.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/stat.h>
+
+namespace vantrel::test {
+
+// A program directory: a program file "vantrel" (never run) and the simulated client beside it,
+// whose project server lands in "orva-server" there.
+struct ProgramDir {
+    TempDir dir;
+    std::string exe = dir / "vantrel";
+    std::string client = dir / "ORVA_sim_cmdline.exe";
+
+    ProgramDir() {
+        WriteFile(exe, "not run");
+        EXPECT_TRUE(platform::CopyFile(VANTREL_TEST_ORVA_SIM, client, false));
+        ::chmod(client.c_str(), 0755);
+    }
+
+    // A pass's transmit client runs on past the program's end, as it should; nothing outlives
+    // the test, whose directory goes with it.
+    ~ProgramDir() {
+        for (const auto& entry : platform::ListDirectory(dir.Path()))
+            for (const std::string& title : {"ORVA " + entry.name, "ORVA " + entry.name + " - Transmit"})
+                for (platform::ProcessHandle& running : platform::FindProcessesByTitle(title, dir / entry.name))
+                    running.Terminate();
+    }
+    ProgramDir(const ProgramDir&) = delete;
+    ProgramDir& operator=(const ProgramDir&) = delete;
+
+    std::string Instance(unsigned n) const { return dir / std::to_string(n); }
+    // An instance directory; knobs slow the simulated client down in it alone.
+    void MakeInstance(unsigned n, const std::string& knobs = {}) const {
+        MakeDirs(Instance(n));
+        if (!knobs.empty())
+            WriteFile(Instance(n) + "/orva_sim_knobs.txt", knobs);
+    }
+};
+
+} // namespace vantrel::test
