@@ -13,7 +13,8 @@
 
 // Client processes: started from an argv (never through a shell), found again by their console
 // title within one working directory, waited for, terminated, re-prioritised and pinned.
-// A process is only ever addressed through a pidfd, which cannot name a recycled pid.
+// A process is only ever addressed through a pidfd (on Windows a process handle), which cannot
+// name a recycled process id. Process ids are plain integers on every system.
 namespace vantrel::platform {
 
 // Show commands, with the values of the window-system constants the engine passes around.
@@ -62,10 +63,10 @@ public:
     ProcessHandle& operator=(const ProcessHandle&) = delete;
 
     bool IsValid() const { return m_pidfd >= 0; }
-    pid_t Pid() const { return m_pid; }
+    int Pid() const { return m_pid; }
     int PidFd() const { return m_pidfd; }
     // The process that owns the window: the terminal a client runs in, else the process itself.
-    pid_t WindowPid() const;
+    int WindowPid() const;
 
     // Waits for the process to end; no timeout waits forever. True when it has ended.
     bool WaitForExit(std::optional<std::chrono::milliseconds> timeout = std::nullopt);
@@ -84,22 +85,25 @@ public:
 
     // Adopts an open pidfd. ownChild: we started it and must reap it. leader: we started it in a
     // session of its own, which ends when it ends.
-    static ProcessHandle Adopt(int pidfd, pid_t pid, bool ownChild, bool leader = false);
+    static ProcessHandle Adopt(int pidfd, int pid, bool ownChild, bool leader = false);
 
 private:
     void ReapIfEnded();
     void EndSession();
 
     int m_pidfd = -1;
-    pid_t m_pid = 0;
+    int m_pid = 0;
     bool m_ownChild = false;
     bool m_reaped = false;
     bool m_bLeader = false;
     bool m_bSessionEnded = false;
     std::string m_strGroup;                    // the cgroup made for it when we started it
     std::unique_ptr<ProcessHandle> m_terminal; // the terminal window a client runs in
+    int m_job = -1;                            // Windows: the job object the client runs in
 
     friend ProcessHandle StartProcess(const ProcessStartInfo& info);
+    friend std::vector<ProcessHandle> FindProcessesByTitle(const std::string& title,
+                                                           const std::string& workingDirectory);
 };
 
 // Starts a process: in a session of its own and, where this program may make one, in a cgroup
@@ -131,7 +135,7 @@ bool SetPriorityClass(const ProcessHandle& process, std::uint32_t priorityClass,
 
 // The priority class the process's main thread (or the thread with that tid) shows now, for tests
 // and diagnostics; none when it matches none of the three exactly.
-std::optional<std::uint32_t> GetPriorityClass(pid_t pid);
+std::optional<std::uint32_t> GetPriorityClass(int pid);
 
 // The processors this program may run on (sched_getaffinity, with a set sized for any processor
 // count), in ascending order; empty when they cannot be read.
@@ -143,7 +147,7 @@ bool SetProcessAffinity(const ProcessHandle& process, const std::vector<unsigned
 
 // The processors one thread (pid = tid of the main thread) may run on, ascending; empty when they
 // cannot be read.
-std::vector<unsigned> GetProcessorsOf(pid_t tid);
+std::vector<unsigned> GetProcessorsOf(int tid);
 
 // Shows, minimises or hides the window of a client started in a terminal, where the display
 // allows (xdotool, finding the window by the process's pid); false when there is no window to
