@@ -4,13 +4,17 @@
 #include "platform/wait.h"
 
 // m_fd carries the change notification's handle, m_wd a handle on the directory itself, which
-// tells whether the directory is still where it was.
+// tells whether the directory is still where it was. A directory's own removal or move need not
+// wake its notification (Wine's does not), so a wait also looks again every second.
 namespace vantrel::platform {
 
 namespace {
 
 // A file written (its last-write time), or a name made or moved in, as the Linux watch sees it.
 constexpr DWORD kWatchFilter = FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_FILE_NAME;
+
+// How often a wait looks whether the directory is still there.
+constexpr std::chrono::seconds kGoneCheck{1};
 
 std::optional<BY_HANDLE_FILE_INFORMATION> InformationOf(HANDLE file) {
     BY_HANDLE_FILE_INFORMATION info{};
@@ -75,20 +79,24 @@ DirWatch::WaitResult DirWatch::Wait(const CEvent& stop) {
         return WaitResult::Failed;
     if (m_gone)
         return stop.IsSet() ? WaitResult::Stopped : WaitResult::Gone;
-    // The stop event comes first: when both are ready, Stopped wins.
-    int ready = WaitForAny({stop.Fd(), m_fd});
-    if (ready == 0)
-        return WaitResult::Stopped;
-    if (ready != 1)
-        return WaitResult::Failed;
-    if (!StillThere(detail::IntToHandle(m_wd), m_directory)) {
-        m_gone = true;
-        return WaitResult::Gone;
+    for (;;) {
+        // The stop event comes first: when both are ready, Stopped wins.
+        int ready = WaitForAny({stop.Fd(), m_fd}, kGoneCheck);
+        if (ready == 0)
+            return WaitResult::Stopped;
+        if (ready != 1 && ready != kWaitTimeout)
+            return WaitResult::Failed;
+        if (!StillThere(detail::IntToHandle(m_wd), m_directory)) {
+            m_gone = true;
+            return WaitResult::Gone;
+        }
+        if (ready == kWaitTimeout)
+            continue;
+        // Re-armed at once: the system gathers what happens meanwhile into the next wake.
+        if (!::FindNextChangeNotification(detail::IntToHandle(m_fd)))
+            return WaitResult::Failed;
+        return WaitResult::Changed;
     }
-    // Re-armed at once: the system gathers what happens meanwhile into the next wake.
-    if (!::FindNextChangeNotification(detail::IntToHandle(m_fd)))
-        return WaitResult::Failed;
-    return WaitResult::Changed;
 }
 
 } // namespace vantrel::platform
