@@ -21,6 +21,9 @@ std::string ClientJobName(const std::string& title, const std::string& workingDi
 // The process ids in a job, empty when it cannot be read.
 std::vector<DWORD> ProcessesInJob(HANDLE job);
 
+// The command line that the C runtime splits back into exactly these arguments.
+std::string CommandLine(const std::vector<std::string>& argv);
+
 // A live process opened with the rights the platform needs (wait, end, priority, affinity),
 // or an empty handle when it is gone or may not be opened.
 UniqueHandle OpenLiveProcess(DWORD pid);

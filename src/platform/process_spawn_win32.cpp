@@ -11,38 +11,6 @@ namespace vantrel::platform {
 
 namespace {
 
-// One argument quoted as the C runtime splits a command line: backslashes are literal except
-// before a quote, where they are doubled, and the quote itself is escaped.
-void AppendQuoted(std::string& line, const std::string& argument) {
-    if (!argument.empty() && argument.find_first_of(" \t\n\v\"") == std::string::npos) {
-        line += argument;
-        return;
-    }
-    line += '"';
-    std::size_t backslashes = 0;
-    for (char c : argument) {
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        line.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
-        backslashes = 0;
-        line += c;
-    }
-    line.append(backslashes * 2, '\\');
-    line += '"';
-}
-
-std::string CommandLine(const std::vector<std::string>& argv) {
-    std::string line;
-    for (const std::string& argument : argv) {
-        if (!line.empty())
-            line += ' ';
-        AppendQuoted(line, argument);
-    }
-    return line;
-}
-
 bool NameIs(std::string_view entry, std::string_view name) {
     if (entry.size() <= name.size() || entry[name.size()] != '=')
         return false;
@@ -106,6 +74,42 @@ detail::UniqueHandle MakeClientJob(const ProcessStartInfo& info) {
 
 } // namespace
 
+namespace detail {
+
+// One argument quoted as the C runtime splits a command line: backslashes are literal except
+// before a quote, where they are doubled, and the quote itself is escaped.
+void AppendQuoted(std::string& line, const std::string& argument) {
+    if (!argument.empty() && argument.find_first_of(" \t\n\v\"") == std::string::npos) {
+        line += argument;
+        return;
+    }
+    line += '"';
+    std::size_t backslashes = 0;
+    for (char c : argument) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        line.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+        backslashes = 0;
+        line += c;
+    }
+    line.append(backslashes * 2, '\\');
+    line += '"';
+}
+
+std::string CommandLine(const std::vector<std::string>& argv) {
+    std::string line;
+    for (const std::string& argument : argv) {
+        if (!line.empty())
+            line += ' ';
+        AppendQuoted(line, argument);
+    }
+    return line;
+}
+
+} // namespace detail
+
 ProcessHandle StartProcess(const ProcessStartInfo& info) {
     // Without a directory the client would run wherever we happen to be.
     if (info.argv.empty() || info.workingDirectory.empty() || !IsDirectory(info.workingDirectory))
@@ -113,7 +117,7 @@ ProcessHandle StartProcess(const ProcessStartInfo& info) {
     std::string executable = FullPath(info.argv[0]);
     if (executable.empty() || !IsRegularFile(executable))
         return {};
-    std::string commandLine = CommandLine(info.argv);
+    std::string commandLine = detail::CommandLine(info.argv);
     std::string environment = ClientEnvironment(info);
     std::string title = info.consoleTitle;
 

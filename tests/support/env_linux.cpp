@@ -11,4 +11,8 @@ void SetEnv(const char* name, const std::optional<std::string>& value) {
         ::unsetenv(name);
 }
 
+bool HasPermissionBits() {
+    return true;
+}
+
 } // namespace vantrel::test

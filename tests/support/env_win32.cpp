@@ -9,4 +9,8 @@ void SetEnv(const char* name, const std::optional<std::string>& value) {
     ::_putenv_s(name, value ? value->c_str() : "");
 }
 
+bool HasPermissionBits() {
+    return false;
+}
+
 } // namespace vantrel::test

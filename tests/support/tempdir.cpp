@@ -34,7 +34,8 @@ TempDir::~TempDir() {
 }
 
 std::string TempDir::operator/(std::string_view name) const {
-    return m_path + "/" + std::string(name);
+    // The system's own separator, also inside name: paths compare equal to the ones the program makes.
+    return (std::filesystem::path(m_path) / std::string(name)).make_preferred().string();
 }
 
 void WriteFile(const std::string& path, std::string_view content) {

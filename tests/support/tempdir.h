@@ -31,6 +31,10 @@ void MakeDirs(const std::string& path);
 // Sets the file's last-write time to seconds since the epoch.
 void SetMTime(const std::string& path, long long seconds);
 
+// Whether files carry owner, group and other permission bits (Linux); Windows has access lists,
+// and a test of the bits checks them only where they exist.
+bool HasPermissionBits();
+
 // Sets (or, with no value, removes) an environment variable of this process.
 void SetEnv(const char* name, const std::optional<std::string>& value);
 
