@@ -28,6 +28,10 @@ std::string CommandLine(const std::vector<std::string>& argv);
 // or an empty handle when it is gone or may not be opened.
 UniqueHandle OpenLiveProcess(DWORD pid);
 
+// Whether the process is the system's console host (conhost.exe), which a client's new console
+// may bring into its job.
+bool IsConsoleHost(HANDLE process);
+
 // The handle in the current process for a job handle found or made here; null when it cannot
 // be duplicated.
 HANDLE DuplicateJob(HANDLE job);

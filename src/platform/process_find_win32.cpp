@@ -35,6 +35,17 @@ std::uint64_t Digest(std::string_view text) {
 
 } // namespace
 
+bool IsConsoleHost(HANDLE process) {
+    std::string image(MAX_PATH, '\0');
+    DWORD length = static_cast<DWORD>(image.size());
+    if (!::QueryFullProcessImageNameA(process, 0, image.data(), &length))
+        return false;
+    image.resize(length);
+    for (char& c : image)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return image.ends_with("\\conhost.exe");
+}
+
 std::string ClientJobName(const std::string& title, const std::string& workingDirectory, int generation) {
     char digest[17];
     std::snprintf(digest, sizeof digest, "%016llx",
@@ -97,7 +108,8 @@ std::vector<ProcessHandle> FindProcessesByTitle(const std::string& title, const 
             continue;
         for (DWORD pid : detail::ProcessesInJob(job.Get())) {
             detail::UniqueHandle process = detail::OpenLiveProcess(pid);
-            if (!process.IsValid())
+            // The console's host may run in the client's job (under Wine it does): it is not a client.
+            if (!process.IsValid() || detail::IsConsoleHost(process.Get()))
                 continue;
             ProcessHandle handle = ProcessHandle::Adopt(detail::HandleToInt(process.Release()), static_cast<int>(pid),
                                                         false);

@@ -107,8 +107,19 @@ TEST(ProcessWin32, AClientLeftByAKilledCopyIsFoundAndEndedByItsJob) {
     ::TerminateProcess(copy.hProcess, 1);
     ASSERT_EQ(::WaitForSingleObject(copy.hProcess, 60000), WAIT_OBJECT_0);
     ::CloseHandle(copy.hProcess);
+    // Whatever fails below, the client does not outlive the test.
+    struct EndClient {
+        DWORD pid;
+        ~EndClient() {
+            if (HANDLE process = ::OpenProcess(PROCESS_TERMINATE, FALSE, pid)) {
+                ::TerminateProcess(process, 1);
+                ::CloseHandle(process);
+            }
+        }
+    } endClient{client};
     ASSERT_TRUE(IsRunning(client)); // killing a copy of the program never ends its clients
 
+    // Found as itself, never as the console's host.
     std::vector<ProcessHandle> found = FindProcessesByTitle("ORVA 3", dir / "3");
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].Pid(), static_cast<int>(client));
