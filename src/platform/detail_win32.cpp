@@ -1,5 +1,7 @@
 #include "platform/detail_win32.h"
 
+#include <vector>
+
 namespace vantrel::platform::detail {
 
 namespace {
@@ -60,6 +62,25 @@ std::string Narrow(std::wstring_view text) {
     ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), narrow.data(), length, nullptr,
                           nullptr);
     return narrow;
+}
+
+// The account this process runs as, as a SID in a buffer of its own.
+std::vector<unsigned char> CurrentUserSid() {
+    detail::UniqueHandle token;
+    HANDLE raw = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw))
+        return {};
+    token.Reset(raw);
+    DWORD size = 0;
+    ::GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
+    std::vector<unsigned char> user(size);
+    if (size == 0 || !::GetTokenInformation(token.Get(), TokenUser, user.data(), size, &size))
+        return {};
+    PSID sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+    std::vector<unsigned char> copy(::GetLengthSid(sid));
+    if (!::CopySid(static_cast<DWORD>(copy.size()), copy.data(), sid))
+        return {};
+    return copy;
 }
 
 } // namespace vantrel::platform::detail

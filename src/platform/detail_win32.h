@@ -19,6 +19,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Helpers shared by the Win32 files; not part of the platform contract.
 namespace vantrel::platform::detail {
@@ -74,5 +75,8 @@ std::string Narrow(std::wstring_view text);
 
 // Whether the path starts at a drive root ("C:\"), a UNC share ("\\server\share") or "\\?\".
 bool IsAbsolutePath(std::string_view path);
+
+// The account this process runs as, as a SID in a buffer of its own; empty when it cannot be read.
+std::vector<unsigned char> CurrentUserSid();
 
 } // namespace vantrel::platform::detail

@@ -81,7 +81,7 @@ DirWatch::WaitResult DirWatch::Wait(const CEvent& stop) {
         return stop.IsSet() ? WaitResult::Stopped : WaitResult::Gone;
     for (;;) {
         // The stop event comes first: when both are ready, Stopped wins.
-        int ready = WaitForAny({stop.Fd(), m_fd}, kGoneCheck);
+        int ready = WaitForAny({stop.Handle(), WaitHandle{m_fd}}, kGoneCheck);
         if (ready == 0)
             return WaitResult::Stopped;
         if (ready != 1 && ready != kWaitTimeout)

@@ -3,7 +3,7 @@
 #include "platform/event.h"
 #include "platform/wait.h"
 
-// A manual-reset Win32 event; Fd() carries its handle, so WaitForAny waits on it with a process
+// A manual-reset Win32 event; Handle() carries it, so WaitForAny waits on it with a process
 // or a change notification.
 namespace vantrel::platform {
 
@@ -31,7 +31,7 @@ bool CEvent::IsSet() const {
 }
 
 bool CEvent::Wait(std::optional<std::chrono::milliseconds> timeout) const {
-    if (m_fd < 0 || WaitForAny({m_fd}, timeout) != 0)
+    if (m_fd < 0 || WaitForAny({Handle()}, timeout) != 0)
         return false;
     // Taken after seeing the event set, so the waiter sees all that the setter did before Set.
     std::lock_guard lock(m_mutex);

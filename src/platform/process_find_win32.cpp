@@ -111,7 +111,7 @@ std::vector<ProcessHandle> FindProcessesByTitle(const std::string& title, const 
             // The console's host may run in the client's job (under Wine it does): it is not a client.
             if (!process.IsValid() || detail::IsConsoleHost(process.Get()))
                 continue;
-            ProcessHandle handle = ProcessHandle::Adopt(detail::HandleToInt(process.Release()), static_cast<int>(pid),
+            ProcessHandle handle = ProcessHandle::Adopt(WaitHandle{detail::HandleToInt(process.Release())}, static_cast<ProcessId>(pid),
                                                         false);
             // Ending a found client ends its job's whole tree.
             handle.m_job = detail::HandleToInt(detail::DuplicateJob(job.Get()));
@@ -128,6 +128,11 @@ FindProcessesByTitles(const std::vector<std::pair<std::string, std::string>>& wa
     for (const auto& [title, directory] : wanted)
         found.push_back(FindProcessesByTitle(title, directory));
     return found;
+}
+
+std::uint64_t CountProcessListWalks() {
+    // Clients are found through their named jobs; the list of all processes is never walked.
+    return 0;
 }
 
 int RemoveLeftoverClientGroups() {

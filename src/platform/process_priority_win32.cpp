@@ -16,7 +16,7 @@ std::vector<unsigned> ProcessorsOf(DWORD_PTR mask) {
     return processors;
 }
 
-detail::UniqueHandle OpenForQuery(int pid) {
+detail::UniqueHandle OpenForQuery(ProcessId pid) {
     return detail::UniqueHandle(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid)));
 }
 
@@ -25,13 +25,13 @@ detail::UniqueHandle OpenForQuery(int pid) {
 bool SetPriorityClass(const ProcessHandle& process, std::uint32_t priorityClass, bool* refused) {
     if (!process.IsValid())
         return false;
-    bool done = ::SetPriorityClass(detail::IntToHandle(process.PidFd()), priorityClass) != 0;
+    bool done = ::SetPriorityClass(detail::IntToHandle(static_cast<int>(process.ExitHandle().native)), priorityClass) != 0;
     if (!done && refused != nullptr && ::GetLastError() == ERROR_ACCESS_DENIED)
         *refused = true;
     return done;
 }
 
-std::optional<std::uint32_t> GetPriorityClass(int pid) {
+std::optional<std::uint32_t> GetPriorityClass(ProcessId pid) {
     detail::UniqueHandle process = OpenForQuery(pid);
     if (!process.IsValid())
         return std::nullopt;
@@ -57,10 +57,10 @@ bool SetProcessAffinity(const ProcessHandle& process, const std::vector<unsigned
             mask |= DWORD_PTR{1} << processor;
     if (!process.IsValid() || mask == 0)
         return false;
-    return ::SetProcessAffinityMask(detail::IntToHandle(process.PidFd()), mask) != 0;
+    return ::SetProcessAffinityMask(detail::IntToHandle(static_cast<int>(process.ExitHandle().native)), mask) != 0;
 }
 
-std::vector<unsigned> GetProcessorsOf(int pid) {
+std::vector<unsigned> GetProcessorsOf(ProcessId pid) {
     // A process's affinity holds for all its threads on Windows: the id is the process's.
     detail::UniqueHandle process = OpenForQuery(pid);
     DWORD_PTR mask = 0;

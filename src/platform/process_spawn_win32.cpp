@@ -147,8 +147,8 @@ ProcessHandle StartProcess(const ProcessStartInfo& info) {
     ::DuplicateHandle(::GetCurrentProcess(), job.Get(), process.Get(), &inClient, JOB_OBJECT_QUERY, FALSE, 0);
     ::ResumeThread(thread.Get());
 
-    ProcessHandle started = ProcessHandle::Adopt(detail::HandleToInt(process.Release()),
-                                                 static_cast<int>(created.dwProcessId), true, true);
+    ProcessHandle started = ProcessHandle::Adopt(WaitHandle{detail::HandleToInt(process.Release())},
+                                                 static_cast<ProcessId>(created.dwProcessId), true, true);
     started.m_job = detail::HandleToInt(job.Release());
     return started;
 }

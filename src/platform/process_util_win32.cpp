@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <process.h>
 
 namespace vantrel::platform {
 
@@ -50,6 +51,16 @@ bool ShowProcessWindow(const ProcessHandle& process, std::uint16_t showCommand) 
     for (HWND window : search.found)
         ::ShowWindowAsync(window, showCommand);
     return !search.found.empty();
+}
+
+ProcessId CurrentProcessId() {
+    return static_cast<ProcessId>(::GetCurrentProcessId());
+}
+
+void ReplaceCurrentProgram(const std::string& path, char** argv) {
+    // Windows cannot swap the program of a process: the runtime starts the new one and ends
+    // this one, returning only when the start fails (errno says why).
+    ::_execv(path.c_str(), argv);
 }
 
 } // namespace vantrel::platform

@@ -22,7 +22,7 @@ void CloseIfOpen(int value) {
 }
 
 bool HasEnded(int process) {
-    return WaitForAny({process}, std::chrono::milliseconds(0)) != kWaitTimeout;
+    return WaitForAny({WaitHandle{process}}, std::chrono::milliseconds(0)) != kWaitTimeout;
 }
 
 // A client of ours still running when its handle goes: a detached thread waits for its end and
@@ -80,16 +80,16 @@ ProcessHandle& ProcessHandle::operator=(ProcessHandle&& other) noexcept {
     return *this;
 }
 
-ProcessHandle ProcessHandle::Adopt(int pidfd, int pid, bool ownChild, bool leader) {
+ProcessHandle ProcessHandle::Adopt(WaitHandle process, ProcessId pid, bool ownChild, bool leader) {
     ProcessHandle handle;
-    handle.m_pidfd = pidfd;
+    handle.m_pidfd = process.native < 0 ? -1 : static_cast<int>(process.native);
     handle.m_pid = pid;
     handle.m_ownChild = ownChild;
     handle.m_bLeader = leader;
     return handle;
 }
 
-int ProcessHandle::WindowPid() const {
+ProcessId ProcessHandle::WindowPid() const {
     return m_pid;
 }
 
@@ -114,7 +114,7 @@ bool ProcessHandle::WaitForExit(std::optional<std::chrono::milliseconds> timeout
         return false;
     if (m_reaped)
         return true;
-    if (WaitForAny({m_pidfd}, timeout) != 0)
+    if (WaitForAny({ExitHandle()}, timeout) != 0)
         return false;
     ReapIfEnded();
     return true;
@@ -126,7 +126,7 @@ ProcessHandle::WaitResult ProcessHandle::WaitForExitOrEvent(const CEvent& event)
     if (m_reaped)
         return WaitResult::Exited;
     // The process comes first: when both are ready, its end wins.
-    switch (WaitForAny({m_pidfd, event.Fd()})) {
+    switch (WaitForAny({ExitHandle(), event.Handle()})) {
     case 0:
         ReapIfEnded();
         return WaitResult::Exited;

@@ -1,5 +1,7 @@
 #include "platform/detail_win32.h"
 
+#include <sddl.h>
+
 #include "platform/system.h"
 
 #include <algorithm>
@@ -34,6 +36,19 @@ unsigned GetProcessorCount() {
     if (::GetProcessAffinityMask(::GetCurrentProcess(), &own, &system) && own != 0)
         count = std::min(count, static_cast<unsigned>(std::popcount(static_cast<unsigned long long>(own))));
     return std::max(count, 1u);
+}
+
+std::string CurrentUserId() {
+    // The account's SID in its text form ("S-1-5-21-..."), which names one user for good.
+    std::vector<unsigned char> sid = detail::CurrentUserSid();
+    if (sid.empty())
+        return {};
+    LPSTR text = nullptr;
+    if (!::ConvertSidToStringSidA(sid.data(), &text))
+        return {};
+    std::string id(text);
+    ::LocalFree(text);
+    return id;
 }
 
 } // namespace vantrel::platform

@@ -7,12 +7,12 @@
 
 namespace vantrel::platform {
 
-int WaitForAny(std::initializer_list<int> fds, std::optional<std::chrono::milliseconds> timeout) {
+int WaitForAny(std::initializer_list<WaitHandle> waitables, std::optional<std::chrono::milliseconds> timeout) {
     std::vector<HANDLE> handles;
-    for (int fd : fds) {
-        if (fd < 0)
+    for (WaitHandle waitable : waitables) {
+        if (waitable.native < 0)
             return kWaitFailed;
-        handles.push_back(detail::IntToHandle(fd));
+        handles.push_back(detail::IntToHandle(static_cast<int>(waitable.native)));
     }
     if (handles.empty() || handles.size() > MAXIMUM_WAIT_OBJECTS)
         return kWaitFailed;

@@ -160,10 +160,11 @@ TEST(FileLockWin32, AFileHeldWithoutSharingFailsTheExclusiveProbe) {
         FileLock held;
         ASSERT_TRUE(held.Acquire(lock));
         EXPECT_TRUE(IsFileLockedByOther(lock));
-        // A second holder is refused, and the holder can write through its descriptor.
+        // A second holder is refused, and the holder can write the file it holds.
         FileLock second;
         EXPECT_FALSE(second.Acquire(lock));
-        EXPECT_TRUE(WriteAll(held.Fd(), "1234"));
+        EXPECT_TRUE(held.ReplaceContents("12345678"));
+        EXPECT_TRUE(held.ReplaceContents("1234"));
     }
     EXPECT_FALSE(IsFileLockedByOther(lock));
     EXPECT_EQ(ReadFile(lock), "1234");

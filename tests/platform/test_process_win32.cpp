@@ -163,13 +163,13 @@ TEST(ProcessWin32, WaitsEndWithTheProcessTheEventOrTheTimeout) {
     EndAtExit end{client};
     CEvent event;
     EXPECT_FALSE(client.WaitForExit(0ms));
-    EXPECT_EQ(WaitForAny({client.PidFd(), event.Fd()}, 10ms), kWaitTimeout);
+    EXPECT_EQ(WaitForAny({client.ExitHandle(), event.Handle()}, 10ms), kWaitTimeout);
     event.Set();
     EXPECT_EQ(client.WaitForExitOrEvent(event), ProcessHandle::WaitResult::EventSet);
     EXPECT_TRUE(client.Terminate());
     // Both ready: the earlier handle, the process's end, wins.
     EXPECT_EQ(client.WaitForExitOrEvent(event), ProcessHandle::WaitResult::Exited);
-    EXPECT_EQ(WaitForAny({-1, event.Fd()}), kWaitFailed);
+    EXPECT_EQ(WaitForAny({WaitHandle{}, event.Handle()}), kWaitFailed);
     event.Reset();
     EXPECT_FALSE(event.IsSet());
     EXPECT_FALSE(client.Terminate()); // ended already
