@@ -36,11 +36,18 @@ std::uint64_t Digest(std::string_view text) {
 } // namespace
 
 bool IsConsoleHost(HANDLE process) {
+    // The call cuts nothing: it fails when the name does not fit, so grow until it does.
     std::string image(MAX_PATH, '\0');
-    DWORD length = static_cast<DWORD>(image.size());
-    if (!::QueryFullProcessImageNameA(process, 0, image.data(), &length))
-        return false;
-    image.resize(length);
+    for (;;) {
+        DWORD length = static_cast<DWORD>(image.size());
+        if (::QueryFullProcessImageNameA(process, 0, image.data(), &length)) {
+            image.resize(length);
+            break;
+        }
+        if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || image.size() >= 1u << 16)
+            return false;
+        image.resize(image.size() * 2);
+    }
     for (char& c : image)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return image.ends_with("\\conhost.exe");
@@ -111,8 +118,8 @@ std::vector<ProcessHandle> FindProcessesByTitle(const std::string& title, const 
             // The console's host may run in the client's job (under Wine it does): it is not a client.
             if (!process.IsValid() || detail::IsConsoleHost(process.Get()))
                 continue;
-            ProcessHandle handle = ProcessHandle::Adopt(WaitHandle{detail::HandleToInt(process.Release())}, static_cast<ProcessId>(pid),
-                                                        false);
+            ProcessHandle handle = ProcessHandle::Adopt(WaitHandle{detail::HandleToInt(process.Release())},
+                                                        static_cast<ProcessId>(pid), false);
             // Ending a found client ends its job's whole tree.
             handle.m_job = detail::HandleToInt(detail::DuplicateJob(job.Get()));
             found.push_back(std::move(handle));
