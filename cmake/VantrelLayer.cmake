@@ -1,8 +1,21 @@
+# vantrel_system_sources(<var> <files>...)
+# The files that belong to the system being built: name_win32.cpp for Windows, name_linux.cpp
+# for the others, and every file without a system suffix.
+function(vantrel_system_sources var)
+    if(WIN32)
+        list(FILTER ARGN EXCLUDE REGEX "_linux\\.cpp$")
+    else()
+        list(FILTER ARGN EXCLUDE REGEX "_win32\\.cpp$")
+    endif()
+    set(${var} ${ARGN} PARENT_SCOPE)
+endfunction()
+
 # vantrel_add_layer(<name> [DEPENDS <targets>...])
-# One static library per layer from the .cpp files in the current folder.
+# One static library per layer from the .cpp files in the current folder (see above for which).
 function(vantrel_add_layer name)
     cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
     file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+    vantrel_system_sources(sources ${sources})
     if(sources)
         add_library(${name} STATIC ${sources})
         target_link_libraries(${name} PUBLIC ${ARG_DEPENDS})
@@ -17,6 +30,7 @@ endfunction()
 function(vantrel_add_test_suite name)
     cmake_parse_arguments(ARG "" "" "LIBRARIES;LABELS;ENVIRONMENT;RESOURCE_LOCK" ${ARGN})
     file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+    vantrel_system_sources(sources ${sources})
     if(NOT sources)
         return()
     endif()

@@ -1,6 +1,8 @@
 #include "control/trayrules.h"
 
+#include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <string_view>
 
@@ -90,6 +92,35 @@ float BarPercentOf(float fraction) {
     if (std::isnan(fraction) || fraction <= 0.0f)
         return 0.0f;
     return fraction > 1.0f ? 100.0f : fraction * 100.0f;
+}
+
+int MulDiv(int a, int b, int c) {
+    if (c == 0)
+        return -1;
+    long long product = static_cast<long long>(a) * b;
+    long long divisor = std::llabs(static_cast<long long>(c));
+    long long quotient = (std::llabs(product) + divisor / 2) / divisor;
+    if ((product < 0) != (c < 0))
+        quotient = -quotient;
+    if (quotient < INT_MIN || quotient > INT_MAX)
+        return -1;
+    return static_cast<int>(quotient);
+}
+
+int PercentBarSplit(float percent, int width) {
+    // Out-of-range values would make the conversion to int undefined.
+    if (!(percent > 0.0f))
+        return 0;
+    if (percent > 100.0f)
+        percent = 100.0f;
+    int x = MulDiv(static_cast<int>(percent * 100), width, 10000);
+    return x < 0 ? 0 : x;
+}
+
+std::string PercentLabelText(float percent) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2lf %%", static_cast<double>(percent));
+    return text;
 }
 
 } // namespace vantrel

@@ -65,6 +65,17 @@ inline unsigned ChooseTrayIcon(bool transmitRunning, const CacheCounters& counte
 // A completion fraction as the bar and the tooltip show it: 0 to 100, and 0 for no number.
 float BarPercentOf(float fraction);
 
+// a * b / c rounded to the nearest whole number (halves away from zero) through a 64-bit
+// product; -1 when c is 0 or the result does not fit an int.
+int MulDiv(int a, int b, int c);
+
+// The filled width of a bar of the given width showing percent (0..100), rounded to the nearest
+// pixel; never negative.
+int PercentBarSplit(float percent, int width);
+
+// The bar's label: two decimals, a blank and a percent sign ("45.50 %").
+std::string PercentLabelText(float percent);
+
 // The tooltip: "Vantrel", the watched work unit's percentage when monitoring is on, and on a
 // second line what waits to be returned and filled. Not cut to kMaxTrayTip (FitTrayTip does).
 // logUnwritable: the log refuses rows and results wait for them; said in place of the

@@ -7,7 +7,8 @@
 namespace vantrel::platform {
 
 // Watches one directory (not its subdirectories) for files being written: inotify with
-// IN_MODIFY, IN_CLOSE_WRITE, IN_MOVED_TO and IN_CREATE. The descriptor belongs to the thread
+// IN_MODIFY, IN_CLOSE_WRITE, IN_MOVED_TO and IN_CREATE on Linux, FindFirstChangeNotification
+// for last writes and new names on Windows. The descriptor belongs to the thread
 // that waits on it; another thread stops the wait through the event, never by closing it.
 class DirWatch {
 public:
@@ -32,6 +33,7 @@ public:
 private:
     int m_fd = -1;
     int m_wd = -1;
+    std::string m_directory; // where the directory was when opened, to tell when it went
     bool m_gone = false; // the directory went: every later Wait answers Gone at once
 };
 

@@ -19,20 +19,6 @@ int Fd(std::intptr_t handle) {
 }
 } // namespace
 
-File::~File() {
-    Close();
-}
-
-File::File(File&& other) noexcept : m_handle(std::exchange(other.m_handle, kNoHandle)) {}
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        Close();
-        m_handle = std::exchange(other.m_handle, kNoHandle);
-    }
-    return *this;
-}
-
 void File::Close() {
     if (m_handle != kNoHandle)
         ::close(Fd(std::exchange(m_handle, kNoHandle)));

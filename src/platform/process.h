@@ -13,7 +13,8 @@
 
 // Client processes: started from an argv (never through a shell), found again by their console
 // title within one working directory, waited for, terminated, re-prioritised and pinned.
-// A process is only ever addressed through a pidfd, which cannot name a recycled pid.
+// A process is only ever addressed through a pidfd (on Windows a process handle), which cannot
+// name a recycled process id. Process ids are plain integers on every system.
 namespace vantrel::platform {
 
 // A process id, as the system numbers processes (a thread id where a function says so).
@@ -104,8 +105,11 @@ private:
     bool m_bSessionEnded = false;
     std::string m_strGroup;                    // the cgroup made for it when we started it
     std::unique_ptr<ProcessHandle> m_terminal; // the terminal window a client runs in
+    int m_job = -1;                            // Windows: the job object the client runs in
 
     friend ProcessHandle StartProcess(const ProcessStartInfo& info);
+    friend std::vector<ProcessHandle> FindProcessesByTitle(const std::string& title,
+                                                           const std::string& workingDirectory);
 };
 
 // Starts a process: in a session of its own and, where this program may make one, in a cgroup

@@ -4,9 +4,7 @@
 
 #include <QFontMetrics>
 #include <QPainter>
-#include <climits>
 #include <cmath>
-#include <cstdlib>
 
 namespace vantrel {
 
@@ -28,31 +26,8 @@ void PaintPass(QPainter& painter, const QRect& area, const QColor& background, c
 
 } // namespace
 
-int MulDiv(int a, int b, int c) {
-    if (c == 0)
-        return -1;
-    long long product = static_cast<long long>(a) * b;
-    long long divisor = std::llabs(static_cast<long long>(c));
-    long long quotient = (std::llabs(product) + divisor / 2) / divisor;
-    if ((product < 0) != (c < 0))
-        quotient = -quotient;
-    if (quotient < INT_MIN || quotient > INT_MAX)
-        return -1;
-    return static_cast<int>(quotient);
-}
-
-int PercentBarSplit(float percent, int width) {
-    // Out-of-range values would make the conversion to int undefined.
-    if (!(percent > 0.0f))
-        return 0;
-    if (percent > 100.0f)
-        percent = 100.0f;
-    int x = MulDiv(static_cast<int>(percent * 100), width, 10000);
-    return x < 0 ? 0 : x;
-}
-
 QString FormatPercentLabel(float percent) {
-    return QString::asprintf("%.2lf %%", static_cast<double>(percent));
+    return QString::fromStdString(PercentLabelText(percent));
 }
 
 CPercentBar::CPercentBar(QWidget* parent) : QLineEdit(parent) {

@@ -3,15 +3,9 @@
 #include <QLineEdit>
 #include <QString>
 
+#include "control/trayrules.h"
+
 namespace vantrel {
-
-// a * b / c rounded to the nearest whole number (halves away from zero) through a 64-bit
-// product; -1 when c is 0 or the result does not fit an int.
-int MulDiv(int a, int b, int c);
-
-// The filled width of a bar of the given width showing percent (0..100), rounded to the nearest
-// pixel; never negative.
-int PercentBarSplit(float percent, int width);
 
 // The bar's label: two decimals, a blank and a percent sign ("45.50 %").
 QString FormatPercentLabel(float percent);

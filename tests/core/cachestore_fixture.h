@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/cachestore.h"
+#include "platform/fileops.h"
 #include "support/childprocess.h"
 #include "support/tempdir.h"
 
@@ -16,7 +17,7 @@ protected:
     CacheStoreTest() : store(dir.Path(), "vantrel", slots) {}
 
     std::string Inst(unsigned n) const { return dir / std::to_string(n); }
-    std::string InstFile(unsigned n, const std::string& name) const { return Inst(n) + "/" + name; }
+    std::string InstFile(unsigned n, const std::string& name) const { return platform::JoinPath(Inst(n), name); }
 
     void MakeInstance(unsigned n, std::initializer_list<const char*> files = {}) {
         MakeDirs(Inst(n));

@@ -1,12 +1,14 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <sys/types.h>
 #include <vector>
 
 namespace vantrel::test {
 
-// A helper child for tests, started with fork/exec and killed and reaped when the object goes.
+// A helper child for tests, started with fork/exec (CreateProcess on Windows) and killed and
+// reaped when the object goes.
 // Its standard input is a pipe the test can close; its standard output is read line by line.
 class TestChild {
 public:
@@ -33,6 +35,7 @@ private:
     int m_out = -1;
     bool m_reaped = false;
     int m_status = 0;
+    std::intptr_t m_process = 0; // Windows: the process's handle, which keeps its id its own
 };
 
 // The argv that starts the lock holder on path with the given lock kind ("flock", "posix", "ofd");

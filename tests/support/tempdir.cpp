@@ -4,18 +4,26 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <random>
 #include <stdexcept>
-#include <sys/stat.h>
-#include <utime.h>
 
 namespace vantrel::test {
 
 TempDir::TempDir(const std::string& under) {
     std::filesystem::path base = under.empty() ? std::filesystem::temp_directory_path() : std::filesystem::path(under);
-    std::string pattern = (base / "vantrel-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr)
-        throw std::runtime_error("mkdtemp failed");
-    m_path = pattern;
+    // A random name made exclusively: create_directory answers false when the name was taken.
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::filesystem::path candidate = base / ("vantrel-test-" + std::to_string(random()));
+        std::error_code ec;
+        if (std::filesystem::create_directory(candidate, ec)) {
+            m_path = candidate.string();
+            return;
+        }
+        if (ec)
+            break;
+    }
+    throw std::runtime_error("cannot make a temp directory under " + base.string());
 }
 
 TempDir::~TempDir() {
@@ -26,7 +34,8 @@ TempDir::~TempDir() {
 }
 
 std::string TempDir::operator/(std::string_view name) const {
-    return m_path + "/" + std::string(name);
+    // The system's own separator, also inside name: paths compare equal to the ones the program makes.
+    return (std::filesystem::path(m_path) / std::string(name)).make_preferred().string();
 }
 
 void WriteFile(const std::string& path, std::string_view content) {
@@ -48,10 +57,11 @@ void MakeDirs(const std::string& path) {
 }
 
 void SetMTime(const std::string& path, long long seconds) {
-    struct utimbuf times {};
-    times.actime = static_cast<time_t>(seconds);
-    times.modtime = static_cast<time_t>(seconds);
-    if (utime(path.c_str(), &times) != 0)
+    using Clock = std::filesystem::file_time_type::clock;
+    std::error_code ec;
+    std::filesystem::last_write_time(path, Clock::from_sys(std::chrono::sys_seconds{std::chrono::seconds{seconds}}),
+                                     ec);
+    if (ec)
         throw std::runtime_error("cannot set time of " + path);
 }
 

@@ -31,20 +31,22 @@ void MakeDirs(const std::string& path);
 // Sets the file's last-write time to seconds since the epoch.
 void SetMTime(const std::string& path, long long seconds);
 
+// Whether files carry owner, group and other permission bits (Linux); Windows has access lists,
+// and a test of the bits checks them only where they exist.
+bool HasPermissionBits();
+
+// Sets (or, with no value, removes) an environment variable of this process.
+void SetEnv(const char* name, const std::optional<std::string>& value);
+
 // Sets an environment variable for one test and puts the old value back.
 class ScopedEnv {
 public:
     ScopedEnv(const char* name, const std::string& value) : m_name(name) {
         if (const char* old = std::getenv(name))
             m_old = old;
-        ::setenv(name, value.c_str(), 1);
+        SetEnv(name, value);
     }
-    ~ScopedEnv() {
-        if (m_old)
-            ::setenv(m_name, m_old->c_str(), 1);
-        else
-            ::unsetenv(m_name);
-    }
+    ~ScopedEnv() { SetEnv(m_name, m_old); }
 
 private:
     const char* m_name;

@@ -1,0 +1,16 @@
+#pragma once
+
+// Every file of the Windows front end takes the system's headers from here, first. The layers
+// below name their constants as the system does (WM_APP, SW_HIDE, IDLE_PRIORITY_CLASS,
+// SC_MINIMIZE, ...), as typed constants; <windows.h> makes each a macro of the same value, so the
+// constants must be declared before the macros exist.
+#include "control/dialogview.h"
+#include "engine/messagetarget.h"
+#include "platform/process.h"
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "winui/win32.h"
+
+#include <string>
+
+namespace vantrel {
+
+// The notification-area icon: added with Shell_NotifyIconA, its notification message received by
+// a hidden window of its own, its menu (resource 133) loaded afresh at each use with the default
+// item in bold, the double click sending the default item to the dialog. The icon is added again
+// when the taskbar is re-created ("TaskbarCreated"); problems are shown as balloons.
+class CSystemTray {
+public:
+    CSystemTray();
+    ~CSystemTray();
+    CSystemTray(const CSystemTray&) = delete;
+    CSystemTray& operator=(const CSystemTray&) = delete;
+
+    // target: the window that gets the menu's commands (the main dialog).
+    bool AddToTray(HWND target, UINT message, const char* tip, HICON icon, UINT id);
+    bool ChangeIcon(HICON icon);
+    bool ChangeTip(const std::string& text);
+    bool SetDefaultItem(UINT item, bool byPosition);
+    void RemoveFromTray();
+    // A balloon notification (NIF_INFO) with a title and a text.
+    bool ShowBalloon(const std::string& title, const std::string& text);
+    bool IsAdded() const { return m_bAdded; }
+
+    // Called for the notification message; wParam carries the icon id, lParam the mouse message.
+    LRESULT OnIconNotify(WPARAM wParam, LPARAM lParam);
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
+    // The first popup of the menu resource, marked with the default item; the caller destroys menu.
+    HMENU LoadPopup(HMENU& menu) const;
+
+    bool m_bAdded = false;
+    NOTIFYICONDATAA m_notify{};
+    UINT m_nDefaultItem = 0;
+    bool m_bDefaultByPosition = true;
+    HWND m_hWnd = nullptr;
+    HWND m_hTarget = nullptr;
+    UINT m_nTaskbarCreated = 0;
+};
+
+} // namespace vantrel

@@ -1,0 +1,158 @@
+// The Windows desktop program seen from outside: started in a program directory of its own with
+// the simulated client, driven through its dialog's controls, processing a work unit, sending
+// its result and logging it, and ended by `vantrel --post 16` with no client left behind.
+#include <windows.h>
+#include <shellapi.h>
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <string>
+#include <thread>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int IDC_DESIRED_CACHE_SIZE = 1000;
+constexpr int IDC_MAX_PROCESSES = 1004;
+constexpr int IDC_READY_TO_TRANSMIT = 1002;
+constexpr int IDC_CURRENT_CACHE_SIZE = 1001;
+constexpr int IDC_TRANSMIT = 1008;
+constexpr int IDC_CREATE_LOG = 1046;
+constexpr UINT kTrayIconId = 133;
+
+// Checks condition every few milliseconds until it holds or the limit passes.
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::seconds limit = std::chrono::seconds(120)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
+std::string DialogText(HWND dialog, int id) {
+    char text[256] = {};
+    ::GetDlgItemTextA(dialog, id, text, sizeof text);
+    return text;
+}
+
+// A program directory with vantrel.exe and the simulated client beside it.
+struct ProgramDir {
+    fs::path dir;
+    ProgramDir() {
+        std::random_device random;
+        dir = fs::temp_directory_path() / ("vantrel-e2e-" + std::to_string(random()));
+        fs::create_directories(dir);
+        fs::copy_file(VANTREL_E2E_PROGRAM, dir / "vantrel.exe");
+        fs::copy_file(VANTREL_E2E_CLIENT, dir / "ORVA_sim_cmdline.exe");
+        // Each transfer and run takes a moment only.
+        std::ofstream(dir / "vantrel.cfg") << "-ORVALog\r\n-cpu 1\r\n";
+    }
+    ~ProgramDir() {
+        std::error_code ignored;
+        fs::remove_all(dir, ignored);
+    }
+};
+
+// The process ids of every running process with this executable name.
+std::vector<DWORD> ProcessesNamed(const char* name) {
+    std::vector<DWORD> found;
+    HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Process32First(snapshot, &entry); more; more = ::Process32Next(snapshot, &entry))
+        if (_stricmp(entry.szExeFile, name) == 0)
+            found.push_back(entry.th32ProcessID);
+    ::CloseHandle(snapshot);
+    return found;
+}
+
+HANDLE Start(const fs::path& program, const std::string& arguments, const fs::path& cwd) {
+    std::string line = "\"" + program.string() + "\"" + (arguments.empty() ? "" : " " + arguments);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, cwd.string().c_str(), &startup,
+                          &info))
+        return nullptr;
+    ::CloseHandle(info.hThread);
+    return info.hProcess;
+}
+
+TEST(EndToEndWindows, ProcessesTransmitsLogsAndEndsOnThePostedExit) {
+    ProgramDir program;
+    ::SetEnvironmentVariableA("VANTREL_TIME_SCALE", "0.01");
+    ::SetEnvironmentVariableA("ORVA_SIM_PROCESS_SECONDS", "1");
+    ::SetEnvironmentVariableA("ORVA_SIM_TRANSFER_SECONDS", "0.1");
+    HANDLE vantrel = Start(program.dir / "vantrel.exe", "", program.dir);
+    ASSERT_NE(vantrel, nullptr);
+
+    HWND dialog = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (dialog = ::FindWindowA("#32770", "Vantrel")) != nullptr; }));
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(dialog, &owner);
+    EXPECT_EQ(owner, ::GetProcessId(vantrel));
+
+    // The notification-area icon is there: the shell takes a change of it only then.
+    HWND trayWindow = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (trayWindow = ::FindWindowA("VantrelTrayWindow", nullptr)) != nullptr; }));
+    NOTIFYICONDATAA probe{};
+    probe.cbSize = sizeof probe;
+    probe.hWnd = trayWindow;
+    probe.uID = kTrayIconId;
+    EXPECT_TRUE(::Shell_NotifyIconA(NIM_MODIFY, &probe)) << "the icon was not added";
+
+    // Its menu: the items the icon's right button shows, in order.
+    HMODULE resources = ::LoadLibraryExA((program.dir / "vantrel.exe").string().c_str(), nullptr,
+                                         LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(resources, nullptr);
+    HMENU menu = ::LoadMenuA(resources, MAKEINTRESOURCEA(kTrayIconId));
+    ASSERT_NE(menu, nullptr);
+    HMENU popup = ::GetSubMenu(menu, 0);
+    const UINT expected[] = {32775, 0, 32776, 32774, 0, 32779, 0, 32772, 32773};
+    ASSERT_EQ(::GetMenuItemCount(popup), static_cast<int>(std::size(expected)));
+    for (int i = 0; i < static_cast<int>(std::size(expected)); ++i)
+        EXPECT_EQ(expected[i] == 0 ? 0u : ::GetMenuItemID(popup, i), expected[i]) << "item " << i;
+    ::DestroyMenu(menu);
+    ::FreeLibrary(resources);
+
+    // One instance, filled by a pass the user starts, then processed; its result sent in the next.
+    ::SetDlgItemTextA(dialog, IDC_DESIRED_CACHE_SIZE, "1");
+    ::SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    EXPECT_TRUE(WaitUntil([&] { return DialogText(dialog, IDC_CURRENT_CACHE_SIZE) == "1"; }));
+    EXPECT_EQ(::IsDlgButtonChecked(dialog, IDC_CREATE_LOG), static_cast<UINT>(BST_CHECKED));
+    ::SendDlgItemMessageA(dialog, IDC_TRANSMIT, BM_CLICK, 0, 0);
+    ASSERT_TRUE(WaitUntil([&] { return DialogText(dialog, IDC_READY_TO_TRANSMIT) == "1"; }))
+        << "no result came: " << DialogText(dialog, IDC_READY_TO_TRANSMIT);
+    ASSERT_TRUE(WaitUntil([&] { return DialogText(dialog, IDC_TRANSMIT) == "Transmit"; }));
+    ::SendDlgItemMessageA(dialog, IDC_TRANSMIT, BM_CLICK, 0, 0);
+    ASSERT_TRUE(WaitUntil([&] {
+        std::ifstream log(program.dir / "ORVALog.csv");
+        std::string header, row;
+        return std::getline(log, header) && std::getline(log, row) && !row.empty();
+    })) << "the result was not logged";
+    EXPECT_TRUE(WaitUntil([&] { return DialogText(dialog, IDC_READY_TO_TRANSMIT) == "0"; }));
+
+    // Another program asks every copy to end.
+    HANDLE post = Start(program.dir / "vantrel.exe", "--post 16", program.dir);
+    ASSERT_NE(post, nullptr);
+    EXPECT_EQ(::WaitForSingleObject(post, 30000), WAIT_OBJECT_0);
+    DWORD postCode = 1;
+    ::GetExitCodeProcess(post, &postCode);
+    EXPECT_EQ(postCode, 0u);
+    ::CloseHandle(post);
+    EXPECT_EQ(::WaitForSingleObject(vantrel, 60000), WAIT_OBJECT_0);
+    ::CloseHandle(vantrel);
+    // The processing clients went with the program.
+    EXPECT_TRUE(WaitUntil([] { return ProcessesNamed("ORVA_sim_cmdline.exe").empty(); }, std::chrono::seconds(30)));
+}
+
+} // namespace

@@ -1,0 +1,116 @@
+#include "platform/process_detail_win32.h"
+
+#include "support/childprocess.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <stdexcept>
+
+namespace vantrel::test {
+
+namespace {
+
+// A pipe whose one end (the child's) is inheritable.
+void MakePipe(HANDLE& ours, HANDLE& theirs, bool theyRead) {
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    if (!::CreatePipe(&readEnd, &writeEnd, &inherit, 0))
+        throw std::runtime_error("CreatePipe failed");
+    ours = theyRead ? writeEnd : readEnd;
+    theirs = theyRead ? readEnd : writeEnd;
+    ::SetHandleInformation(ours, HANDLE_FLAG_INHERIT, 0);
+}
+
+} // namespace
+
+TestChild::TestChild(const std::vector<std::string>& argv, const std::string& cwd,
+                     const std::vector<std::string>& extraEnv) {
+    HANDLE inOurs = nullptr, inTheirs = nullptr, outOurs = nullptr, outTheirs = nullptr;
+    MakePipe(inOurs, inTheirs, true);
+    MakePipe(outOurs, outTheirs, false);
+    std::string environment;
+    if (char* block = ::GetEnvironmentStringsA()) {
+        for (const char* entry = block; *entry != '\0'; entry += std::char_traits<char>::length(entry) + 1)
+            environment.append(entry).push_back('\0');
+        ::FreeEnvironmentStringsA(block);
+    }
+    for (const std::string& entry : extraEnv)
+        environment.append(entry).push_back('\0');
+    environment.push_back('\0');
+    std::string line = platform::detail::CommandLine(argv);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = inTheirs;
+    startup.hStdOutput = outTheirs;
+    startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION created{};
+    bool started = ::CreateProcessA(argv.at(0).c_str(), line.data(), nullptr, nullptr, TRUE, 0, environment.data(),
+                                    cwd.empty() ? nullptr : cwd.c_str(), &startup, &created);
+    ::CloseHandle(inTheirs);
+    ::CloseHandle(outTheirs);
+    if (!started) {
+        ::CloseHandle(inOurs);
+        ::CloseHandle(outOurs);
+        throw std::runtime_error("cannot start " + argv.at(0));
+    }
+    ::CloseHandle(created.hThread);
+    m_process = reinterpret_cast<std::intptr_t>(created.hProcess);
+    m_pid = static_cast<pid_t>(created.dwProcessId);
+    m_in = ::_open_osfhandle(reinterpret_cast<intptr_t>(inOurs), _O_WRONLY | _O_BINARY);
+    m_out = ::_open_osfhandle(reinterpret_cast<intptr_t>(outOurs), _O_RDONLY | _O_BINARY);
+}
+
+TestChild::~TestChild() {
+    Kill();
+    if (m_process != 0)
+        ::CloseHandle(reinterpret_cast<HANDLE>(m_process));
+    if (m_in >= 0)
+        ::_close(m_in);
+    if (m_out >= 0)
+        ::_close(m_out);
+}
+
+std::string TestChild::ReadLine() {
+    std::string line;
+    char c;
+    while (::_read(m_out, &c, 1) == 1) {
+        if (c == '\n')
+            break;
+        if (c != '\r')
+            line += c;
+    }
+    return line;
+}
+
+void TestChild::CloseInput() {
+    if (m_in >= 0) {
+        ::_close(m_in);
+        m_in = -1;
+    }
+}
+
+int TestChild::Kill() {
+    if (m_process != 0 && !m_reaped)
+        ::TerminateProcess(reinterpret_cast<HANDLE>(m_process), 137);
+    return Wait();
+}
+
+int TestChild::Wait() {
+    if (m_process != 0 && !m_reaped) {
+        auto process = reinterpret_cast<HANDLE>(m_process);
+        ::WaitForSingleObject(process, INFINITE);
+        DWORD code = 0;
+        ::GetExitCodeProcess(process, &code);
+        m_status = static_cast<int>(code);
+        m_reaped = true;
+    }
+    return m_status;
+}
+
+std::vector<std::string> LockHolderArgs(const std::string& kind, const std::string& path) {
+    return {VANTREL_TEST_LOCK_HOLDER, kind, path};
+}
+
+} // namespace vantrel::test

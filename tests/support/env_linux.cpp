@@ -1,0 +1,18 @@
+#include "support/tempdir.h"
+
+#include <stdlib.h>
+
+namespace vantrel::test {
+
+void SetEnv(const char* name, const std::optional<std::string>& value) {
+    if (value)
+        ::setenv(name, value->c_str(), 1);
+    else
+        ::unsetenv(name);
+}
+
+bool HasPermissionBits() {
+    return true;
+}
+
+} // namespace vantrel::test
