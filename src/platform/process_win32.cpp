@@ -120,23 +120,6 @@ bool ProcessHandle::WaitForExit(std::optional<std::chrono::milliseconds> timeout
     return true;
 }
 
-ProcessHandle::WaitResult ProcessHandle::WaitForExitOrEvent(const CEvent& event) {
-    if (m_pidfd < 0)
-        return WaitResult::Failed;
-    if (m_reaped)
-        return WaitResult::Exited;
-    // The process comes first: when both are ready, its end wins.
-    switch (WaitForAny({ExitHandle(), event.Handle()})) {
-    case 0:
-        ReapIfEnded();
-        return WaitResult::Exited;
-    case 1:
-        return WaitResult::EventSet;
-    default:
-        return WaitResult::Failed;
-    }
-}
-
 bool ProcessHandle::Terminate() {
     if (m_pidfd < 0)
         return false;
