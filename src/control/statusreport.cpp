@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/runningslots.h"
+#include "platform/localtime.h"
 
 namespace vantrel {
 
@@ -209,10 +210,9 @@ std::string Escaped(std::string_view text, bool json) {
 
 std::string LocalTime(std::int64_t seconds) {
     const auto time = static_cast<std::time_t>(seconds);
-    std::tm parts{};
     char text[32] = "";
-    if (localtime_r(&time, &parts) != nullptr)
-        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
+    if (const auto parts = platform::LocalTimeOf(time))
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &*parts);
     return text;
 }
 

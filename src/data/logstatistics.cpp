@@ -12,6 +12,7 @@
 #include "data/logformat.h"
 #include "data/resultlog.h"
 #include "platform/fileops.h"
+#include "platform/localtime.h"
 
 namespace vantrel {
 
@@ -116,10 +117,10 @@ std::string FormatDay(std::int32_t day) {
 }
 
 std::int32_t LocalDay(std::time_t moment) {
-    std::tm local{};
-    if (localtime_r(&moment, &local) == nullptr)
+    const auto local = platform::LocalTimeOf(moment);
+    if (!local)
         return static_cast<std::int32_t>(moment / kSecondsPerDay);
-    return DayOf(local.tm_year + 1900, static_cast<unsigned>(local.tm_mon + 1), static_cast<unsigned>(local.tm_mday));
+    return DayOf(local->tm_year + 1900, static_cast<unsigned>(local->tm_mon + 1), static_cast<unsigned>(local->tm_mday));
 }
 
 bool IsPlausibleLogDay(std::int32_t day) {

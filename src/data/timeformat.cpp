@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "platform/localtime.h"
+
 namespace vantrel {
 
 namespace {
@@ -59,10 +61,12 @@ std::string FormatDuration(std::uint16_t days, std::uint16_t hours, std::uint16_
 }
 
 std::string FormatClockTime(std::time_t time, std::time_t now, bool use24HourClock) {
-    std::tm at{};
-    std::tm today{};
-    if (localtime_r(&time, &at) == nullptr || localtime_r(&now, &today) == nullptr)
+    const auto atParts = platform::LocalTimeOf(time);
+    const auto todayParts = platform::LocalTimeOf(now);
+    if (!atParts || !todayParts)
         return {};
+    const std::tm& at = *atParts;
+    const std::tm& today = *todayParts;
     std::string text;
     if (use24HourClock) {
         text = Format("%02d:%02d", at.tm_hour, at.tm_min);
@@ -78,9 +82,10 @@ std::string FormatClockTime(std::time_t time, std::time_t now, bool use24HourClo
 }
 
 std::string FormatLogDate(std::time_t time) {
-    std::tm at{};
-    if (localtime_r(&time, &at) == nullptr)
+    const auto parts = platform::LocalTimeOf(time);
+    if (!parts)
         return {};
+    const std::tm& at = *parts;
     return Format("%04d.%02d.%02d %02d:%02d:%02d", at.tm_year + 1900, at.tm_mon + 1, at.tm_mday, at.tm_hour, at.tm_min,
                   at.tm_sec);
 }
