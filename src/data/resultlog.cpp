@@ -1,8 +1,8 @@
 #include "data/resultlog.h"
 
-#include <filesystem>
 #include <climits>
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <deque>
 #include <utility>
@@ -139,13 +139,13 @@ bool RewriteRows(platform::File& oldLog, platform::File& out) {
         return false;
     return writer.Flush();
 }
-} // namespace
 
 // Where the file name starts in path, after the last separator the system knows ("\\" too on
 // Windows).
-static std::size_t FileNameStart(const std::string& path) {
+std::size_t FileNameStart(const std::string& path) {
     return path.size() - std::filesystem::path(path).filename().string().size();
 }
+} // namespace
 
 bool UpgradeLog(const std::string& path) {
     CFileHandle oldLog = OpenRegularFile(path, {.exclusive = true});

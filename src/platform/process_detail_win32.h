@@ -29,7 +29,7 @@ std::string CommandLine(const std::vector<std::string>& argv);
 UniqueHandle OpenLiveProcess(DWORD pid);
 
 // Whether a process found in a client's job counts as one of the client's own: not the system's
-// console host (conhost.exe), which a client's new console brings into its job, and not a process
+// console host (conhost.exe), which a client's new console may bring into its job, and not a process
 // whose program is not known yet. A console host the client is only now starting is such a one:
 // taken for a client, it would be ended or waited on in its place.
 bool IsClientProcess(HANDLE process);

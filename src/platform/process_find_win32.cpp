@@ -115,8 +115,8 @@ std::vector<ProcessHandle> FindProcessesByTitle(const std::string& title, const 
             continue;
         for (DWORD pid : detail::ProcessesInJob(job.Get())) {
             detail::UniqueHandle process = detail::OpenLiveProcess(pid);
-            // The console's host runs in the client's job (under Wine and on Windows 10 and 11): it
-            // is not a client, nor is it one while it starts and has no program name yet.
+            // The console's host may run in the client's job (under Wine it does): it is not a
+            // client, nor is it one while it starts and has no program name yet.
             if (!process.IsValid() || !detail::IsClientProcess(process.Get()))
                 continue;
             ProcessHandle handle = ProcessHandle::Adopt(WaitHandle{detail::HandleToInt(process.Release())},

@@ -24,7 +24,7 @@ namespace vantrel {
 namespace {
 
 using test::Exists;
-using test::ExitCode;
+using test::ChildExitCode;
 using test::ReadFile;
 using test::ResultLog;
 using test::Row;
@@ -34,7 +34,7 @@ using test::WriteFile;
 
 // In a child whose renameat2 fails with EINVAL, as on NFS and many FUSE file systems.
 template <typename Fn> bool WithoutRenameNoReplace(Fn fn) {
-    return ExitCode(RunInChild([&] {
+    return ChildExitCode(RunInChild([&] {
                sock_filter filter[] = {
                    BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
                    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_renameat2, 0, 1),
@@ -97,18 +97,18 @@ TEST_F(ResultLog, ReadOnlyLogsAndDirectoriesAreLeftAsTheyWere) {
     std::string content = LogHeader() + "\r\n" + Row("0");
     WriteFile(LogPath(), content);
     ASSERT_EQ(::chmod(LogPath().c_str(), 0444), 0);
-    EXPECT_EQ(ExitCode(RunInChild([&] { return AppendToLog(LogPath(), Row("1")); }, true)), 1);
+    EXPECT_EQ(ChildExitCode(RunInChild([&] { return AppendToLog(LogPath(), Row("1")); }, true)), 1);
     EXPECT_EQ(ReadFile(LogPath()), content);
 
     // A read-only directory: no new log, and an old one cannot be upgraded in place.
     ASSERT_EQ(::chmod(LogPath().c_str(), 0666), 0);
     WriteFile(LogPath(), "old\r\n1");
     ASSERT_EQ(::chmod(m_dir.Path().c_str(), 0555), 0);
-    EXPECT_EQ(ExitCode(RunInChild([&] { return AppendToLog(LogPath(), Row("1")); }, true)), 1);
+    EXPECT_EQ(ChildExitCode(RunInChild([&] { return AppendToLog(LogPath(), Row("1")); }, true)), 1);
     EXPECT_EQ(ReadFile(LogPath()), "old\r\n1");
     EXPECT_FALSE(Exists(Backup()));
     ASSERT_EQ(::unlink(LogPath().c_str()), 0);
-    EXPECT_EQ(ExitCode(RunInChild([&] { return AppendToLog(LogPath(), Row("1")); }, true)), 1);
+    EXPECT_EQ(ChildExitCode(RunInChild([&] { return AppendToLog(LogPath(), Row("1")); }, true)), 1);
     EXPECT_FALSE(Exists(LogPath()));
     ASSERT_EQ(::chmod(m_dir.Path().c_str(), 0700), 0);
 }
@@ -118,18 +118,18 @@ TEST_F(ResultLog, AFullDiskNeverLeavesHalfARowOrHalfAnUpgrade) {
     WriteFile(LogPath(), content);
     std::string bigRow = Row(std::string(5000, '7'));
     // Room for a bit more than the log, not for the row: the append is undone.
-    EXPECT_EQ(ExitCode(RunInChild([&] { return AppendToLog(LogPath(), bigRow); }, false, content.size() + 100)), 1);
+    EXPECT_EQ(ChildExitCode(RunInChild([&] { return AppendToLog(LogPath(), bigRow); }, false, content.size() + 100)), 1);
     EXPECT_EQ(ReadFile(LogPath()), content);
     // A new log without room for its header and row is left empty, never with a header alone
     // followed by half a row.
     std::string other = m_dir / "other.csv";
-    EXPECT_EQ(ExitCode(RunInChild([&] { return AppendToLog(other, bigRow); }, false, 2000)), 1);
+    EXPECT_EQ(ChildExitCode(RunInChild([&] { return AppendToLog(other, bigRow); }, false, 2000)), 1);
     EXPECT_EQ(ReadFile(other), "");
 
     // An upgrade that runs out of room keeps the old log where it was, with no backup or leftovers.
     std::string old = "old\r\n" + std::string(200000, '1');
     WriteFile(LogPath(), old);
-    EXPECT_EQ(ExitCode(RunInChild([&] { return AppendToLog(LogPath(), Row("1")); }, false, 100000)), 1);
+    EXPECT_EQ(ChildExitCode(RunInChild([&] { return AppendToLog(LogPath(), Row("1")); }, false, 100000)), 1);
     EXPECT_EQ(ReadFile(LogPath()), old);
     EXPECT_FALSE(Exists(Backup()));
     EXPECT_EQ(Names(), (std::set<std::string>{"ORVALog.csv", "other.csv"}));

@@ -230,7 +230,7 @@ std::vector<std::vector<std::string>> ReadWithPython(const std::string& python, 
             fields.emplace_back();
         rows.push_back(fields);
     }
-    EXPECT_EQ(test::ExitCode(child.Wait()), 0);
+    EXPECT_EQ(test::ChildExitCode(child.Wait()), 0);
     return rows;
 }
 

@@ -39,7 +39,7 @@ private:
 };
 
 // The exit code in a status that Wait or Kill returned, else -1 (ended by a signal, Linux only).
-int ExitCode(int status);
+int ChildExitCode(int status);
 
 // The argv that starts the lock holder on path with the given lock kind ("flock", "posix", "ofd");
 // the child prints "locked" once it holds the lock.

@@ -90,7 +90,7 @@ int TestChild::Wait() {
     return m_status;
 }
 
-int ExitCode(int status) {
+int ChildExitCode(int status) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

@@ -109,7 +109,7 @@ int TestChild::Wait() {
     return m_status;
 }
 
-int ExitCode(int status) {
+int ChildExitCode(int status) {
     // The status is the process's exit code itself.
     return status;
 }
