@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <deque>
 #include <utility>
@@ -138,6 +139,12 @@ bool RewriteRows(platform::File& oldLog, platform::File& out) {
         return false;
     return writer.Flush();
 }
+
+// Where the file name starts in path, after the last separator the system knows ("\\" too on
+// Windows).
+std::size_t FileNameStart(const std::string& path) {
+    return path.size() - std::filesystem::path(path).filename().string().size();
+}
 } // namespace
 
 bool UpgradeLog(const std::string& path) {
@@ -145,8 +152,7 @@ bool UpgradeLog(const std::string& path) {
     if (!oldLog.IsValid())
         return false;
 
-    std::size_t slash = path.rfind('/');
-    std::string dirPart = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    std::string dirPart = path.substr(0, FileNameStart(path));
     std::string fileName = path.substr(dirPart.size());
 
     // The new log is built aside, so a failure at any point leaves the old one untouched.
@@ -156,6 +162,9 @@ bool UpgradeLog(const std::string& path) {
         return false;
 
     std::string backup = FreeBackupName(dirPart + std::string(kBackupPrefix) + fileName);
+    // Every row is copied by now; Windows refuses to move a file while it is open without
+    // sharing, even to the handle's own holder.
+    oldLog.Close();
     if (backup.empty() || !platform::MoveFile(path, backup))
         return false;
     if (!newLog.MoveTo(path, false)) {
@@ -194,9 +203,8 @@ std::string FreeBackupName(const std::string& candidate) {
     if (!platform::PathExists(candidate))
         return candidate;
     // Only a "." in the file name starts the extension, never one in a directory name.
-    std::size_t slash = candidate.rfind('/');
     std::size_t dot = candidate.rfind('.');
-    bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    bool hasExtension = dot != std::string::npos && dot >= FileNameStart(candidate);
     std::string base = hasExtension ? candidate.substr(0, dot) : candidate;
     std::string extension = hasExtension ? candidate.substr(dot + 1) : std::string();
     for (int n = 1; n < INT_MAX; ++n) {

@@ -80,6 +80,12 @@ std::optional<std::uint64_t> File::Size() const {
 }
 
 bool File::IsSameFileAs(const std::string& path) const {
+    // A file deleted while we hold it open lingers under its name until the last handle goes; to
+    // everyone else it has gone already.
+    FILE_STANDARD_INFO standard{};
+    if (::GetFileInformationByHandleEx(AsHandle(m_handle), FileStandardInfo, &standard, sizeof standard) &&
+        standard.DeletePending)
+        return false;
     // Opened for no access at all, so neither a sharing mode nor a lock stands in the way.
     detail::UniqueHandle other(::CreateFileW(detail::WidePath(path).c_str(), 0,
                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,

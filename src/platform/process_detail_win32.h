@@ -28,9 +28,11 @@ std::string CommandLine(const std::vector<std::string>& argv);
 // or an empty handle when it is gone or may not be opened.
 UniqueHandle OpenLiveProcess(DWORD pid);
 
-// Whether the process is the system's console host (conhost.exe), which a client's new console
-// may bring into its job.
-bool IsConsoleHost(HANDLE process);
+// Whether a process found in a client's job counts as one of the client's own: not the system's
+// console host (conhost.exe), which a client's new console may bring into its job, and not a process
+// whose program is not known yet. A console host the client is only now starting is such a one:
+// taken for a client, it would be ended or waited on in its place.
+bool IsClientProcess(HANDLE process);
 
 // The handle in the current process for a job handle found or made here; null when it cannot
 // be duplicated.

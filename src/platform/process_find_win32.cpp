@@ -35,7 +35,7 @@ std::uint64_t Digest(std::string_view text) {
 
 } // namespace
 
-bool IsConsoleHost(HANDLE process) {
+bool IsClientProcess(HANDLE process) {
     // The call cuts nothing: it fails when the name does not fit, so grow until it does.
     std::string image(MAX_PATH, '\0');
     for (;;) {
@@ -50,7 +50,7 @@ bool IsConsoleHost(HANDLE process) {
     }
     for (char& c : image)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return image.ends_with("\\conhost.exe");
+    return !image.ends_with("\\conhost.exe");
 }
 
 std::string ClientJobName(const std::string& title, const std::string& workingDirectory, int generation) {
@@ -115,8 +115,9 @@ std::vector<ProcessHandle> FindProcessesByTitle(const std::string& title, const 
             continue;
         for (DWORD pid : detail::ProcessesInJob(job.Get())) {
             detail::UniqueHandle process = detail::OpenLiveProcess(pid);
-            // The console's host may run in the client's job (under Wine it does): it is not a client.
-            if (!process.IsValid() || detail::IsConsoleHost(process.Get()))
+            // The console's host may run in the client's job (under Wine it does): it is not a
+            // client, nor is it one while it starts and has no program name yet.
+            if (!process.IsValid() || !detail::IsClientProcess(process.Get()))
                 continue;
             ProcessHandle handle = ProcessHandle::Adopt(WaitHandle{detail::HandleToInt(process.Release())},
                                                         static_cast<ProcessId>(pid), false);

@@ -3,11 +3,11 @@
 #include "control_fixture.h"
 #include "core/configuration.h"
 #include "platform/fileops.h"
+#include "platform/process.h"
 #include "platform/system.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
-#include <sched.h>
 
 namespace vantrel::test {
 namespace {
@@ -31,11 +31,9 @@ std::string ClientPid(const ControlScene& scene, unsigned n) {
     return platform::ReadFileText(scene.program.Instance(n) + "/pid.orv").value_or("");
 }
 
-// The processors a process may run on; 0 when it cannot be read.
-int Processors(pid_t pid) {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    return ::sched_getaffinity(pid, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 0;
+// How many processors the client (its main thread) may run on; 0 when that cannot be read.
+int Processors(platform::ProcessId pid) {
+    return static_cast<int>(platform::GetProcessorsOf(pid).size());
 }
 
 TEST(Controller, TheNumberFieldsRetireOrRestoreInstancesAndResizeTheSlots) {
@@ -119,8 +117,8 @@ TEST(Controller, EachOptionHandlerSetsItsOptionAndCallsTheEngine) {
 
     // Set Processor Affinity binds the running client to one of the program's processors.
     const std::string pidText = ClientPid(scene, 1);
-    const pid_t client = static_cast<pid_t>(std::stol(pidText.substr(pidText.find('=') + 1)));
-    const int own = Processors(0);
+    const auto client = static_cast<platform::ProcessId>(std::stol(pidText.substr(pidText.find('=') + 1)));
+    const int own = static_cast<int>(platform::GetOwnProcessors().size());
     c.OnSetAffinity(true);
     EXPECT_EQ(Processors(client), own >= 2 ? 1 : own);
     c.OnSetAffinity(false);

@@ -1,5 +1,5 @@
 #include <deque>
-#include <sys/stat.h>
+#include <filesystem>
 
 #include "cachestore_fixture.h"
 #include "platform/fileops.h"
@@ -7,6 +7,8 @@
 
 namespace vantrel::test {
 namespace {
+
+namespace fs = std::filesystem;
 
 // Stands in for the file dialog and message boxes: answers from a script, records messages.
 class ScriptedChooser : public IClientChooser {
@@ -100,19 +102,17 @@ TEST_F(ClientSelectionTest, NewClientLeavesOldCopiesWhereWorkIsInProgress) {
     // The download had no execute bit (WriteFile makes 0644); the installed copy has it for its owner.
     EXPECT_TRUE(platform::IsExecutableFile(dir / "ORVA_new_cmdline.exe"));
     if (HasPermissionBits()) {
-        struct stat installed {};
-        ASSERT_EQ(stat((dir / "ORVA_new_cmdline.exe").c_str(), &installed), 0);
-        EXPECT_NE(installed.st_mode & S_IXUSR, 0u);
-        EXPECT_EQ(installed.st_mode & (S_IWGRP | S_IWOTH), 0u);
-        struct stat download {};
-        ASSERT_EQ(stat((downloads / "ORVA_new_cmdline.exe").c_str(), &download), 0);
-        EXPECT_EQ(download.st_mode & S_IXUSR, 0u) << "the user's own file is left as it was";
+        const fs::perms installed = fs::status(dir / "ORVA_new_cmdline.exe").permissions();
+        EXPECT_NE(installed & fs::perms::owner_exec, fs::perms::none);
+        EXPECT_EQ(installed & (fs::perms::group_write | fs::perms::others_write), fs::perms::none);
+        const fs::perms download = fs::status(downloads / "ORVA_new_cmdline.exe").permissions();
+        EXPECT_EQ(download & fs::perms::owner_exec, fs::perms::none) << "the user's own file is left as it was";
     }
 }
 
 TEST_F(ClientSelectionTest, ChoosingTheInstalledClientAgainKeepsIt) {
     WriteFile(dir / "ORVA_cmdline.exe", "the only copy");
-    chmod((dir / "ORVA_cmdline.exe").c_str(), 0755);
+    fs::permissions(dir / "ORVA_cmdline.exe", fs::perms(0755));
     ScriptedChooser chooser;
     ASSERT_TRUE(store.SelectClientAtStartup(chooser));
     MakeInstance(1);
@@ -131,11 +131,9 @@ TEST_F(ClientSelectionTest, ChoosingTheInstalledClientAgainKeepsIt) {
     // The copy keeps the executable bits.
     TempDir downloads;
     WriteFile(downloads / "ORVA_next.exe", "next");
-    chmod((downloads / "ORVA_next.exe").c_str(), 0755);
+    fs::permissions(downloads / "ORVA_next.exe", fs::perms(0755));
     store.InstallNewClient(downloads / "ORVA_next.exe");
-    struct stat st {};
-    ASSERT_EQ(stat((dir / "ORVA_next.exe").c_str(), &st), 0);
-    EXPECT_TRUE(st.st_mode & S_IXUSR);
+    EXPECT_TRUE(platform::IsExecutableFile(dir / "ORVA_next.exe"));
 }
 
 TEST_F(ClientSelectionTest, AClientChosenOutsideTheProgramDirectoryIsNeverDeleted) {

@@ -3,13 +3,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <ctime>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <optional>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 #include "data/logformat.h"
@@ -31,17 +30,8 @@ public:
         if (const char* tz = std::getenv("TZ"))
             m_old = tz;
     }
-    ~TimeZones() {
-        if (m_old)
-            setenv("TZ", m_old->c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-    static void Use(const char* zone) {
-        setenv("TZ", zone, 1);
-        tzset();
-    }
+    ~TimeZones() { test::SetTimeZone(m_old); }
+    static void Use(const char* zone) { test::SetTimeZone(zone); }
 
 private:
     std::optional<std::string> m_old;
@@ -99,12 +89,7 @@ TEST(LogStatistics, CountsRowsOnTheDayTheyNameInAnyTimeZoneAndOrder) {
     // Auckland, and the averages follow it.
     const std::string recent = LogHeader() + "\r\n" + Row("2026.03.11 08:00:00", "x", "60") + "\r\n" +
                                Row("2026.03.09 08:00:00", "y", "60") + "\r\n" + Row("2026.01.01 08:00:00", "z", "60");
-    std::tm moment{};
-    moment.tm_year = 2026 - 1900;
-    moment.tm_mon = 2;
-    moment.tm_mday = 10;
-    moment.tm_hour = 20;
-    const std::time_t now = timegm(&moment);
+    const auto now = static_cast<std::time_t>(test::UtcSeconds(2026, 3, 10, 20));
     TimeZones::Use("America/Los_Angeles");
     const std::int32_t westToday = LocalDay(now);
     EXPECT_EQ(westToday, Day(2026, 3, 10));
@@ -166,7 +151,7 @@ TEST(LogStatistics, ReadsOldLayoutsAndCountsTheRowsItSkips) {
 
 TEST(LogStatistics, CountsARowOnceInTheLogAndItsBackupsAndNeverLocksTheLog) {
     test::TempDir dir;
-    const std::string log = dir.Path() + "/ORVALog.csv";
+    const std::string log = dir / "ORVALog.csv";
     // An old log upgraded by the writer: its rows go to the backup and into the new log.
     {
         std::ofstream old(log, std::ios::binary);
@@ -181,8 +166,7 @@ TEST(LogStatistics, CountsARowOnceInTheLogAndItsBackupsAndNeverLocksTheLog) {
     }
 
     const std::vector<std::string> files = FindLogFiles(dir.Path(), true);
-    ASSERT_EQ(files, (std::vector<std::string>{dir.Path() + "/Backup of ORVALog.csv",
-                                               dir.Path() + "/Backup of ORVALog(1).csv", log}));
+    ASSERT_EQ(files, (std::vector<std::string>{dir / "Backup of ORVALog.csv", dir / "Backup of ORVALog(1).csv", log}));
     EXPECT_EQ(FindLogFiles(dir.Path(), false), (std::vector<std::string>{log}));
 
     CLogStatistics statistics;
@@ -283,7 +267,7 @@ TEST(LogStatistics, CostFollowsTheRowsNotTheDatesOrTheFileSize) {
     test::TempDir dir;
     const std::string log = dir / "ORVALog.csv";
     test::WriteFile(log, LogHeader() + "\r\n" + Row("2024.05.01 10:00:00", "a", "60") + "\r\n");
-    ASSERT_EQ(::truncate(log.c_str(), 64 << 20), 0);
+    std::filesystem::resize_file(log, 64 << 20);
     {
         std::ofstream tail(log, std::ios::binary | std::ios::app);
         tail << "\r\n" << Row("2024.05.02 10:00:00", "b", "60") << "\r\n";

@@ -1,42 +1,15 @@
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "data/progress.h"
 #include "datatest.h"
+#include "progresstest.h"
 
 namespace vantrel {
 namespace {
 
+using test::Progress;
 using test::WriteFile;
-
-class Progress : public test::StoreTest {
-protected:
-    std::string StateFile(std::uint32_t n) { return Instance(n) + "/state.orv"; }
-
-    ProgressFigures Update(std::uint32_t n, bool use24 = false) { return m_monitor.UpdateProgress(n, use24, m_now); }
-
-    // How many of our descriptors are open on path.
-    static int OpenDescriptorsOn(const std::string& path) {
-        int count = 0;
-        std::error_code ec;
-        for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
-            std::error_code readEc;
-            auto target = std::filesystem::read_symlink(entry.path(), readEc);
-            if (!readEc && target == path)
-                ++count;
-        }
-        return count;
-    }
-
-    static bool IsEmpty(const ProgressFigures& f) {
-        return f.Fraction == 0.0f && f.TotalText.empty() && f.LeftText.empty() && f.CompletionText.empty();
-    }
-
-    CProgressMonitor m_monitor{m_store};
-    std::time_t m_now = At(2024, 1, 21, 10, 0);
-};
 
 TEST_F(Progress, EstimatesFromCpuAndProgInEitherOrder) {
     WriteFile(StateFile(1), "prog=0.25\ncpu=3600\n");
@@ -116,16 +89,14 @@ TEST_F(Progress, NothingToReadGivesTheEmptyFiguresAndCreatesNothing) {
 
     Instance(1);
     EXPECT_TRUE(IsEmpty(Update(1)));
-    EXPECT_NE(::access(StateFile(1).c_str(), F_OK), 0);
+    EXPECT_FALSE(std::filesystem::exists(StateFile(1)));
     EXPECT_TRUE(IsEmpty(Update(7))); // no such instance directory
 
     test::MakeDirs(StateFile(2));
     EXPECT_TRUE(IsEmpty(Update(2)));
-    ASSERT_EQ(::mkfifo(StateFile(3).c_str(), 0644), 0);
-    EXPECT_TRUE(IsEmpty(Update(3))); // returns at once instead of waiting for a writer
 }
 
-TEST_F(Progress, ReaderStaysOpenAndSeesRewritesTruncationAndReplacement) {
+TEST_F(Progress, ReaderStaysOpenAndSeesRewritesAndTruncation) {
     std::string path = StateFile(1);
     WriteFile(path, "cpu=3600\nprog=0.25\n" + std::string(200000, '#') + "\n");
     EXPECT_EQ(Update(1).TotalText, "04:00");
@@ -144,15 +115,16 @@ TEST_F(Progress, ReaderStaysOpenAndSeesRewritesTruncationAndReplacement) {
     ProgressFigures f = Update(1);
     EXPECT_EQ(f.Fraction, 0.0f);
     EXPECT_EQ(f.TotalText, "00:00");
+}
 
-    // Replaced by another file under the same name: the new one is read, the old one let go.
-    WriteFile(Instance(1) + "/state.new", "cpu=18000\nprog=0.5\n");
-    ASSERT_EQ(::rename((Instance(1) + "/state.new").c_str(), path.c_str()), 0);
-    EXPECT_EQ(Update(1).TotalText, "10:00");
-    EXPECT_EQ(OpenDescriptorsOn(path), 1);
-
-    // Deleted: nothing can be opened, and the deleted file is not read on.
-    ASSERT_EQ(::unlink(path.c_str()), 0);
+TEST_F(Progress, ADeletedStateFileIsNotReadOn) {
+    std::string path = StateFile(1);
+    WriteFile(path, "cpu=3600\nprog=0.25\n");
+    EXPECT_EQ(Update(1).TotalText, "04:00");
+    ASSERT_TRUE(std::filesystem::remove(path));
+    if (std::filesystem::exists(path))
+        GTEST_SKIP() << "this system keeps a deleted file under its name while it is open (Wine does)";
+    // Nothing can be opened, and the deleted file is not read on.
     EXPECT_TRUE(IsEmpty(Update(1)));
     EXPECT_FALSE(m_monitor.IsReaderOpen());
 }

@@ -81,8 +81,7 @@ TEST_F(ClockTime, LogDateIsFixedWidthNumeric) {
 }
 
 TEST_F(ClockTime, FollowsTheLocalTimeZone) {
-    setenv("TZ", "EST5", 1);
-    tzset();
+    test::SetTimeZone("EST5");
     std::time_t utcNoon = At(2024, 1, 21, 12, 0);
     EXPECT_EQ(FormatClockTime(utcNoon, utcNoon, false), "7:00 AM");
     EXPECT_EQ(FormatLogDate(At(2024, 1, 21, 2, 0)), "2024.01.20 21:00:00");

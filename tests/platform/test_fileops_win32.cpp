@@ -10,6 +10,7 @@
 
 #include "platform/filelock.h"
 #include "platform/fileops.h"
+#include "support/childprocess.h"
 #include "support/tempdir.h"
 
 
@@ -91,9 +92,16 @@ TEST(FileOpsWin32, WildcardsIgnoreCaseAndMoveAndCopyNeverReplaceWhenTold) {
     MakeDirs(dir / "from");
     MakeDirs(dir / "to");
     WriteFile(dir / "file", "kept");
+    MakeDirs(dir / "full");
+    WriteFile(dir / "full/inside", "stays");
     EXPECT_FALSE(MoveFile(dir / "from", dir / "to"));
+    EXPECT_FALSE(MoveFile(dir / "from", dir / "full"));
     EXPECT_FALSE(MoveFile(dir / "from", dir / "file"));
+    EXPECT_FALSE(MoveFile(dir / "file", dir / "to"));   // nor does a file go onto a directory
+    EXPECT_FALSE(MoveFile(dir / "file", dir / "full"));
     EXPECT_TRUE(IsDirectory(dir / "from"));
+    EXPECT_TRUE(IsDirectory(dir / "to"));
+    EXPECT_EQ(ReadFile(dir / "full/inside"), "stays");
     EXPECT_EQ(ReadFile(dir / "file"), "kept");
     EXPECT_TRUE(MoveFile(dir / "from", dir / "moved"));
     EXPECT_TRUE(IsDirectory(dir / "moved"));
@@ -177,6 +185,17 @@ TEST(FileLockWin32, AFileHeldWithoutSharingFailsTheExclusiveProbe) {
     // Something under the name that cannot be opened as a file counts as held.
     MakeDirs(dir / "dir.orv");
     EXPECT_TRUE(IsFileLockedByOther(dir / "dir.orv"));
+
+    // Held by another process, as a client holds its lock.orv: the probe's open meets a sharing
+    // violation until that process lets go, also when it is killed.
+    TestChild client(LockHolderArgs("flock", lock));
+    ASSERT_EQ(client.ReadLine(), "locked");
+    EXPECT_TRUE(IsFileLockedByOther(lock));
+    FileLock ours;
+    EXPECT_FALSE(ours.Acquire(lock));
+    client.Kill();
+    EXPECT_FALSE(IsFileLockedByOther(lock));
+    EXPECT_TRUE(ours.Acquire(lock));
 }
 
 } // namespace

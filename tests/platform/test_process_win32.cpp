@@ -42,6 +42,21 @@ bool IsRunning(DWORD pid) {
     return running;
 }
 
+// The program file a process runs, for messages.
+std::string ImageOf(DWORD pid) {
+    std::string image(4096, '\0');
+    DWORD length = static_cast<DWORD>(image.size());
+    HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (process == nullptr)
+        return "(gone)";
+    bool ok = ::QueryFullProcessImageNameA(process, 0, image.data(), &length);
+    ::CloseHandle(process);
+    if (!ok)
+        return "(no name: error " + std::to_string(::GetLastError()) + ")";
+    image.resize(length);
+    return image;
+}
+
 DWORD ReadId(const std::string& path) {
     DWORD id = 0;
     std::ifstream(path) >> id;
@@ -121,7 +136,10 @@ TEST(ProcessWin32, AClientLeftByAKilledCopyIsFoundAndEndedByItsJob) {
 
     // Found as itself, never as the console's host.
     std::vector<ProcessHandle> found = FindProcessesByTitle("ORVA 3", dir / "3");
-    ASSERT_EQ(found.size(), 1u);
+    std::string names;
+    for (const ProcessHandle& handle : found)
+        names += " " + std::to_string(handle.Pid()) + "=" + ImageOf(static_cast<DWORD>(handle.Pid()));
+    ASSERT_EQ(found.size(), 1u) << "found:" << names;
     EXPECT_EQ(found[0].Pid(), static_cast<int>(client));
     EXPECT_TRUE(found[0].Terminate());
     EXPECT_TRUE(WaitUntil([&] { return !IsRunning(client); }));

@@ -38,6 +38,9 @@ private:
     std::intptr_t m_process = 0; // Windows: the process's handle, which keeps its id its own
 };
 
+// The exit code in a status that Wait or Kill returned, else -1 (ended by a signal, Linux only).
+int ChildExitCode(int status);
+
 // The argv that starts the lock holder on path with the given lock kind ("flock", "posix", "ofd");
 // the child prints "locked" once it holds the lock.
 std::vector<std::string> LockHolderArgs(const std::string& kind, const std::string& path);

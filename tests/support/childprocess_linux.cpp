@@ -90,6 +90,10 @@ int TestChild::Wait() {
     return m_status;
 }
 
+int ChildExitCode(int status) {
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 std::vector<std::string> LockHolderArgs(const std::string& kind, const std::string& path) {
     return {VANTREL_TEST_LOCK_HOLDER, kind, path};
 }

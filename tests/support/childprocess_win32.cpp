@@ -109,6 +109,11 @@ int TestChild::Wait() {
     return m_status;
 }
 
+int ChildExitCode(int status) {
+    // The status is the process's exit code itself.
+    return status;
+}
+
 std::vector<std::string> LockHolderArgs(const std::string& kind, const std::string& path) {
     return {VANTREL_TEST_LOCK_HOLDER, kind, path};
 }

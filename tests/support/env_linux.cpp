@@ -1,6 +1,7 @@
 #include "support/tempdir.h"
 
 #include <stdlib.h>
+#include <time.h>
 
 namespace vantrel::test {
 
@@ -9,6 +10,11 @@ void SetEnv(const char* name, const std::optional<std::string>& value) {
         ::setenv(name, value->c_str(), 1);
     else
         ::unsetenv(name);
+}
+
+void SetTimeZone(const std::optional<std::string>& zone) {
+    SetEnv("TZ", zone);
+    ::tzset();
 }
 
 bool HasPermissionBits() {

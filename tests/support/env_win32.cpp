@@ -1,12 +1,26 @@
 #include "support/tempdir.h"
 
+#include <map>
 #include <stdlib.h>
+#include <time.h>
 
 namespace vantrel::test {
 
 void SetEnv(const char* name, const std::optional<std::string>& value) {
     // An empty value removes the variable, as the C runtime does on Windows.
     ::_putenv_s(name, value ? value->c_str() : "");
+}
+
+void SetTimeZone(const std::optional<std::string>& zone) {
+    // The C runtime reads no zone names, only offsets and the names of a zone and its summer
+    // time of three letters each, so the zones the tests use are given that way.
+    static const std::map<std::string, std::string> offsets = {{"America/Los_Angeles", "PST8PDT"},
+                                                               {"Asia/Kolkata", "IST-5:30"},
+                                                               {"Europe/Berlin", "CET-1CES"},
+                                                               {"Pacific/Auckland", "NZS-12NZD"}};
+    auto known = zone ? offsets.find(*zone) : offsets.end();
+    SetEnv("TZ", known != offsets.end() ? std::optional<std::string>(known->second) : zone);
+    ::_tzset();
 }
 
 bool HasPermissionBits() {

@@ -1,5 +1,6 @@
 #include "support/tempdir.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -54,6 +55,13 @@ std::string ReadFile(const std::string& path) {
 
 void MakeDirs(const std::string& path) {
     std::filesystem::create_directories(path);
+}
+
+long long UtcSeconds(int year, int month, int day, int hour, int minute, int second) {
+    using namespace std::chrono;
+    const sys_days date = year_month_day{std::chrono::year{year}, std::chrono::month{static_cast<unsigned>(month)},
+                                         std::chrono::day{static_cast<unsigned>(day)}};
+    return (date.time_since_epoch() + hours{hour} + minutes{minute} + seconds{second}) / 1s;
 }
 
 void SetMTime(const std::string& path, long long seconds) {

@@ -38,6 +38,14 @@ bool HasPermissionBits();
 // Sets (or, with no value, removes) an environment variable of this process.
 void SetEnv(const char* name, const std::optional<std::string>& value);
 
+// Sets (or, with no value, puts back the system's own) the time zone that local times of this
+// process follow: "UTC0", a zone of the form "EST5", or one of the zone names the tests use
+// (America/Los_Angeles, Asia/Kolkata, Europe/Berlin, Pacific/Auckland) on both systems.
+void SetTimeZone(const std::optional<std::string>& zone);
+
+// Seconds since the epoch of a UTC calendar time.
+long long UtcSeconds(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
+
 // Sets an environment variable for one test and puts the old value back.
 class ScopedEnv {
 public:
