@@ -7,6 +7,7 @@
 #include "core/cachestore.h"
 #include "core/clientcontract.h"
 #include "data/timeformat.h"
+#include "platform/file.h"
 #include "platform/fileops.h"
 
 namespace vantrel {
@@ -56,6 +57,15 @@ ProgressFigures CProgressMonitor::UpdateProgress(std::uint32_t watchedInstance, 
 }
 
 std::optional<ProgressValues> CProgressMonitor::ReadProgressValues(const std::string& path) {
+    std::optional<ProgressValues> values = ReadWithReader(path);
+    // Where an open file cannot be replaced, the reader must not be open when the client next
+    // puts a new state file in place.
+    if (platform::OpenFileBlocksReplacement())
+        CloseReader();
+    return values;
+}
+
+std::optional<ProgressValues> CProgressMonitor::ReadWithReader(const std::string& path) {
     if (m_file.IsValid() && path != m_strReaderPath)
         CloseReader();
     if (m_file.IsValid()) {

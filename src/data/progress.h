@@ -53,6 +53,7 @@ public:
     bool IsReaderOpen() const { return m_file.IsValid(); }
 
 private:
+    std::optional<ProgressValues> ReadWithReader(const std::string& path);
     bool OpenReader(const std::string& path);
     void CloseReader();
 

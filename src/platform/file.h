@@ -66,6 +66,11 @@ private:
 // life of the handle, so a second exclusive open fails until it goes.
 File OpenRegularFile(const std::string& path, const FileOpenOptions& options);
 
+// Whether a file we hold open, even shared, keeps another program from replacing it by a rename
+// (Windows refuses the rename while any handle is open): then a reader must not stay open between
+// reads of a file that a client replaces.
+bool OpenFileBlocksReplacement();
+
 // A new file beside a target, under a unique hidden name (".<name>.<tag>-XXXXXX" in the target's
 // directory), removed again when the object goes unless it was moved into place.
 class TempFile {

@@ -94,6 +94,10 @@ bool File::CopyPermissionsFrom(const File& other) {
     return ::fstat(Fd(other.m_handle), &st) == 0 && ::fchmod(Fd(m_handle), st.st_mode & 07777) == 0;
 }
 
+bool OpenFileBlocksReplacement() {
+    return false;
+}
+
 File OpenRegularFile(const std::string& path, const FileOpenOptions& options) {
     int flags = (options.write ? O_RDWR : O_RDONLY) | (options.create ? O_CREAT : 0) |
                 (options.append ? O_APPEND : 0);

@@ -110,6 +110,10 @@ bool File::CopyPermissionsFrom(const File& other) {
     return ::SetFileInformationByHandle(AsHandle(m_handle), FileBasicInfo, &to, sizeof to) != 0;
 }
 
+bool OpenFileBlocksReplacement() {
+    return true;
+}
+
 File OpenRegularFile(const std::string& path, const FileOpenOptions& options) {
     DWORD access = options.append ? FILE_APPEND_DATA | GENERIC_READ
                                   : GENERIC_READ | (options.write ? GENERIC_WRITE : 0);
