@@ -6,6 +6,7 @@
 
 #include "core/configfile.h"
 #include "core/clientcontract.h"
+#include "platform/fileops.h"
 #include "platform/process.h"
 #include "control/trayrules.h"
 
@@ -184,7 +185,8 @@ void CVantrelController::ApplyDesiredCacheSize() {
     const std::uint64_t desired = std::min(m_ctx.options.DesiredCacheSize, kDesiredCacheSizeLimit);
     for (std::uint64_t i = 1; i <= desired; ++i) {
         const auto n = static_cast<std::uint32_t>(i);
-        if (store.GetInstanceState(n) == IS_MISSING)
+        // Missing is only a question of the directory: what it holds need not be looked at.
+        if (!platform::IsDirectory(store.GetInstancePath(n)))
             store.CreateInstance(n);
         else if (store.HasStopAfterSend(n))
             store.SetStopAfterSend(n, false);
