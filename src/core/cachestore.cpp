@@ -159,12 +159,12 @@ std::uint32_t CCacheStore::FindNextToProcess() const {
     // Walks to the end of the run once instead of recounting before every step: the same end,
     // under the same lock, without the quadratic cost.
     for (std::uint32_t n = 1;; ++n) {
-        InstanceState state = GetInstanceState(n);
-        if (state == IS_MISSING)
+        if (!fs::IsDirectory(GetInstancePath(n)))
             break;
-        if (state != IS_WORK_UNIT || IsInstanceRunning(n) || m_slots.IsInstanceHeld(n))
+        if (IsInstanceRunning(n) || m_slots.IsInstanceHeld(n))
             continue;
-        // A work unit that vanished since the state test is no longer waiting.
+        // A work unit with a time is one that exists: the time is the state test too (what has
+        // none, a link to nothing among them, is not waiting), one look-up where there were two.
         auto time = fs::LastWriteTime(InstanceFile(*this, n, contract::kWorkUnitFile));
         if (!time)
             continue;
