@@ -47,6 +47,8 @@ time_start() {
     local start answered= i cost
     # The work units go back to waiting: the last run's client may have touched them.
     rm -f "$program"/*/lock.orv "$program"/*/state.orv
+    # A socket left by a run that had to be killed would look like this run's.
+    rm -f "$runtime"/vantrel/*
     start=$(now_us)
     (cd "$program" && exec env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$runtime" \
         ORVA_SIM_PROCESS_SECONDS=600 "$@" >"$work/program.log" 2>&1) &
