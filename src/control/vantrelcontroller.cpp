@@ -6,6 +6,7 @@
 
 #include "core/configfile.h"
 #include "core/clientcontract.h"
+#include "platform/fileops.h"
 #include "platform/process.h"
 #include "control/trayrules.h"
 
@@ -126,9 +127,7 @@ void CVantrelController::OnMessage(unsigned message) {
         break;
     case WM_APP_1:
         ApplyDesiredCacheSize();
-        m_engine->RestartEngine();
-        RefreshCounters();
-        ShowFields();
+        RestartAndRecount();
         m_transmitter->OnPassEnded(m_counters.ReadyToTransmit, m_counters.NeedToFill);
         break;
     case WM_APP_4:
@@ -184,7 +183,8 @@ void CVantrelController::ApplyDesiredCacheSize() {
     const std::uint64_t desired = std::min(m_ctx.options.DesiredCacheSize, kDesiredCacheSizeLimit);
     for (std::uint64_t i = 1; i <= desired; ++i) {
         const auto n = static_cast<std::uint32_t>(i);
-        if (store.GetInstanceState(n) == IS_MISSING)
+        // Missing is only a question of the directory: what it holds need not be looked at.
+        if (!platform::IsDirectory(store.GetInstancePath(n)))
             store.CreateInstance(n);
         else if (store.HasStopAfterSend(n))
             store.SetStopAfterSend(n, false);
@@ -193,18 +193,23 @@ void CVantrelController::ApplyDesiredCacheSize() {
     for (std::uint64_t i = desired + 1; i <= count; ++i)
         store.SetStopAfterSend(static_cast<std::uint32_t>(i), true);
     passes.unlock();
-    m_engine->RestartEngine();
-    RefreshCounters();
-    ShowFields();
+    RestartAndRecount();
+}
+
+void CVantrelController::RestartAndRecount() {
+    // A restart recounts the cache and shows the fields itself: a second walk right after it
+    // would see the same cache, and hold the window as long again with a large one.
+    if (!m_engine->RestartEngine()) {
+        RefreshCounters();
+        ShowFields();
+    }
 }
 
 void CVantrelController::ApplyMaxProcesses() {
     WaitCursor wait(m_view);
     m_view.ReadFields();
     m_engine->ResizeSlots(m_ctx.options.MaxProcesses);
-    m_engine->RestartEngine();
-    RefreshCounters();
-    ShowFields();
+    RestartAndRecount();
 }
 
 void CVantrelController::UpdateProgress() {

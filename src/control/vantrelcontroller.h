@@ -58,6 +58,8 @@ public:
     void OnRegisteredMessage(unsigned wParam);
 
     // Shared operations.
+    // RestartEngine, then the counters and fields where the restart did not refresh them.
+    void RestartAndRecount();
     void RefreshCounters() override;
     void ShowFields() override;
     void ApplyDesiredCacheSize();

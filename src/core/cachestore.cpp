@@ -159,16 +159,18 @@ std::uint32_t CCacheStore::FindNextToProcess() const {
     // Walks to the end of the run once instead of recounting before every step: the same end,
     // under the same lock, without the quadratic cost.
     for (std::uint32_t n = 1;; ++n) {
-        InstanceState state = GetInstanceState(n);
-        if (state == IS_MISSING)
+        if (!fs::IsDirectory(GetInstancePath(n)))
             break;
-        if (state != IS_WORK_UNIT || IsInstanceRunning(n) || m_slots.IsInstanceHeld(n) || IsInstanceLocked(n))
+        if (IsInstanceRunning(n) || m_slots.IsInstanceHeld(n))
             continue;
-        // A work unit that vanished since the state test is no longer waiting.
+        // A work unit with a time is one that exists: the time is the state test too (what has
+        // none, a link to nothing among them, is not waiting), one look-up where there were two.
         auto time = fs::LastWriteTime(InstanceFile(*this, n, contract::kWorkUnitFile));
         if (!time)
             continue;
-        if (choice == 0 || *time < choiceTime) {
+        // The lock is probed only where it decides: an instance that would not be chosen anyway
+        // costs no look at its lock file.
+        if ((choice == 0 || *time < choiceTime) && !IsInstanceLocked(n)) {
             choice = n;
             choiceTime = *time;
         }
@@ -227,10 +229,11 @@ bool CCacheStore::CopyToProgramDir(std::uint32_t n, const std::string& name) con
 
 bool CCacheStore::SupplyUserInfo(std::uint32_t n) const {
     // Only regular files count: a FIFO or device under the name is as good as no account file.
-    unsigned count = CountInstances();
     std::string target = InstanceFile(*this, n, contract::kUserInfoFile);
     if (fs::IsRegularFile(target))
         return true;
+    // Counted only when the file has to be looked for: every client's start comes here.
+    unsigned count = CountInstances();
     for (std::uint32_t i = 1; i <= count; ++i) {
         if (i == n)
             continue;

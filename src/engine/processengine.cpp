@@ -51,9 +51,9 @@ CProcessEngine::CProcessEngine(CEngineContext& ctx, IEngineHost& host, CWatcher&
 
 CProcessEngine::~CProcessEngine() { Shutdown(); }
 
-void CProcessEngine::RestartEngine() {
+bool CProcessEngine::RestartEngine() {
     if (m_StopEvent.IsSet())
-        return;
+        return false;
     m_lastRestartAsked = std::chrono::steady_clock::now();
     JoinFinishedRunners();
     FillFreeSlots();
@@ -77,6 +77,7 @@ void CProcessEngine::RestartEngine() {
         ApplyClientPriority(clients);
     ApplyAffinity(clients);
     m_host.ShowFields();
+    return true;
 }
 
 void CProcessEngine::ContinueFill() {

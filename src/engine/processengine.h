@@ -51,8 +51,9 @@ public:
     // re-applies the watched instance, priority, affinity and watcher. Where the host calls back
     // (ScheduleFill), one runner starts and the restart goes on without waiting for it: the host's
     // call sees what it took and starts the next, and the runner posts WM_APP once its client
-    // runs, whose restart gives the client its priority and processors.
-    void RestartEngine();
+    // runs, whose restart gives the client its priority and processors. False when the engine is
+    // shut down and nothing was done, the counters not recounted either.
+    bool RestartEngine();
     // The host's call after ScheduleFill: the next client start.
     void ContinueFill();
     std::uint32_t ChooseWatchedInstance() const;

@@ -38,6 +38,9 @@ TEST(ProcessFind, ExactTitleInThatDirectoryOnly) {
     EXPECT_EQ(Found("ORVA 1", root / "a/1"), only);
     std::filesystem::create_directory_symlink(root / "a", root / "link");
     EXPECT_EQ(Found("ORVA 1", root / "link/1"), only);
+    // A link that is the instance directory itself, not only one above it.
+    std::filesystem::create_directory_symlink(root / "a/1", root / "one");
+    EXPECT_EQ(Found("ORVA 1", root / "one"), only);
     EXPECT_EQ(Found("ORVA 1", root / "a/1/"), only);
     EXPECT_EQ(Found("ORVA 1", root / "b/../a/1"), only);
     EXPECT_EQ(Found("ORVA 1", root / "b/1"), std::vector<platform::ProcessId>{otherProgram.Pid()});
@@ -46,6 +49,38 @@ TEST(ProcessFind, ExactTitleInThatDirectoryOnly) {
     EXPECT_TRUE(Found("ORVA 1", root / "a").empty());
     EXPECT_TRUE(Found("ORVA 1", root / "missing").empty());
     EXPECT_TRUE(Found("ORVA 1", "").empty());
+}
+
+TEST(ProcessFind, ManyPairsInOneSearchAsEachAlone) {
+    TempDir root;
+    MakeDirs(root / "a/1");
+    MakeDirs(root / "a/2");
+    MakeDirs(root / "b/1");
+    ProcessHandle first = StartProcess(SleepClient(root / "a/1", "ORVA 1"));
+    ProcessHandle second = StartProcess(SleepClient(root / "a/2", "ORVA 2"));
+    KillAtEnd end1{first}, end2{second};
+    // Siblings under one parent, a link in place of an instance and one in place of its parent,
+    // a name that leaves the parent, and one that is not there.
+    std::filesystem::create_directory_symlink(root / "a/2", root / "b/2");
+    std::filesystem::create_directory_symlink(root / "a", root / "link");
+    const std::vector<std::pair<std::string, std::string>> wanted{
+        {"ORVA 1", root / "a/1"},     {"ORVA 2", root / "a/2"},  {"ORVA 1", root / "b/1"},
+        {"ORVA 2", root / "b/2"},     {"ORVA 1", root / "link/1"}, {"ORVA 2", root / "b/1/../../a/2"},
+        {"ORVA 3", root / "a/3"},     {"ORVA 1", root / "a/2"}};
+    std::vector<std::vector<ProcessHandle>> found = platform::FindProcessesByTitles(wanted);
+    ASSERT_EQ(found.size(), wanted.size());
+    for (std::size_t i = 0; i < wanted.size(); ++i) {
+        std::vector<platform::ProcessId> pids;
+        for (const ProcessHandle& handle : found[i])
+            pids.push_back(handle.Pid());
+        EXPECT_EQ(pids, Found(wanted[i].first, wanted[i].second)) << wanted[i].second;
+    }
+    EXPECT_EQ(found[0].size(), 1U);
+    EXPECT_EQ(found[3].size(), 1U);
+    EXPECT_EQ(found[4].size(), 1U);
+    EXPECT_EQ(found[5].size(), 1U);
+    EXPECT_TRUE(found[2].empty());
+    EXPECT_TRUE(found[7].empty());
 }
 
 TEST(ProcessFind, StartedClientIsFoundAtOnce) {
