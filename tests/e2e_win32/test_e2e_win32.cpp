@@ -44,6 +44,34 @@ std::string DialogText(HWND dialog, int id) {
     return text;
 }
 
+// The top-level window of process with this class (and title, unless null): another copy of the
+// program may run beside the test.
+HWND FindWindowOf(DWORD process, const char* className, const char* title) {
+    struct Search {
+        DWORD process;
+        const char* className;
+        const char* title;
+        HWND found;
+    } search{process, className, title, nullptr};
+    ::EnumWindows(
+        [](HWND window, LPARAM parameter) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(parameter);
+            DWORD owner = 0;
+            ::GetWindowThreadProcessId(window, &owner);
+            char className[64] = {};
+            char title[64] = {};
+            ::GetClassNameA(window, className, sizeof className);
+            ::GetWindowTextA(window, title, sizeof title);
+            if (owner != s->process || std::string(className) != s->className ||
+                (s->title != nullptr && std::string(title) != s->title))
+                return TRUE;
+            s->found = window;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 // A program directory with vantrel.exe and the simulated client beside it.
 struct ProgramDir {
     fs::path dir;
@@ -87,23 +115,38 @@ HANDLE Start(const fs::path& program, const std::string& arguments, const fs::pa
     return info.hProcess;
 }
 
+// A started program, ended by force when a failed check leaves the test early.
+struct Started {
+    HANDLE process;
+    ~Started() {
+        if (process == nullptr)
+            return;
+        if (::WaitForSingleObject(process, 0) == WAIT_TIMEOUT)
+            ::TerminateProcess(process, 1);
+        ::CloseHandle(process);
+    }
+};
+
 TEST(EndToEndWindows, ProcessesTransmitsLogsAndEndsOnThePostedExit) {
     ProgramDir program;
     ::SetEnvironmentVariableA("VANTREL_TIME_SCALE", "0.01");
     ::SetEnvironmentVariableA("ORVA_SIM_PROCESS_SECONDS", "1");
     ::SetEnvironmentVariableA("ORVA_SIM_TRANSFER_SECONDS", "0.1");
-    HANDLE vantrel = Start(program.dir / "vantrel.exe", "", program.dir);
+    Started started{Start(program.dir / "vantrel.exe", "", program.dir)};
+    HANDLE vantrel = started.process;
     ASSERT_NE(vantrel, nullptr);
 
+    const DWORD process = ::GetProcessId(vantrel);
     HWND dialog = nullptr;
-    ASSERT_TRUE(WaitUntil([&] { return (dialog = ::FindWindowA("#32770", "Vantrel")) != nullptr; }));
-    DWORD owner = 0;
-    ::GetWindowThreadProcessId(dialog, &owner);
-    EXPECT_EQ(owner, ::GetProcessId(vantrel));
+    // Made hidden, shown once its initialisation has filled the fields.
+    ASSERT_TRUE(WaitUntil([&] {
+        dialog = FindWindowOf(process, "#32770", "Vantrel");
+        return dialog != nullptr && ::IsWindowVisible(dialog);
+    }));
 
     // The notification-area icon is there: the shell takes a change of it only then.
     HWND trayWindow = nullptr;
-    ASSERT_TRUE(WaitUntil([&] { return (trayWindow = ::FindWindowA("VantrelTrayWindow", nullptr)) != nullptr; }));
+    ASSERT_TRUE(WaitUntil([&] { return (trayWindow = FindWindowOf(process, "VantrelTrayWindow", nullptr)) != nullptr; }));
     NOTIFYICONDATAA probe{};
     probe.cbSize = sizeof probe;
     probe.hWnd = trayWindow;
@@ -150,7 +193,6 @@ TEST(EndToEndWindows, ProcessesTransmitsLogsAndEndsOnThePostedExit) {
     EXPECT_EQ(postCode, 0u);
     ::CloseHandle(post);
     EXPECT_EQ(::WaitForSingleObject(vantrel, 60000), WAIT_OBJECT_0);
-    ::CloseHandle(vantrel);
     // The processing clients went with the program.
     EXPECT_TRUE(WaitUntil([] { return ProcessesNamed("ORVA_sim_cmdline.exe").empty(); }, std::chrono::seconds(30)));
 }
