@@ -127,6 +127,55 @@ struct Started {
     }
 };
 
+// The main dialog of process, once its initialisation has filled the fields and shown it.
+HWND WaitForDialog(HANDLE process) {
+    HWND dialog = nullptr;
+    WaitUntil([&] {
+        dialog = FindWindowOf(::GetProcessId(process), "#32770", "Vantrel");
+        return dialog != nullptr && ::IsWindowVisible(dialog);
+    });
+    return dialog != nullptr && ::IsWindowVisible(dialog) ? dialog : nullptr;
+}
+
+// `vantrel --post 16` from another process; its exit code.
+DWORD PostExit(const fs::path& dir) {
+    Started post{Start(dir / "vantrel.exe", "--post 16", dir)};
+    if (post.process == nullptr || ::WaitForSingleObject(post.process, 30000) != WAIT_OBJECT_0)
+        return 1000;
+    DWORD code = 1000;
+    ::GetExitCodeProcess(post.process, &code);
+    return code;
+}
+
+TEST(EndToEndWindows, KeepsTheDialogsPlaceForItsProgramDirectory) {
+    ProgramDir program;
+    // The places are kept per user: this user's are the test's own.
+    ::SetEnvironmentVariableA("APPDATA", (program.dir / "appdata").string().c_str());
+    fs::create_directories(program.dir / "appdata");
+    POINT moved{};
+    {
+        Started first{Start(program.dir / "vantrel.exe", "", program.dir)};
+        HWND dialog = WaitForDialog(first.process);
+        ASSERT_NE(dialog, nullptr);
+        RECT before{};
+        ::GetWindowRect(dialog, &before);
+        moved = {before.left + 37, before.top + 41};
+        ::SetWindowPos(dialog, nullptr, moved.x, moved.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        ASSERT_EQ(PostExit(program.dir), 0u);
+        ASSERT_EQ(::WaitForSingleObject(first.process, 60000), WAIT_OBJECT_0);
+    }
+    EXPECT_TRUE(fs::exists(program.dir / "appdata" / "Vantrel" / "windows.ini"));
+    Started second{Start(program.dir / "vantrel.exe", "", program.dir)};
+    HWND dialog = WaitForDialog(second.process);
+    ASSERT_NE(dialog, nullptr);
+    RECT again{};
+    ::GetWindowRect(dialog, &again);
+    EXPECT_EQ(again.left, moved.x);
+    EXPECT_EQ(again.top, moved.y);
+    EXPECT_EQ(PostExit(program.dir), 0u);
+    EXPECT_EQ(::WaitForSingleObject(second.process, 60000), WAIT_OBJECT_0);
+}
+
 TEST(EndToEndWindows, ProcessesTransmitsLogsAndEndsOnThePostedExit) {
     ProgramDir program;
     ::SetEnvironmentVariableA("VANTREL_TIME_SCALE", "0.01");
@@ -137,12 +186,8 @@ TEST(EndToEndWindows, ProcessesTransmitsLogsAndEndsOnThePostedExit) {
     ASSERT_NE(vantrel, nullptr);
 
     const DWORD process = ::GetProcessId(vantrel);
-    HWND dialog = nullptr;
-    // Made hidden, shown once its initialisation has filled the fields.
-    ASSERT_TRUE(WaitUntil([&] {
-        dialog = FindWindowOf(process, "#32770", "Vantrel");
-        return dialog != nullptr && ::IsWindowVisible(dialog);
-    }));
+    HWND dialog = WaitForDialog(vantrel);
+    ASSERT_NE(dialog, nullptr);
 
     // The notification-area icon is there: the shell takes a change of it only then.
     HWND trayWindow = nullptr;
@@ -185,13 +230,7 @@ TEST(EndToEndWindows, ProcessesTransmitsLogsAndEndsOnThePostedExit) {
     EXPECT_TRUE(WaitUntil([&] { return DialogText(dialog, IDC_READY_TO_TRANSMIT) == "0"; }));
 
     // Another program asks every copy to end.
-    HANDLE post = Start(program.dir / "vantrel.exe", "--post 16", program.dir);
-    ASSERT_NE(post, nullptr);
-    EXPECT_EQ(::WaitForSingleObject(post, 30000), WAIT_OBJECT_0);
-    DWORD postCode = 1;
-    ::GetExitCodeProcess(post, &postCode);
-    EXPECT_EQ(postCode, 0u);
-    ::CloseHandle(post);
+    EXPECT_EQ(PostExit(program.dir), 0u);
     EXPECT_EQ(::WaitForSingleObject(vantrel, 60000), WAIT_OBJECT_0);
     // The processing clients went with the program.
     EXPECT_TRUE(WaitUntil([] { return ProcessesNamed("ORVA_sim_cmdline.exe").empty(); }, std::chrono::seconds(30)));
