@@ -19,14 +19,25 @@ constexpr int kUsageErrorCode = 2;
 // How the running copy's pipe begins an answer it could give.
 constexpr std::string_view kStatusAnswered = "done\n";
 
+// Whether the program was given a stream for which: a file or a pipe it was started with.
+bool HasStream(DWORD which) {
+    HANDLE handle = ::GetStdHandle(which);
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE && ::GetFileType(handle) != FILE_TYPE_UNKNOWN;
+}
+
 // A program of the window subsystem has no console of its own: it writes to the one it was
-// started from, when there is one.
+// started from, when there is one. Output sent into a file or a pipe (a script reading
+// `--status --json`) stays there.
 void UseParentConsole() {
-    if (::AttachConsole(ATTACH_PARENT_PROCESS)) {
+    const bool out = HasStream(STD_OUTPUT_HANDLE);
+    const bool err = HasStream(STD_ERROR_HANDLE);
+    if ((out && err) || !::AttachConsole(ATTACH_PARENT_PROCESS))
+        return;
+    if (!out)
         std::freopen("CONOUT$", "w", stdout);
+    if (!err)
         std::freopen("CONOUT$", "w", stderr);
-        std::ios::sync_with_stdio();
-    }
+    std::ios::sync_with_stdio();
 }
 
 // Whether window is the main dialog of a running copy.
