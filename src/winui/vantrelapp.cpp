@@ -1,6 +1,7 @@
 #include "winui/win32.h"
 #include "winui/vantrelapp.h"
 
+#include "platform/fileops.h"
 #include "winui/winclientchooser.h"
 
 #include <iostream>
@@ -52,7 +53,12 @@ int CVantrelApp::Run() {
     frontEnd.arguments = m_arguments;
     frontEnd.channel = &m_channel;
     frontEnd.stopRequests = &m_stopRequests;
-    frontEnd.makeChooser = [](const StartPlace&) { return std::make_unique<CWinClientChooser>(); };
+    frontEnd.makeChooser = [](const StartPlace& place) {
+        // An installed copy keeps its cache away from its executable.
+        const bool installed = ::lstrcmpiA(place.where.directory.c_str(),
+                                           platform::DirectoryPart(place.executable).c_str()) != 0;
+        return std::make_unique<CWinClientChooser>(installed, place.where.fileName);
+    };
     frontEnd.reportStartFailure = [](const std::string& why) {
         std::cerr << "vantrel: " << why << "\n";
         ::MessageBoxA(nullptr, why.c_str(), "Vantrel", MB_OK | MB_ICONERROR);

@@ -12,6 +12,7 @@
 #include "winui/wincopychannel.h"
 #include "winui/winclientchooser.h"
 #include "winui/wintray.h"
+#include "winui/winwindowplace.h"
 
 namespace vantrel {
 
@@ -38,6 +39,7 @@ bool CVantrelDlg::Create() {
     if (m_hWnd == nullptr)
         return false;
     m_bar.Attach(::GetDlgItem(m_hWnd, IDC_PERCENT_BAR));
+    RestoreWindowPlace(m_hWnd, m_store.GetProgramDir());
     return true;
 }
 
@@ -57,6 +59,7 @@ void CVantrelDlg::InitDialog(bool startMinimized) {
     m_tray.AddToTray(m_hWnd, WM_APP_3, "Vantrel", m_hIcon, kTrayIconId);
     if (m_controller != nullptr)
         m_controller->OnInitDialog(startMinimized);
+    m_bInitialised = true;
     UpdateTransmitState();
 }
 
@@ -132,7 +135,9 @@ bool CVantrelDlg::PaintMinimized() {
 }
 
 void CVantrelDlg::OnCommand(int id, int code) {
-    if (m_controller == nullptr || m_bEnded)
+    // Adding the tray icon waits on the shell, and meanwhile another program's messages arrive:
+    // before the fields hold the options, an Enter or a click would refuse or lose them.
+    if (m_controller == nullptr || m_bEnded || !m_bInitialised)
         return;
     CVantrelController& c = *m_controller;
     // Focus changes while a message box is open, or text the program writes, are no edit of
@@ -272,6 +277,7 @@ void CVantrelDlg::PostSysCommand(unsigned command) {
 
 void CVantrelDlg::EndDialog() {
     m_bEnded = true;
+    SaveWindowPlace(m_hWnd, m_store.GetProgramDir());
     m_tray.RemoveFromTray();
     ::ShowWindow(m_hWnd, SW_HIDE);
 }

@@ -86,6 +86,7 @@ private:
     std::string m_strLastTip;
     bool m_bMinimized = false;
     bool m_bEnded = false;
+    bool m_bInitialised = false; // the controller's initialisation has filled the fields
     int m_nWaitCursor = 0;
     int m_nPromptDepth = 0; // a message box is open: focus changes are not edits ending
     bool m_bShowingFields = false; // the program writes the fields: no edit of the user's

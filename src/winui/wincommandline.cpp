@@ -1,6 +1,7 @@
 #include "winui/win32.h"
 #include "winui/wincommandline.h"
 
+#include "control/statuscommand.h"
 #include "platform/system.h"
 #include "winui/winaboutdlg.h"
 #include "winui/wincopychannel.h"
@@ -15,15 +16,28 @@ namespace vantrel {
 namespace {
 
 constexpr int kUsageErrorCode = 2;
+// How the running copy's pipe begins an answer it could give.
+constexpr std::string_view kStatusAnswered = "done\n";
+
+// Whether the program was given a stream for which: a file or a pipe it was started with.
+bool HasStream(DWORD which) {
+    HANDLE handle = ::GetStdHandle(which);
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE && ::GetFileType(handle) != FILE_TYPE_UNKNOWN;
+}
 
 // A program of the window subsystem has no console of its own: it writes to the one it was
-// started from, when there is one.
+// started from, when there is one. Output sent into a file or a pipe (a script reading
+// `--status --json`) stays there.
 void UseParentConsole() {
-    if (::AttachConsole(ATTACH_PARENT_PROCESS)) {
+    const bool out = HasStream(STD_OUTPUT_HANDLE);
+    const bool err = HasStream(STD_ERROR_HANDLE);
+    if ((out && err) || !::AttachConsole(ATTACH_PARENT_PROCESS))
+        return;
+    if (!out)
         std::freopen("CONOUT$", "w", stdout);
+    if (!err)
         std::freopen("CONOUT$", "w", stderr);
-        std::ios::sync_with_stdio();
-    }
+    std::ios::sync_with_stdio();
 }
 
 // Whether window is the main dialog of a running copy.
@@ -74,6 +88,7 @@ int PostFromCommandLine(int argc, char** argv, int index) {
 std::string WindowsUsageText() {
     return "Usage: vantrel [KEYWORD...]\n"
            "       vantrel --post N\n"
+           "       vantrel --status [--json | --prometheus] [--program-dir DIR]\n"
            "       vantrel --help | -h | --version\n"
            "\n"
            "Keeps a cache of ORVA work units in numbered folders of its program folder and drives the\n"
@@ -86,12 +101,27 @@ std::string WindowsUsageText() {
            "          -spy -ORVASpy -24hr -ORVALog -proxy HOST[:PORT] -socks_server HOST[:PORT]\n"
            "          -socks_user NAME -socks_passwd PASSWORD\n"
            "\n"
+           "  --status        print the counters of the copy running in the program folder (or DIR),\n"
+           "                  as text, JSON or Prometheus text; read from the disk when none runs\n"
            "  --post N        send N to every running Vantrel of this user and exit (16 ends them)\n"
            "  --help, -h      show this text and exit\n"
            "  --version       show the version and exit\n";
 }
 
 std::optional<int> RunWindowsCommandLine(int argc, char** argv) {
+    // --status has options of its own, which may stand before it.
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) != "--status")
+            continue;
+        UseParentConsole();
+        return RunStatusCommand(argc, argv, [](const std::string& programDir) {
+            std::vector<std::string> reports;
+            const std::string answer = CWinCopyChannel::Ask(programDir, "status");
+            if (answer.starts_with(kStatusAnswered))
+                reports.push_back(answer.substr(kStatusAnswered.size()));
+            return reports;
+        });
+    }
     for (int i = 1; i < argc; ++i) {
         const std::string_view word = argv[i];
         if (word == "--help" || word == "-h" || word == "--version" || word == "--post" ||
@@ -107,6 +137,7 @@ std::optional<int> RunWindowsCommandLine(int argc, char** argv) {
         }
         if (word == "--post")
             return PostFromCommandLine(argc, argv, i);
+
         // Keywords have one dash; a word with two is a mistyped or unknown option.
         if (word.starts_with("--") && word.size() > 2) {
             std::cerr << "vantrel: unknown option " << word << " (vantrel --help lists the options)\n";

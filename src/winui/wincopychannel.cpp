@@ -25,9 +25,27 @@ UINT HelloMessage() {
     return message;
 }
 
+// Runs fn on the scheduler's thread and waits a moment for its result; fallback when none came.
+template <class T, class F> T OnOwnThread(IScheduler& scheduler, F fn, T fallback) {
+    auto promise = std::make_shared<std::promise<T>>();
+    std::future<T> result = promise->get_future();
+    scheduler.RunOnOwnThread([promise, fn] { promise->set_value(fn()); });
+    if (result.wait_for(std::chrono::milliseconds(kAnswerWaitMs)) != std::future_status::ready)
+        return fallback;
+    return result.get();
+}
+
+} // namespace
+
+CWinCopyChannel::CWinCopyChannel(IScheduler& scheduler) : m_scheduler(scheduler) {}
+
+CWinCopyChannel::~CWinCopyChannel() {
+    StopServing();
+}
+
 // A 64-bit FNV-1a hash of the directory's full name in lower case, so every spelling of one
 // directory names one pipe.
-std::string DirectoryKey(const std::string& programDir) {
+std::string CWinCopyChannel::DirectoryKey(const std::string& programDir) {
     std::string full(MAX_PATH, '\0');
     DWORD length = ::GetFullPathNameA(programDir.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
     if (length >= full.size()) {
@@ -47,24 +65,6 @@ std::string DirectoryKey(const std::string& programDir) {
     char text[17];
     std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
     return text;
-}
-
-// Runs fn on the scheduler's thread and waits a moment for its result; fallback when none came.
-template <class T, class F> T OnOwnThread(IScheduler& scheduler, F fn, T fallback) {
-    auto promise = std::make_shared<std::promise<T>>();
-    std::future<T> result = promise->get_future();
-    scheduler.RunOnOwnThread([promise, fn] { promise->set_value(fn()); });
-    if (result.wait_for(std::chrono::milliseconds(kAnswerWaitMs)) != std::future_status::ready)
-        return fallback;
-    return result.get();
-}
-
-} // namespace
-
-CWinCopyChannel::CWinCopyChannel(IScheduler& scheduler) : m_scheduler(scheduler) {}
-
-CWinCopyChannel::~CWinCopyChannel() {
-    StopServing();
 }
 
 UINT CWinCopyChannel::RegisteredMessage() {

@@ -34,6 +34,8 @@ public:
 
     // The number of the registered message "Vantrel".
     static UINT RegisteredMessage();
+    // A name for programDir, the same for every spelling of it (the pipe's, the window place's).
+    static std::string DirectoryKey(const std::string& programDir);
     // The pipe of the copy that works in programDir.
     static std::string PipeName(const std::string& programDir);
     // Sends request to the copy of programDir and returns its answer; empty when none came.

@@ -41,6 +41,9 @@ LRESULT CALLBACK CWinScheduler::WindowProc(HWND hWnd, UINT message, WPARAM wPara
     if (message == WM_NCCREATE) {
         auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
         ::SetWindowLongPtrA(hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        // The creation's own messages come before CreateWindowExA returns the handle, and the
+        // default handling of them needs it: without it the window is never made.
+        static_cast<CWinScheduler*>(create->lpCreateParams)->m_hWnd = hWnd;
     }
     auto* self = reinterpret_cast<CWinScheduler*>(::GetWindowLongPtrA(hWnd, GWLP_USERDATA));
     if (self == nullptr)

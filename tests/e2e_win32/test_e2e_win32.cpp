@@ -44,6 +44,34 @@ std::string DialogText(HWND dialog, int id) {
     return text;
 }
 
+// The top-level window of process with this class (and title, unless null): another copy of the
+// program may run beside the test.
+HWND FindWindowOf(DWORD process, const char* className, const char* title) {
+    struct Search {
+        DWORD process;
+        const char* className;
+        const char* title;
+        HWND found;
+    } search{process, className, title, nullptr};
+    ::EnumWindows(
+        [](HWND window, LPARAM parameter) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(parameter);
+            DWORD owner = 0;
+            ::GetWindowThreadProcessId(window, &owner);
+            char className[64] = {};
+            char title[64] = {};
+            ::GetClassNameA(window, className, sizeof className);
+            ::GetWindowTextA(window, title, sizeof title);
+            if (owner != s->process || std::string(className) != s->className ||
+                (s->title != nullptr && std::string(title) != s->title))
+                return TRUE;
+            s->found = window;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 // A program directory with vantrel.exe and the simulated client beside it.
 struct ProgramDir {
     fs::path dir;
@@ -87,23 +115,133 @@ HANDLE Start(const fs::path& program, const std::string& arguments, const fs::pa
     return info.hProcess;
 }
 
+// A started program, ended by force when a failed check leaves the test early.
+struct Started {
+    HANDLE process;
+    ~Started() {
+        if (process == nullptr)
+            return;
+        if (::WaitForSingleObject(process, 0) == WAIT_TIMEOUT)
+            ::TerminateProcess(process, 1);
+        ::CloseHandle(process);
+    }
+};
+
+// The main dialog of process, once its initialisation has filled the fields and shown it.
+HWND WaitForDialog(HANDLE process) {
+    HWND dialog = nullptr;
+    WaitUntil([&] {
+        dialog = FindWindowOf(::GetProcessId(process), "#32770", "Vantrel");
+        return dialog != nullptr && ::IsWindowVisible(dialog);
+    });
+    return dialog != nullptr && ::IsWindowVisible(dialog) ? dialog : nullptr;
+}
+
+// `vantrel --post 16` from another process; its exit code.
+DWORD PostExit(const fs::path& dir) {
+    Started post{Start(dir / "vantrel.exe", "--post 16", dir)};
+    if (post.process == nullptr || ::WaitForSingleObject(post.process, 30000) != WAIT_OBJECT_0)
+        return 1000;
+    DWORD code = 1000;
+    ::GetExitCodeProcess(post.process, &code);
+    return code;
+}
+
+struct Ran {
+    DWORD code = 1000;
+    std::string output;
+};
+
+// Runs vantrel.exe with arguments to its end, its standard output into a pipe, as a script would.
+Ran RunCapturing(const fs::path& dir, const std::string& arguments) {
+    Ran ran;
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE read = nullptr;
+    HANDLE write = nullptr;
+    if (!::CreatePipe(&read, &write, &inherit, 0))
+        return ran;
+    ::SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+    std::string line = "\"" + (dir / "vantrel.exe").string() + "\" " + arguments;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = write;
+    startup.hStdError = write;
+    startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION info{};
+    const BOOL started = ::CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                          dir.string().c_str(), &startup, &info);
+    ::CloseHandle(write);
+    if (started) {
+        char buffer[4096];
+        DWORD got = 0;
+        while (::ReadFile(read, buffer, sizeof buffer, &got, nullptr) && got > 0)
+            ran.output.append(buffer, got);
+        ::WaitForSingleObject(info.hProcess, 30000);
+        ::GetExitCodeProcess(info.hProcess, &ran.code);
+        ::CloseHandle(info.hThread);
+        ::CloseHandle(info.hProcess);
+    }
+    ::CloseHandle(read);
+    return ran;
+}
+
+TEST(EndToEndWindows, KeepsTheDialogsPlaceAndAnswersTheStatusOfItsProgramDirectory) {
+    ProgramDir program;
+    // The places are kept per user: this user's are the test's own.
+    ::SetEnvironmentVariableA("APPDATA", (program.dir / "appdata").string().c_str());
+    fs::create_directories(program.dir / "appdata");
+    POINT moved{};
+    {
+        Started first{Start(program.dir / "vantrel.exe", "", program.dir)};
+        HWND dialog = WaitForDialog(first.process);
+        ASSERT_NE(dialog, nullptr);
+        RECT before{};
+        ::GetWindowRect(dialog, &before);
+        moved = {before.left + 37, before.top + 41};
+        // A script asks the running copy, over its pipe, and reads the answer from its own pipe.
+        const Ran status = RunCapturing(program.dir, "--status --json");
+        EXPECT_EQ(status.code, 0u) << status.output;
+        EXPECT_NE(status.output.find("\"running\": true"), std::string::npos) << status.output;
+        const Ran prometheus = RunCapturing(program.dir, "--prometheus --status");
+        EXPECT_NE(prometheus.output.find("vantrel_up{"), std::string::npos) << prometheus.output;
+        EXPECT_NE(prometheus.output.find("} 1"), std::string::npos) << prometheus.output;
+        ::SetWindowPos(dialog, nullptr, moved.x, moved.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        ASSERT_EQ(PostExit(program.dir), 0u);
+        ASSERT_EQ(::WaitForSingleObject(first.process, 60000), WAIT_OBJECT_0);
+    }
+    EXPECT_TRUE(fs::exists(program.dir / "appdata" / "Vantrel" / "windows.ini"));
+    // With none running the disk answers, and the exit code says so.
+    const Ran alone = RunCapturing(program.dir, "--status");
+    EXPECT_EQ(alone.code, 3u) << alone.output;
+    EXPECT_NE(alone.output.find("Current Cache Size:"), std::string::npos) << alone.output;
+    Started second{Start(program.dir / "vantrel.exe", "", program.dir)};
+    HWND dialog = WaitForDialog(second.process);
+    ASSERT_NE(dialog, nullptr);
+    RECT again{};
+    ::GetWindowRect(dialog, &again);
+    EXPECT_EQ(again.left, moved.x);
+    EXPECT_EQ(again.top, moved.y);
+    EXPECT_EQ(PostExit(program.dir), 0u);
+    EXPECT_EQ(::WaitForSingleObject(second.process, 60000), WAIT_OBJECT_0);
+}
+
 TEST(EndToEndWindows, ProcessesTransmitsLogsAndEndsOnThePostedExit) {
     ProgramDir program;
     ::SetEnvironmentVariableA("VANTREL_TIME_SCALE", "0.01");
     ::SetEnvironmentVariableA("ORVA_SIM_PROCESS_SECONDS", "1");
     ::SetEnvironmentVariableA("ORVA_SIM_TRANSFER_SECONDS", "0.1");
-    HANDLE vantrel = Start(program.dir / "vantrel.exe", "", program.dir);
+    Started started{Start(program.dir / "vantrel.exe", "", program.dir)};
+    HANDLE vantrel = started.process;
     ASSERT_NE(vantrel, nullptr);
 
-    HWND dialog = nullptr;
-    ASSERT_TRUE(WaitUntil([&] { return (dialog = ::FindWindowA("#32770", "Vantrel")) != nullptr; }));
-    DWORD owner = 0;
-    ::GetWindowThreadProcessId(dialog, &owner);
-    EXPECT_EQ(owner, ::GetProcessId(vantrel));
+    const DWORD process = ::GetProcessId(vantrel);
+    HWND dialog = WaitForDialog(vantrel);
+    ASSERT_NE(dialog, nullptr);
 
     // The notification-area icon is there: the shell takes a change of it only then.
     HWND trayWindow = nullptr;
-    ASSERT_TRUE(WaitUntil([&] { return (trayWindow = ::FindWindowA("VantrelTrayWindow", nullptr)) != nullptr; }));
+    ASSERT_TRUE(WaitUntil([&] { return (trayWindow = FindWindowOf(process, "VantrelTrayWindow", nullptr)) != nullptr; }));
     NOTIFYICONDATAA probe{};
     probe.cbSize = sizeof probe;
     probe.hWnd = trayWindow;
@@ -142,15 +280,8 @@ TEST(EndToEndWindows, ProcessesTransmitsLogsAndEndsOnThePostedExit) {
     EXPECT_TRUE(WaitUntil([&] { return DialogText(dialog, IDC_READY_TO_TRANSMIT) == "0"; }));
 
     // Another program asks every copy to end.
-    HANDLE post = Start(program.dir / "vantrel.exe", "--post 16", program.dir);
-    ASSERT_NE(post, nullptr);
-    EXPECT_EQ(::WaitForSingleObject(post, 30000), WAIT_OBJECT_0);
-    DWORD postCode = 1;
-    ::GetExitCodeProcess(post, &postCode);
-    EXPECT_EQ(postCode, 0u);
-    ::CloseHandle(post);
+    EXPECT_EQ(PostExit(program.dir), 0u);
     EXPECT_EQ(::WaitForSingleObject(vantrel, 60000), WAIT_OBJECT_0);
-    ::CloseHandle(vantrel);
     // The processing clients went with the program.
     EXPECT_TRUE(WaitUntil([] { return ProcessesNamed("ORVA_sim_cmdline.exe").empty(); }, std::chrono::seconds(30)));
 }

@@ -1,0 +1,33 @@
+# The Windows packages made from the build tree into a temp folder: the portable zip holds the
+# program, the README and the licence in one folder, and the NSIS installer is made.
+# cmake -DBUILD_DIR=... -DCPACK=... -DOUT=... -P windows_packages.cmake
+file(REMOVE_RECURSE ${OUT})
+file(MAKE_DIRECTORY ${OUT})
+foreach(generator ZIP NSIS)
+    execute_process(COMMAND ${CPACK} -G ${generator} -B ${OUT} WORKING_DIRECTORY ${BUILD_DIR}
+                    RESULT_VARIABLE code OUTPUT_VARIABLE output ERROR_VARIABLE output)
+    if(NOT code EQUAL 0)
+        message(FATAL_ERROR "cpack -G ${generator} failed:\n${output}")
+    endif()
+endforeach()
+
+file(GLOB zips ${OUT}/Vantrel-*-win64.zip)
+file(GLOB installers ${OUT}/Vantrel-*-win64.exe)
+list(LENGTH zips zipCount)
+list(LENGTH installers installerCount)
+if(NOT zipCount EQUAL 1 OR NOT installerCount EQUAL 1)
+    message(FATAL_ERROR "expected one zip and one installer in ${OUT}, found: ${zips} ${installers}")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -E tar tf ${zips} OUTPUT_VARIABLE listing RESULT_VARIABLE code)
+if(NOT code EQUAL 0)
+    message(FATAL_ERROR "cannot read ${zips}")
+endif()
+string(REGEX REPLACE "\\.zip$" "" top "${zips}")
+get_filename_component(top ${top} NAME)
+foreach(name vantrel.exe README.md LICENSE)
+    string(FIND "${listing}" "${top}/${name}" at)
+    if(at EQUAL -1)
+        message(FATAL_ERROR "${name} is not in ${top}/ of the zip:\n${listing}")
+    endif()
+endforeach()
+file(REMOVE_RECURSE ${OUT})
