@@ -1,8 +1,10 @@
 #pragma once
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/cachestore.h"
 #include "platform/fileops.h"
@@ -10,6 +12,15 @@
 #include "support/tempdir.h"
 
 namespace vantrel::test {
+
+// The names in a directory, sorted.
+inline std::vector<std::string> Names(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : platform::ListDirectory(dir))
+        names.push_back(entry.name);
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 // A program directory with a store over it and helpers to arrange instance directories.
 class CacheStoreTest : public ::testing::Test {

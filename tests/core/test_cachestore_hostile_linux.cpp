@@ -34,15 +34,6 @@ bool IsLink(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
-// The names in a directory, sorted.
-std::vector<std::string> Names(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : platform::ListDirectory(dir))
-        names.push_back(entry.name);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 TEST_F(CacheStoreTest, SpecialFilesAreSkippedAsIfAbsent) {
     MakeInstance(1, {"work_unit.orv", "state.orv"});
     MakeInstance(2);

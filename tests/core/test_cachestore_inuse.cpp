@@ -10,15 +10,6 @@
 namespace vantrel::test {
 namespace {
 
-// The names in a directory, sorted.
-std::vector<std::string> Names(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : platform::ListDirectory(dir))
-        names.push_back(entry.name);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 TEST_F(CacheStoreTest, FarLockedNumbersNeitherFillTheCacheNorSlowCompaction) {
     // A locked instance far above a small cache stays outside the run: no 19,997 empty ones.
     MakeInstance(1, {"work_unit.orv"});
