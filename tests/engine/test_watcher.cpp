@@ -230,7 +230,8 @@ TEST_F(WatcherTest, CheckBoxesStartAndStopTheWatcherByTheOtherBoxsState) {
     // Already watching for the spy: only the figures are missing.
     options.MonitorProgress = true;
     EXPECT_TRUE(watcher.OnMonitorProgressClicked());
-    EXPECT_EQ(CountInotifyDescriptors(), 1);
+    // The watcher's thread sets up its watch in its own time.
+    EXPECT_TRUE(WaitUntil([] { return CountInotifyDescriptors() == 1; }));
 
     options.MonitorProgress = false;
     EXPECT_FALSE(watcher.OnMonitorProgressClicked());
@@ -247,7 +248,7 @@ TEST_F(WatcherTest, CheckBoxesStartAndStopTheWatcherByTheOtherBoxsState) {
     // Turning the spy on beside a running monitor starts no second watcher.
     options.UseSpy = true;
     watcher.OnUseSpyClicked();
-    EXPECT_EQ(CountInotifyDescriptors(), 1);
+    EXPECT_TRUE(WaitUntil([] { return CountInotifyDescriptors() == 1; }));
     options.UseSpy = false;
     watcher.OnUseSpyClicked();
     EXPECT_TRUE(watcher.IsRunning());
