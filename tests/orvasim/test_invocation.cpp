@@ -2,7 +2,6 @@
 
 #include <filesystem>
 #include <sstream>
-#include <unistd.h>
 
 namespace vantrel::test {
 namespace {

@@ -1,7 +1,10 @@
 #include "support/tempdir.h"
 
+#include <cstring>
 #include <stdlib.h>
 #include <time.h>
+
+extern char** environ;
 
 namespace vantrel::test {
 
@@ -19,6 +22,13 @@ void SetTimeZone(const std::optional<std::string>& zone) {
 
 bool HasPermissionBits() {
     return true;
+}
+
+std::vector<std::string> EnvironmentNames() {
+    std::vector<std::string> names;
+    for (char** entry = environ; *entry != nullptr; ++entry)
+        names.emplace_back(*entry, std::strcspn(*entry, "="));
+    return names;
 }
 
 } // namespace vantrel::test

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vantrel::test {
 
@@ -45,6 +46,9 @@ void SetTimeZone(const std::optional<std::string>& zone);
 
 // Seconds since the epoch of a UTC calendar time.
 long long UtcSeconds(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
+
+// The names of this process's environment variables.
+std::vector<std::string> EnvironmentNames();
 
 // Sets an environment variable for one test and puts the old value back.
 class ScopedEnv {
