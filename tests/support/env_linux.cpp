@@ -1,5 +1,7 @@
 #include "support/tempdir.h"
 
+#include <unistd.h>
+
 #include <cstring>
 #include <stdlib.h>
 #include <time.h>
@@ -22,6 +24,10 @@ void SetTimeZone(const std::optional<std::string>& zone) {
 
 bool HasPermissionBits() {
     return true;
+}
+
+bool MayRaiseProcessPriority() {
+    return ::geteuid() == 0;
 }
 
 std::vector<std::string> EnvironmentNames() {

@@ -29,6 +29,11 @@ bool HasPermissionBits() {
     return false;
 }
 
+// The high class needs no privilege; only the real-time class does.
+bool MayRaiseProcessPriority() {
+    return true;
+}
+
 std::vector<std::string> EnvironmentNames() {
     std::vector<std::string> names;
     if (char* block = ::GetEnvironmentStringsA()) {

@@ -36,6 +36,9 @@ void SetMTime(const std::string& path, long long seconds);
 // and a test of the bits checks them only where they exist.
 bool HasPermissionBits();
 
+// Whether this process may raise another's priority above normal (Linux: only as root).
+bool MayRaiseProcessPriority();
+
 // Sets (or, with no value, removes) an environment variable of this process.
 void SetEnv(const char* name, const std::optional<std::string>& value);
 
