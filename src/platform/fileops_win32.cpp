@@ -92,10 +92,13 @@ bool ReplaceWith(const std::string& target, std::string_view data, bool noReplac
     return ok;
 }
 
-// A regular file opened for reading: a device, pipe or directory under the name is refused.
+// A regular file opened for reading: a device, pipe or directory under the name is refused. A
+// client may delete or replace the file while we read it (its work unit when it finishes), so the
+// read shares deletion too.
 UniqueHandle OpenRegularForReading(const std::string& path) {
-    UniqueHandle file(::CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    UniqueHandle file(::CreateFileW(WidePath(path).c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (file.IsValid() && ::GetFileType(file.Get()) != FILE_TYPE_DISK)
         file.Reset();
     return file;

@@ -35,9 +35,13 @@ TEST(ProgramSession, OneCopyPerProgramDirectoryIsDecidedBeforeTheCacheIsTouched)
     };
     ASSERT_FALSE(first.Start());
     EXPECT_TRUE(lockedWhenAsked);
-    ASSERT_TRUE(first.PumpUntil([&] { return first.Busy(1); }));
+    // The client's pid.orv tells later whether it is still the same run.
+    std::string pid;
+    ASSERT_TRUE(first.PumpUntil([&] {
+        pid = platform::ReadFileText(first.program.Instance(1) + "/pid.orv").value_or("");
+        return first.Busy(1) && !pid.empty();
+    }));
     first.program.MakeInstance(3); // a gap: a start that got to the cache would close it
-    const std::string pid = platform::ReadFileText(first.program.Instance(1) + "/pid.orv").value_or("");
 
     // Refused beside it, or handed over to it: either way nothing of the cache is looked at.
     auto second = [&](bool handOver, EHandOver answer) {

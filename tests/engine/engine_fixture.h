@@ -12,7 +12,6 @@
 #include <sstream>
 #include <string>
 #include <thread>
-#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -26,9 +25,9 @@
 #include "engine/processengine.h"
 #include "engine/watcher.h"
 #include "platform/process.h"
-#include "platform/process_detail_linux.h"
 #include "support/childprocess.h"
 #include "support/tempdir.h"
+#include "support/testdisplay.h"
 #include "support/wait.h"
 
 namespace vantrel::test {
@@ -102,30 +101,6 @@ protected:
     CEngineContext ctx;
 };
 
-// Children of this process that have ended and not been reaped.
-inline int CountZombieChildren() {
-    const std::string self = std::to_string(getpid());
-    int zombies = 0;
-    std::error_code error;
-    for (std::filesystem::directory_iterator it("/proc", error), end; !error && it != end; it.increment(error)) {
-        std::ifstream in(it->path() / "stat");
-        std::string stat;
-        if (!std::getline(in, stat))
-            continue;
-        // "pid (comm) state ppid ...": comm may hold blanks and parentheses, so read after the last ')'.
-        std::size_t close = stat.rfind(')');
-        if (close == std::string::npos)
-            continue;
-        std::istringstream rest(stat.substr(close + 1));
-        std::string state;
-        std::string ppid;
-        rest >> state >> ppid;
-        if (state == "Z" && ppid == self)
-            ++zombies;
-    }
-    return zombies;
-}
-
 inline EngineTest::EngineTest(Timings timings)
     : store(dir.Path(), "vantrel", slots), ctx{store, slots, options, timings, dialog} {
     options.ClientShowMode = platform::SW_HIDE;
@@ -183,28 +158,6 @@ inline platform::ProcessHandle EngineTest::StartTitled(const std::string& title,
     return platform::StartProcess(info);
 }
 
-
-// A display of the test's own, named by DISPLAY while it lives, for clients shown in a terminal.
-// Xvfb picks a free number and prints it once it accepts clients.
-class CTestDisplay {
-public:
-    // The tool a terminal client needs that is not installed; empty when all are.
-    static std::string MissingTool() {
-        for (const char* tool : {"Xvfb", "xterm"})
-            if (platform::detail::FindOnPath(tool).empty())
-                return tool;
-        return {};
-    }
-    CTestDisplay()
-        : m_server({platform::detail::FindOnPath("Xvfb"), "-displayfd", "1", "-nolisten", "tcp"}),
-          m_number(m_server.ReadLine()), m_display("DISPLAY", ":" + m_number) {}
-    bool IsReady() const { return !m_number.empty(); }
-
-private:
-    TestChild m_server;
-    std::string m_number;
-    ScopedEnv m_display;
-};
 
 // Counts what a restart asks of the dialog. With callsBack it keeps the fill's call for the
 // test's loop (PumpUntil), as the program's dialog does, instead of letting the restart wait.

@@ -5,7 +5,6 @@
 #include "engine/processengine.h"
 #include "engine_fixture.h"
 #include "platform/fileops.h"
-#include "platform/process_detail_linux.h"
 #include "platform/wait.h"
 
 namespace vantrel::test {
@@ -230,7 +229,7 @@ TEST_F(ProcessEngineTest, EachSlotsClientIsPinnedByItsSlotIndex) {
     engine.RestartEngine();
 
     ASSERT_EQ(SlotEntries(slots), (Slots{1, 2, 3}));
-    std::vector<pid_t> pids;
+    std::vector<platform::ProcessId> pids;
     for (std::uint32_t n = 1; n <= 3; ++n) {
         auto clients = Clients(n);
         ASSERT_EQ(clients.size(), 1u);
@@ -243,7 +242,7 @@ TEST_F(ProcessEngineTest, EachSlotsClientIsPinnedByItsSlotIndex) {
 
     options.SetAffinity = false;
     engine.ApplyAffinity();
-    for (pid_t pid : pids)
+    for (platform::ProcessId pid : pids)
         EXPECT_EQ(platform::GetProcessorsOf(pid), system);
 }
 
@@ -253,11 +252,14 @@ TEST_F(ProcessEngineTest, EachSlotsClientIsPinnedByItsSlotIndex) {
 // processor, inside a terminal as well.
 class CallingBackFillTest : public ProcessEngineTest {
 protected:
-    // The client itself among instance n's processes (a terminal carries its title too).
-    pid_t ClientPid(std::uint32_t n) {
+    // The client itself among instance n's processes (a terminal or console host carries its
+    // title too): the one whose id the client wrote at its start.
+    platform::ProcessId ClientPid(std::uint32_t n) {
+        auto starts = ClientStarts(n);
+        if (starts.empty() || starts.back().empty())
+            return 0;
         for (const platform::ProcessHandle& found : Clients(n))
-            if (platform::detail::ReadLinkPath("/proc/" + std::to_string(found.Pid()) + "/exe") ==
-                std::filesystem::canonical(VANTREL_TEST_ENGINE_CLIENT).string())
+            if (std::to_string(found.Pid()) == starts.back()[0])
                 return found.Pid();
         return 0;
     }
@@ -285,11 +287,11 @@ protected:
             EXPECT_EQ(SlotEntries(slots), (Slots{0, 0, 0}));
             EXPECT_EQ(engine.RunnerCount(), 1u);
         }
-        auto pinned = [&](pid_t pid, std::size_t k) {
+        auto pinned = [&](platform::ProcessId pid, std::size_t k) {
             return system.size() < 2 || platform::GetProcessorsOf(pid) == std::vector<unsigned>{system[k]};
         };
-        pid_t watched = 0;
-        pid_t other = 0;
+        platform::ProcessId watched = 0;
+        platform::ProcessId other = 0;
         ASSERT_TRUE(PumpUntil([&] {
             watched = ClientPid(1);
             other = ClientPid(2);

@@ -6,10 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
-#include <sched.h>
-#include <sys/resource.h>
 #include <thread>
-#include <unistd.h>
 
 namespace vantrel::test::transmit {
 namespace {
@@ -242,12 +239,10 @@ TEST_F(TransmitTest, AnAutomaticPassStartsItsClientsAtTheProgramsPriority) {
 
     transmitter->CheckAutoTransmit(1, 0);
     ASSERT_TRUE(WaitForRuns(1));
-    const auto pid = static_cast<pid_t>(Runs().at(0).pid);
-    errno = 0;
-    const int clientNice = getpriority(PRIO_PROCESS, static_cast<id_t>(pid));
-    ASSERT_EQ(errno, 0);
-    EXPECT_EQ(clientNice, getpriority(PRIO_PROCESS, static_cast<id_t>(getpid())));
-    EXPECT_EQ(sched_getscheduler(pid) & ~SCHED_RESET_ON_FORK, SCHED_OTHER);
+    const platform::ProcessId pid = Runs().at(0).pid;
+    const std::optional<std::uint32_t> own = platform::GetPriorityClass(platform::CurrentProcessId());
+    ASSERT_TRUE(own.has_value());
+    EXPECT_EQ(platform::GetPriorityClass(pid), own);
 
     transmitter->TransmitToggle();
     WaitForPassEnd();
@@ -278,7 +273,7 @@ TEST_F(TransmitTest, StopTransmitEndsTheClientInsideItsTerminalBeforeThePassEnds
 }
 
 TEST_F(TransmitTest, HighPriorityIsGivenWhenChosenAtTheEndOfThePause) {
-    if (geteuid() != 0)
+    if (!MayRaiseProcessPriority())
         GTEST_SKIP() << "raising a process's priority needs the right to do so";
     ctx.timings.transmitPause = 500ms;
     MakeResult(1);
@@ -287,12 +282,12 @@ TEST_F(TransmitTest, HighPriorityIsGivenWhenChosenAtTheEndOfThePause) {
     transmitter->TransmitToggle();
     ASSERT_TRUE(WaitForRuns(1));
     long pid = Runs().at(0).pid;
-    EXPECT_EQ(platform::GetPriorityClass(static_cast<pid_t>(pid)), platform::NORMAL_PRIORITY_CLASS);
+    EXPECT_EQ(platform::GetPriorityClass(pid), platform::NORMAL_PRIORITY_CLASS);
     // Chosen while the pause runs: what counts is the button's state when it is over.
     options.ClientPriority = CP_HIGH;
     std::optional<std::uint32_t> priority;
     WaitUntil([&] {
-        priority = platform::GetPriorityClass(static_cast<pid_t>(pid));
+        priority = platform::GetPriorityClass(pid);
         return priority == platform::HIGH_PRIORITY_CLASS;
     });
     EXPECT_EQ(priority, platform::HIGH_PRIORITY_CLASS);

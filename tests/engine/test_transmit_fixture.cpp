@@ -1,39 +1,27 @@
 // Helpers of the transmit tests: waiting for a pass, reading the simulated client's run records.
 #include "test_transmit_fixture.h"
 
+#include "support/runslog.h"
+
 #include <algorithm>
-#include <sys/stat.h>
+#include <filesystem>
 
 namespace vantrel::test::transmit {
 
-namespace {
-
-// The value of "NAME=value" among the tab-separated fields of a runs.log line.
-std::string Field(const std::string& line, const std::string& name) {
-    std::istringstream fields(line);
-    std::string field;
-    while (std::getline(fields, field, '\t'))
-        if (field.starts_with(name + "="))
-            return field.substr(name.size() + 1);
-    return {};
-}
-
-} // namespace
-
 TransmitTest::TransmitTest() : EngineTest(TransmitTimings()) {
     // Hidden clients only: no terminal window opens during the tests.
-    unsetenv("DISPLAY");
-    setenv("ORVA_SIM_SERVER", server.Path().c_str(), 1);
-    setenv("ORVA_SIM_TRANSFER_SECONDS", "0.01", 1);
+    SetEnv("DISPLAY", std::nullopt);
+    SetEnv("ORVA_SIM_SERVER", server.Path());
+    SetEnv("ORVA_SIM_TRANSFER_SECONDS", "0.01");
     for (const char* knob : {"ORVA_SIM_FAIL_RATE", "ORVA_SIM_FAIL_TRANSFER", "ORVA_SIM_PARTIAL_DOWNLOAD"})
-        unsetenv(knob);
+        SetEnv(knob, std::nullopt);
     store.SetClientPath(VANTREL_TEST_ORVA_SIM);
     transmitter = std::make_unique<CTransmitter>(ctx, host);
 }
 
 bool TransmitTest::Exists(unsigned n, const std::string& name) const {
-    struct stat st {};
-    return lstat(InstFile(n, name).c_str(), &st) == 0;
+    std::error_code ec;
+    return std::filesystem::exists(std::filesystem::symlink_status(InstFile(n, name), ec));
 }
 
 void TransmitTest::MakeResult(unsigned n) {
@@ -71,13 +59,14 @@ std::vector<SimRun> TransmitTest::Runs() const {
     std::istringstream log(ReadFile(server / "runs.log"));
     std::string line;
     while (std::getline(log, line)) {
+        auto fields = RunsLogFields(line);
         SimRun run;
-        run.pid = std::stol(Field(line, "pid"));
-        run.run = Field(line, "run");
-        run.dir = Field(line, "dir");
-        run.title = Field(line, "title");
-        run.show = Field(line, "show");
-        run.args = Field(line, "args");
+        run.pid = std::stol(fields["pid"]);
+        run.run = fields["run"];
+        run.dir = fields["dir"];
+        run.title = fields["title"];
+        run.show = fields["show"];
+        run.args = fields["args"];
         runs.push_back(run);
     }
     return runs;
@@ -92,16 +81,6 @@ std::vector<std::string> TransmitTest::RunDirs() const {
 
 bool TransmitTest::WaitForRuns(std::size_t count) const {
     return WaitUntil([&] { return Runs().size() >= count; }, 30s);
-}
-
-bool IsProcessRunning(long pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text;
-    if (!std::getline(stat, text))
-        return false;
-    // The state follows the command name, which is in parentheses and may hold blanks.
-    std::size_t close = text.rfind(')');
-    return close != std::string::npos && close + 2 < text.size() && text[close + 2] != 'Z' && text[close + 2] != 'X';
 }
 
 std::size_t CountOf(const std::vector<unsigned>& messages, unsigned message) {

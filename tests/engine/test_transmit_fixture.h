@@ -100,9 +100,6 @@ protected:
     std::unique_ptr<CTransmitter> transmitter;
 };
 
-// Whether the process still runs (a zombie counts as ended).
-bool IsProcessRunning(long pid);
-
 std::size_t CountOf(const std::vector<unsigned>& messages, unsigned message);
 
 } // namespace vantrel::test::transmit

@@ -174,7 +174,7 @@ TEST_F(TransmitTest, TheOldClientCopyGoesAfterASendButTheMainClientNeverDoes) {
     MakeResult(1);
     std::filesystem::copy_file(VANTREL_TEST_ORVA_SIM, InstFile(1, "ORVAOldClient.exe"));
     store.SetClientPath(dir / "ORVA_missing_cmdline.exe");
-    ASSERT_EQ(store.GetClientForInstance(1), InstFile(1, "ORVAOldClient.exe"));
+    ASSERT_EQ(std::filesystem::path(store.GetClientForInstance(1)), std::filesystem::path(InstFile(1, "ORVAOldClient.exe")));
 
     transmitter->TransmitToggle();
     ASSERT_EQ(dialog.Take(10s), std::optional<unsigned>(WM_APP));

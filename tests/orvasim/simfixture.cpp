@@ -1,32 +1,19 @@
 #include "simfixture.h"
 
+#include "platform/filelock.h"
+
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <csignal>
-#include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <sstream>
-#include <sys/file.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace vantrel::test {
 
 SimTest::SimTest() {
     // Knobs or titles from the shell that runs the tests would shadow the ones given here.
-    std::vector<std::string> inherited;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        std::string name(*entry, std::strcspn(*entry, "="));
+    for (const std::string& name : EnvironmentNames())
         if (name.starts_with("ORVA_SIM_") || name.starts_with("VANTREL_"))
-            inherited.push_back(name);
-    }
-    for (const std::string& name : inherited)
-        ::unsetenv(name.c_str());
+            SetEnv(name.c_str(), std::nullopt);
     m_env = {{"ORVA_SIM_SERVER", ServerDir()},
              {"ORVA_SIM_PROCESS_SECONDS", "0.3"},
              {"ORVA_SIM_STATE_INTERVAL", "0.02"},
@@ -64,28 +51,8 @@ int SimTest::Run(const std::string& dir, const std::vector<std::string>& args,
     return ExitCode(child->Wait());
 }
 
-bool WaitForEnd(const TestChild& child, std::chrono::milliseconds limit) {
-    return WaitUntil(
-        [&] {
-            siginfo_t info{};
-            // WNOWAIT leaves the child to be reaped by its owner.
-            return ::waitid(P_PID, static_cast<id_t>(child.Pid()), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-                   info.si_pid == child.Pid();
-        },
-        limit);
-}
-
-int ExitCode(int status) {
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
 bool IsLockHeld(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-    ::close(fd);
-    return held;
+    return platform::IsFileLockedByOther(path);
 }
 
 bool Exists(const std::string& path) {

@@ -41,7 +41,11 @@ protected:
 bool WaitForEnd(const TestChild& child, std::chrono::milliseconds limit);
 // The exit code of a wait status, or 128 + the signal number.
 int ExitCode(int status);
-// Whether another process holds an flock on path (probed with LOCK_NB, released at once).
+// The exit code of a child the test killed, and of a client that crashed (aborted).
+int KilledExitCode();
+int CrashExitCode();
+// Whether another process holds path locked (on Windows: has it open without sharing), probed
+// as Vantrel probes it.
 bool IsLockHeld(const std::string& path);
 bool Exists(const std::string& path);
 // The value of the first "key=" line of a data file's text, or nothing.

@@ -1,8 +1,8 @@
 #include "simfixture.h"
+#include "support/runslog.h"
 
 #include <filesystem>
 #include <sstream>
-#include <unistd.h>
 
 namespace vantrel::test {
 namespace {
@@ -10,16 +10,6 @@ namespace {
 using namespace std::chrono_literals;
 
 using InvocationTest = SimTest;
-
-// The fields of one runs.log line, by name.
-std::map<std::string, std::string> Fields(const std::string& line) {
-    std::map<std::string, std::string> fields;
-    std::istringstream parts(line);
-    std::string part;
-    while (std::getline(parts, part, '\t'))
-        fields[part.substr(0, part.find('='))] = part.substr(part.find('=') + 1);
-    return fields;
-}
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
@@ -44,7 +34,7 @@ TEST_F(InvocationTest, RunsLogRecordsEveryRunWithItsSwitchesTitleAndShowCommand)
 
     std::vector<std::string> lines = Lines(ReadFile(ServerDir() + "/runs.log"));
     ASSERT_EQ(lines.size(), 2u);
-    auto first = Fields(lines[0]);
+    auto first = RunsLogFields(lines[0]);
     EXPECT_EQ(first["pid"], std::to_string(transmitPid));
     EXPECT_EQ(first["run"], "transmit");
     EXPECT_EQ(first["dir"], std::filesystem::canonical(two).string());
@@ -53,7 +43,7 @@ TEST_F(InvocationTest, RunsLogRecordsEveryRunWithItsSwitchesTitleAndShowCommand)
     // Blanks and backslashes inside a switch are escaped, so the words stay apart.
     EXPECT_EQ(first["args"],
               "-stop_after_xfer -socks_server socks.example:1080 -socks_user ada -socks_passwd p\\sw\\\\d");
-    auto second = Fields(lines[1]);
+    auto second = RunsLogFields(lines[1]);
     EXPECT_EQ(second["run"], "process");
     EXPECT_EQ(second["dir"], std::filesystem::canonical(one).string());
     EXPECT_EQ(second["title"], "ORVA 1");

@@ -1,7 +1,6 @@
 #include "simfixture.h"
 
 #include <algorithm>
-#include <csignal>
 #include <cstdlib>
 
 namespace vantrel::test {
@@ -119,14 +118,14 @@ TEST_F(ProcessingTest, HangNeverWritesStateAndRunsUntilKilled) {
     EXPECT_FALSE(Exists(dir + "/state.orv"));
     EXPECT_FALSE(Exists(dir + "/result.orv"));
     EXPECT_TRUE(IsLockHeld(dir + "/lock.orv"));
-    EXPECT_EQ(ExitCode(child->Kill()), 128 + SIGKILL);
+    EXPECT_EQ(ExitCode(child->Kill()), KilledExitCode());
     EXPECT_TRUE(Exists(dir + "/work_unit.orv"));
     EXPECT_FALSE(IsLockHeld(dir + "/lock.orv"));
 }
 
 TEST_F(ProcessingTest, CrashLeavesTheWorkUnitAndTheNextRunResumesWhereItStopped) {
     std::string dir = InstanceWithWorkUnit(1);
-    EXPECT_EQ(Run(dir, {"-stop_after_process"}, {"ORVA_SIM_CRASH=1"}), 128 + SIGABRT);
+    EXPECT_EQ(Run(dir, {"-stop_after_process"}, {"ORVA_SIM_CRASH=1"}), CrashExitCode());
     EXPECT_TRUE(Exists(dir + "/work_unit.orv"));
     EXPECT_FALSE(Exists(dir + "/result.orv"));
     double reached = Number(ValueOf(ReadFile(dir + "/state.orv"), "prog"));

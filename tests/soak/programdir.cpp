@@ -13,6 +13,7 @@
 
 #include "ledger.h"
 #include "platform/fileops.h"
+#include "support/runslog.h"
 
 namespace vantrel::soak {
 
@@ -218,17 +219,11 @@ std::vector<ClientRun> ReadRuns(const CProgramDir& dir) {
     std::istringstream lines(platform::ReadFileText(dir.ServerDir() + "/runs.log", std::size_t{1} << 30).value_or(""));
     std::string line;
     while (std::getline(lines, line)) {
+        auto fields = test::RunsLogFields(line);
         ClientRun run;
-        std::istringstream fields(line);
-        std::string field;
-        while (std::getline(fields, field, '\t')) {
-            if (field.starts_with("time_ms="))
-                run.timeMs = std::strtoll(field.c_str() + 8, nullptr, 10);
-            else if (field.starts_with("run="))
-                run.run = field.substr(4);
-            else if (field.starts_with("dir="))
-                run.dir = field.substr(4);
-        }
+        run.timeMs = std::strtoll(fields["time_ms"].c_str(), nullptr, 10);
+        run.run = fields["run"];
+        run.dir = fields["dir"];
         runs.push_back(run);
     }
     return runs;

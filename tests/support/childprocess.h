@@ -41,6 +41,13 @@ private:
 // The exit code in a status that Wait or Kill returned, else -1 (ended by a signal, Linux only).
 int ChildExitCode(int status);
 
+// Children of this process that have ended and not been reaped (always none on Windows, where an
+// ended child leaves no entry behind).
+int CountZombieChildren();
+
+// Whether the process with this id still runs (a zombie does not).
+bool IsProcessRunning(long pid);
+
 // The argv that starts the lock holder on path with the given lock kind ("flock", "posix", "ofd");
 // the child prints "locked" once it holds the lock.
 std::vector<std::string> LockHolderArgs(const std::string& kind, const std::string& path);

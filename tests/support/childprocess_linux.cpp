@@ -4,6 +4,9 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -96,6 +99,39 @@ int ChildExitCode(int status) {
 
 std::vector<std::string> LockHolderArgs(const std::string& kind, const std::string& path) {
     return {VANTREL_TEST_LOCK_HOLDER, kind, path};
+}
+
+int CountZombieChildren() {
+    const std::string self = std::to_string(getpid());
+    int zombies = 0;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it("/proc", error), end; !error && it != end; it.increment(error)) {
+        std::ifstream in(it->path() / "stat");
+        std::string stat;
+        if (!std::getline(in, stat))
+            continue;
+        // "pid (comm) state ppid ...": comm may hold blanks and parentheses, so read after the last ')'.
+        std::size_t close = stat.rfind(')');
+        if (close == std::string::npos)
+            continue;
+        std::istringstream rest(stat.substr(close + 1));
+        std::string state;
+        std::string ppid;
+        rest >> state >> ppid;
+        if (state == "Z" && ppid == self)
+            ++zombies;
+    }
+    return zombies;
+}
+
+bool IsProcessRunning(long pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text;
+    if (!std::getline(stat, text))
+        return false;
+    // The state follows the command name, which is in parentheses and may hold blanks.
+    std::size_t close = text.rfind(')');
+    return close != std::string::npos && close + 2 < text.size() && text[close + 2] != 'Z' && text[close + 2] != 'X';
 }
 
 } // namespace vantrel::test

@@ -118,4 +118,17 @@ std::vector<std::string> LockHolderArgs(const std::string& kind, const std::stri
     return {VANTREL_TEST_LOCK_HOLDER, kind, path};
 }
 
+int CountZombieChildren() {
+    return 0;
+}
+
+bool IsProcessRunning(long pid) {
+    HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+    if (process == nullptr)
+        return false;
+    const bool running = ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    ::CloseHandle(process);
+    return running;
+}
+
 } // namespace vantrel::test

@@ -1,7 +1,12 @@
 #include "support/tempdir.h"
 
+#include <unistd.h>
+
+#include <cstring>
 #include <stdlib.h>
 #include <time.h>
+
+extern char** environ;
 
 namespace vantrel::test {
 
@@ -19,6 +24,17 @@ void SetTimeZone(const std::optional<std::string>& zone) {
 
 bool HasPermissionBits() {
     return true;
+}
+
+bool MayRaiseProcessPriority() {
+    return ::geteuid() == 0;
+}
+
+std::vector<std::string> EnvironmentNames() {
+    std::vector<std::string> names;
+    for (char** entry = environ; *entry != nullptr; ++entry)
+        names.emplace_back(*entry, std::strcspn(*entry, "="));
+    return names;
 }
 
 } // namespace vantrel::test

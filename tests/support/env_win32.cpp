@@ -1,8 +1,10 @@
 #include "support/tempdir.h"
 
+#include <cstring>
 #include <map>
 #include <stdlib.h>
 #include <time.h>
+#include <windows.h>
 
 namespace vantrel::test {
 
@@ -25,6 +27,23 @@ void SetTimeZone(const std::optional<std::string>& zone) {
 
 bool HasPermissionBits() {
     return false;
+}
+
+// The high class needs no privilege; only the real-time class does.
+bool MayRaiseProcessPriority() {
+    return true;
+}
+
+std::vector<std::string> EnvironmentNames() {
+    std::vector<std::string> names;
+    if (char* block = ::GetEnvironmentStringsA()) {
+        for (const char* entry = block; *entry != '\0'; entry += std::strlen(entry) + 1)
+            // Entries of the drives' current directories ("=C:=C:\\...") are no variables.
+            if (*entry != '=')
+                names.emplace_back(entry, std::strcspn(entry, "="));
+        ::FreeEnvironmentStringsA(block);
+    }
+    return names;
 }
 
 } // namespace vantrel::test

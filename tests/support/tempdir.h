@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vantrel::test {
 
@@ -35,6 +36,9 @@ void SetMTime(const std::string& path, long long seconds);
 // and a test of the bits checks them only where they exist.
 bool HasPermissionBits();
 
+// Whether this process may raise another's priority above normal (Linux: only as root).
+bool MayRaiseProcessPriority();
+
 // Sets (or, with no value, removes) an environment variable of this process.
 void SetEnv(const char* name, const std::optional<std::string>& value);
 
@@ -45,6 +49,9 @@ void SetTimeZone(const std::optional<std::string>& zone);
 
 // Seconds since the epoch of a UTC calendar time.
 long long UtcSeconds(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
+
+// The names of this process's environment variables.
+std::vector<std::string> EnvironmentNames();
 
 // Sets an environment variable for one test and puts the old value back.
 class ScopedEnv {

@@ -1,11 +1,12 @@
 #include "datafiles.h"
 
-#include <cerrno>
+#include "platform/filelock.h"
+#include "platform/fileops.h"
+#include "platform/process.h"
+
 #include <chrono>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <filesystem>
+#include <thread>
 
 namespace orvasim {
 
@@ -13,18 +14,6 @@ namespace {
 
 bool LineHasKey(std::string_view line, std::string_view key) {
     return line.size() > key.size() && line.starts_with(key) && line[key.size()] == '=';
-}
-
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        ssize_t written = ::write(fd, data.data(), data.size());
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        data.remove_prefix(static_cast<size_t>(written));
-    }
-    return true;
 }
 
 } // namespace
@@ -85,91 +74,97 @@ std::string DataFile::Text() const {
     return text;
 }
 
-UniqueFd::~UniqueFd() {
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
-
-UniqueFd::UniqueFd(UniqueFd&& other) noexcept : m_fd(other.m_fd) {
-    other.m_fd = -1;
-}
-
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-    if (this != &other) {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = other.m_fd;
-        other.m_fd = -1;
+vantrel::platform::File LockFile(const std::string& path, bool wait) {
+    using namespace vantrel::platform;
+    FileOpenOptions options;
+    options.write = true;
+    options.create = true;
+    options.exclusive = true;
+    // The exclusive open never waits: poll for the holder to let go, as a waiting lock would.
+    // A holder may let go between the failed open and the probe, so only an open that keeps
+    // failing while nobody holds the file is a real failure.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    for (int unheldFailures = 0;;) {
+        File file = OpenRegularFile(path, options);
+        if (file.IsValid() || !wait || std::chrono::steady_clock::now() > deadline)
+            return file;
+        unheldFailures = IsFileLockedByOther(path) ? 0 : unheldFailures + 1;
+        if (unheldFailures == 3)
+            return file;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    return *this;
 }
 
-UniqueFd LockFile(const std::string& path, bool wait) {
-    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644));
-    if (!fd.IsValid())
-        return {};
-    int result;
-    do {
-        result = ::flock(fd.Get(), wait ? LOCK_EX : LOCK_EX | LOCK_NB);
-    } while (result != 0 && errno == EINTR);
-    return result == 0 ? std::move(fd) : UniqueFd();
-}
-
-bool WriteFileAtomic(const std::string& path, std::string_view content) {
-    // The temporary name does not end in ".orv", so nobody mistakes it for a data file.
-    std::string temporary = path + ".tmp-" + UniqueSuffix();
-    UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0644));
-    if (!fd.IsValid())
-        return false;
-    bool ok = WriteAll(fd.Get(), content);
-    fd = UniqueFd();
-    if (ok && ::rename(temporary.c_str(), path.c_str()) == 0)
-        return true;
-    ::unlink(temporary.c_str());
-    return false;
-}
-
-bool AppendToFile(const std::string& path, std::string_view text) {
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644));
-    if (!fd.IsValid())
-        return false;
-    ssize_t written;
-    do {
-        written = ::write(fd.Get(), text.data(), text.size());
-    } while (written < 0 && errno == EINTR);
-    return written == static_cast<ssize_t>(text.size());
-}
-
-std::optional<std::string> ReadWholeFile(const std::string& path) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
-    if (!fd.IsValid())
+std::optional<std::string> ReadAll(vantrel::platform::File& file) {
+    if (!file.Rewind())
         return std::nullopt;
     std::string text;
     char chunk[4096];
     for (;;) {
-        ssize_t got = ::read(fd.Get(), chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
+        std::optional<std::size_t> got = file.Read(chunk, sizeof chunk);
+        if (!got)
             return std::nullopt;
-        if (got == 0)
+        if (*got == 0)
             return text;
-        text.append(chunk, static_cast<size_t>(got));
+        text.append(chunk, *got);
     }
 }
 
+bool WriteFileAtomic(const std::string& path, std::string_view content) {
+    using namespace vantrel::platform;
+    // The temporary name does not end in ".orv", so nobody mistakes it for a data file.
+    std::string temporary = path + ".tmp-" + UniqueSuffix();
+    FileOpenOptions options;
+    options.write = true;
+    options.create = true;
+    File file = OpenRegularFile(temporary, options);
+    bool ok = file.IsValid() && file.WriteAll(content);
+    file.Close();
+    if (!ok) {
+        DeleteFile(temporary);
+        return false;
+    }
+    // Windows refuses to replace a file that a reader has open without sharing its deletion; such
+    // a reader lets go in a moment, so try again for a while before giving up.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    for (;;) {
+        std::error_code ec;
+        std::filesystem::rename(temporary, path, ec);
+        if (!ec)
+            return true;
+        if (std::chrono::steady_clock::now() > deadline || !PathExists(temporary))
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    DeleteFile(temporary);
+    return false;
+}
+
+bool AppendToFile(const std::string& path, std::string_view text) {
+    using namespace vantrel::platform;
+    FileOpenOptions options;
+    options.write = true;
+    options.create = true;
+    options.append = true;
+    File file = OpenRegularFile(path, options);
+    return file.IsValid() && file.WriteAll(text);
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+    return vantrel::platform::ReadFileText(path);
+}
+
 bool PathExists(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
+    return vantrel::platform::PathExists(path);
 }
 
 bool RemoveFile(const std::string& path) {
-    return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+    return vantrel::platform::DeleteFile(path) || !vantrel::platform::PathExists(path);
 }
 
 std::string UniqueSuffix() {
     auto nanoseconds = std::chrono::steady_clock::now().time_since_epoch().count();
-    return std::to_string(::getpid()) + "-" + std::to_string(nanoseconds);
+    return std::to_string(vantrel::platform::CurrentProcessId()) + "-" + std::to_string(nanoseconds);
 }
 
 } // namespace orvasim

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/file.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,32 +31,19 @@ private:
     std::vector<std::string> m_lines;
 };
 
-// An open descriptor, closed when the object goes.
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : m_fd(fd) {}
-    ~UniqueFd();
-    UniqueFd(UniqueFd&& other) noexcept;
-    UniqueFd& operator=(UniqueFd&& other) noexcept;
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
+// Opens path, creating it when missing, and holds it locked for the life of the handle (an
+// flock on Linux, an open without sharing on Windows), so another client's lock probe sees it:
+// waiting for it when wait is set (a minute at most), else failing at once when another holder
+// has it. Invalid on failure.
+vantrel::platform::File LockFile(const std::string& path, bool wait);
 
-    bool IsValid() const { return m_fd >= 0; }
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd = -1;
-};
-
-// Opens path, creating it when missing, and takes an exclusive flock on it: waiting for it when
-// wait is set, else failing at once when another descriptor holds it. Invalid on failure.
-UniqueFd LockFile(const std::string& path, bool wait);
+// The whole contents of an open file, read from its start.
+std::optional<std::string> ReadAll(vantrel::platform::File& file);
 
 // Writes content under a temporary name beside path and renames it into place, so a reader
 // sees the old file or the new one, never a torn one. The temporary file is removed on failure.
 bool WriteFileAtomic(const std::string& path, std::string_view content);
-// Appends text with a single write(2) on an O_APPEND descriptor, so concurrent writers never
+// Appends text with a single write to a file opened for appending, so concurrent writers never
 // interleave inside one record.
 bool AppendToFile(const std::string& path, std::string_view text);
 std::optional<std::string> ReadWholeFile(const std::string& path);

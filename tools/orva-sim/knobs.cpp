@@ -1,16 +1,17 @@
 #include "knobs.h"
 
 #include "datafiles.h"
+#include "platform/process.h"
 
 #include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <random>
 #include <sstream>
-#include <unistd.h>
 
 namespace orvasim {
 
@@ -160,7 +161,7 @@ bool LoadKnobs(const std::string& knobsFilePath, Knobs& knobs, std::string& erro
         if (knob.kind == KnobKind::Path) {
             // Each run has its instance directory as current directory: a relative path would
             // give every instance a server of its own, deleted with the instance.
-            if (found->second.front() != '/') {
+            if (!std::filesystem::path(found->second).is_absolute()) {
                 error = std::string(knob.name) + ": expected an absolute path, got \"" + found->second + "\"";
                 return false;
             }
@@ -192,7 +193,7 @@ std::string KnobsHelp() {
 
 Failures DrawFailures(const Knobs& knobs) {
     auto now = std::chrono::system_clock::now().time_since_epoch().count();
-    std::seed_seq seed{static_cast<long long>(::getpid()), static_cast<long long>(now)};
+    std::seed_seq seed{static_cast<long long>(vantrel::platform::CurrentProcessId()), static_cast<long long>(now)};
     std::mt19937_64 generator(seed);
     std::uniform_real_distribution<double> uniform(0.0, 1.0);
     auto draw = [&](double chance) { return uniform(generator) < chance; };

@@ -6,16 +6,14 @@
 #include "runs.h"
 #include "server.h"
 
+#include "system.h"
+
 #include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <iostream>
 #include <thread>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace orvasim {
@@ -127,32 +125,10 @@ std::string RunRecord(const Invocation& invocation) {
         args += (args.empty() ? "" : " ") + Escape(word, true);
     auto milliseconds =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch());
-    return "time_ms=" + std::to_string(milliseconds.count()) + "\tpid=" + std::to_string(::getpid()) +
+    return "time_ms=" + std::to_string(milliseconds.count()) + "\tpid=" + std::to_string(vantrel::platform::CurrentProcessId()) +
            "\trun=" + (invocation.transmit ? "transmit" : "process") + "\tdir=" + Escape(ec ? "?" : dir, false) +
            "\ttitle=" + Escape(Environment(vantrel::platform::kConsoleTitleVariable), false) +
            "\tshow=" + Escape(Environment(vantrel::platform::kShowCommandVariable), false) + "\targs=" + args + "\n";
-}
-
-// Where a run works: the path it was started in and what that path names now.
-struct WorkingDirectory {
-    std::string path;
-    dev_t device = 0;
-    ino_t inode = 0;
-    bool linked = false; // the directory still has a name (not deleted)
-    bool operator==(const WorkingDirectory&) const = default;
-};
-
-WorkingDirectory CurrentDirectory() {
-    WorkingDirectory wd;
-    std::error_code ec;
-    wd.path = std::filesystem::current_path(ec).string();
-    struct stat here {};
-    if (::stat(".", &here) == 0) {
-        wd.device = here.st_dev;
-        wd.inode = here.st_ino;
-        wd.linked = here.st_nlink > 0;
-    }
-    return wd;
 }
 
 void PrintHelp() {
@@ -183,38 +159,16 @@ void SleepSeconds(double seconds) {
         std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
 }
 
-// A child that outlives its run unless someone ends it: it leaves the directory and the title
-// behind, so neither a search by title nor by directory finds it; with ownSession it leaves the
-// run's session and process group too.
-void LeaveGrandchild(bool ownSession) {
-    pid_t child = fork();
-    if (child != 0)
-        return;
-    if (ownSession && setsid() < 0)
-        _exit(1);
-    std::string pid = std::to_string(getpid()) + "\n";
-    int fd = open(kGrandchildFile, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd >= 0) {
-        ssize_t written = write(fd, pid.data(), pid.size());
-        (void)written;
-        close(fd);
-    }
-    unsetenv("VANTREL_CONSOLE_TITLE");
-    if (chdir("/") != 0)
-        _exit(1);
-    // A fresh image: the title is gone from /proc/PID/environ too.
-    execl("/bin/sleep", "sleep", "100000", static_cast<char*>(nullptr));
-    for (;;)
-        pause();
-}
-
 } // namespace orvasim
 
 int main(int argc, char** argv) {
     using namespace orvasim;
-    // Output may go to a pipe nobody reads to the end; that must not end the run.
-    std::signal(SIGPIPE, SIG_IGN);
+    PrepareProcess();
     std::vector<std::string> words(argv + std::min(argc, 1), argv + argc);
+    // A copy started to stand in for a child the run leaves behind.
+    if (words.size() == 1 && words[0] == kSleepUntilKilledSwitch)
+        for (;;)
+            std::this_thread::sleep_for(std::chrono::hours(1));
     if (std::find(words.begin(), words.end(), "--help") != words.end()) {
         PrintHelp();
         return 0;
@@ -233,12 +187,12 @@ int main(int argc, char** argv) {
         Fail("cannot append to " + server.Dir() + "/" + kRunsLog);
     if (Failures failures = DrawFailures(knobs); failures.grandchild)
         LeaveGrandchild(failures.grandchildSession);
-    WorkingDirectory started = CurrentDirectory();
+    DirectoryIdentity started = CurrentDirectoryIdentity();
     int code = invocation.transmit ? RunTransmit(knobs, server) : RunProcessing(knobs);
     // A client must never find its directory renamed or deleted under it: say so where the tests
     // look.
-    if (WorkingDirectory ended = CurrentDirectory(); ended != started)
-        server.RecordMoved("pid=" + std::to_string(::getpid()) + "\tstarted=" + Escape(started.path, false) +
+    if (DirectoryIdentity ended = CurrentDirectoryIdentity(); ended != started)
+        server.RecordMoved("pid=" + std::to_string(vantrel::platform::CurrentProcessId()) + "\tstarted=" + Escape(started.path, false) +
                            "\tended=" + Escape(ended.path, false) + "\n");
     return code;
 }

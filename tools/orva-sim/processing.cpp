@@ -1,14 +1,15 @@
 #include "contents.h"
 #include "core/clientcontract.h"
 #include "datafiles.h"
+#include "platform/process.h"
 #include "runs.h"
+#include "system.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <optional>
-#include <sys/resource.h>
-#include <unistd.h>
+#include <thread>
 
 namespace orvasim {
 
@@ -26,15 +27,12 @@ struct Job {
 [[noreturn]] void HangForever() {
     Say("hanging (simulated)");
     for (;;)
-        ::pause();
+        std::this_thread::sleep_for(std::chrono::hours(1));
 }
 
 [[noreturn]] void Crash() {
     Fail("crashing half-way (simulated)");
-    // No core file in the instance directory.
-    struct rlimit noCore {};
-    ::setrlimit(RLIMIT_CORE, &noCore);
-    std::abort();
+    AbortLikeACrash();
 }
 
 // Whether a result of this very work unit is already there: an earlier run was stopped after
@@ -54,9 +52,9 @@ double ResumedFraction(const Job& job) {
 bool WriteStartFiles(const Job& job) {
     DataFile version;
     version.Set("version", "3.08");
-    version.Set("platform", "x86_64-pc-linux-gnu (simulated)");
+    version.Set("platform", kPlatformName);
     DataFile pid;
-    pid.Set("pid", std::to_string(::getpid()));
+    pid.Set("pid", std::to_string(vantrel::platform::CurrentProcessId()));
     return WriteFileAtomic(kVersionFile, version.Text()) && WriteFileAtomic(kPidFile, pid.Text()) &&
            WriteFileAtomic(kResultHeaderFile, job.workUnit.Text());
 }
@@ -91,7 +89,7 @@ int RunProcessing(const Knobs& knobs) {
     if (!PathExists(kWorkUnitFile))
         return Fail("no work unit (work_unit.orv) in this directory");
     SleepSeconds(knobs.startSeconds);
-    UniqueFd lock = LockFile(kLockFile, false);
+    vantrel::platform::File lock = LockFile(kLockFile, false);
     if (!lock.IsValid())
         return Fail("cannot lock lock.orv: another client runs in this directory");
     std::optional<DataFile> workUnit = DataFile::Read(kWorkUnitFile);

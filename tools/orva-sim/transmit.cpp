@@ -80,7 +80,7 @@ int FetchWorkUnit(const Knobs& knobs, const Server& server, const Failures& fail
 
 int RunTransmit(const Knobs& knobs, const Server& server) {
     SleepSeconds(knobs.startSeconds);
-    UniqueFd lock = LockFile(kLockFile, false);
+    vantrel::platform::File lock = LockFile(kLockFile, false);
     if (!lock.IsValid())
         return Fail("cannot lock lock.orv: another client runs in this directory");
     std::optional<DataFile> userInfo = DataFile::Read(kUserInfoFile);

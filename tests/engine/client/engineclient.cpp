@@ -11,19 +11,21 @@
 // Every start appends one line to "client_starts.txt" in its directory: the pid, the argument
 // count, the first argument, the console title and the show command, separated by tabs; and one
 // line with the instance directory's name to "client_order.txt" in the directory above.
-#include <cerrno>
-#include <cstdio>
+#include "platform/file.h"
+#include "platform/filelock.h"
+#include "platform/process.h"
+
+#include <chrono>
 #include <cstdlib>
-#include <ctime>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
-#include <sys/file.h>
-#include <unistd.h>
+#include <thread>
 
 namespace {
+
+using namespace vantrel::platform;
 
 std::map<std::string, long> ReadScript() {
     std::map<std::string, long> script;
@@ -43,14 +45,12 @@ long Get(const std::map<std::string, long>& script, const char* key, long fallba
 }
 
 void Append(const char* path, const std::string& line) {
-    int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return;
-    std::string text = line + "\n";
-    // One write with O_APPEND: lines of concurrent clients never interleave.
-    ssize_t written = write(fd, text.data(), text.size());
-    (void)written;
-    close(fd);
+    FileOpenOptions options;
+    options.write = true;
+    options.create = true;
+    options.append = true;
+    // One write to a file opened for appending: lines of concurrent clients never interleave.
+    OpenRegularFile(path, options).WriteAll(line + "\n");
 }
 
 void Write(const char* path, const std::string& text) {
@@ -59,8 +59,25 @@ void Write(const char* path, const std::string& text) {
 }
 
 void SleepMs(long ms) {
-    timespec left{ms / 1000, (ms % 1000) * 1'000'000};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// Holds lock.orv as a client does, waiting while an earlier holder still has it.
+File HoldLock() {
+    FileOpenOptions options;
+    options.write = true;
+    options.create = true;
+    options.exclusive = true;
+    // A holder may let go between the failed open and the probe: give up only on an open that
+    // keeps failing while nobody holds the file.
+    for (int unheldFailures = 0;;) {
+        File lock = OpenRegularFile("lock.orv", options);
+        if (lock.IsValid())
+            return lock;
+        unheldFailures = IsFileLockedByOther("lock.orv") ? 0 : unheldFailures + 1;
+        if (unheldFailures == 3)
+            return lock;
+        SleepMs(5);
     }
 }
 
@@ -78,10 +95,8 @@ std::string DirectoryName() {
 } // namespace
 
 int main(int argc, char** argv) {
-    int lock = open("lock.orv", O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (lock >= 0)
-        flock(lock, LOCK_EX);
-    Append("client_starts.txt", std::to_string(getpid()) + "\t" + std::to_string(argc) + "\t" +
+    File lock = HoldLock();
+    Append("client_starts.txt", std::to_string(CurrentProcessId()) + "\t" + std::to_string(argc) + "\t" +
                                     (argc > 1 ? argv[1] : "-") + "\t" + Env("VANTREL_CONSOLE_TITLE") + "\t" +
                                     Env("VANTREL_SHOW_COMMAND"));
     Append("../client_order.txt", DirectoryName());
@@ -104,13 +119,14 @@ int main(int argc, char** argv) {
     }
     if (runMs < 0) {
         for (;;)
-            pause();
+            SleepMs(60'000);
     }
     if (runMs > elapsed)
         SleepMs(runMs - elapsed);
     if (exitMs >= 0)
         return 1;
     Write("result.orv", "done\n");
-    unlink("work_unit.orv");
+    std::error_code ignored;
+    std::filesystem::remove("work_unit.orv", ignored);
     return 0;
 }
