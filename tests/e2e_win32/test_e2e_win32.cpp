@@ -26,6 +26,8 @@ constexpr int IDC_CURRENT_CACHE_SIZE = 1001;
 constexpr int IDC_TRANSMIT = 1008;
 constexpr int IDC_CREATE_LOG = 1046;
 constexpr UINT kTrayIconId = 133;
+constexpr int IDC_VERSION_LINE = 1055;
+constexpr UINT kAboutCommand = 0x10; // the About item of the dialog's system menu
 
 // Checks condition every few milliseconds until it holds or the limit passes.
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::seconds limit = std::chrono::seconds(120)) {
@@ -238,6 +240,18 @@ TEST(EndToEndWindows, ProcessesTransmitsLogsAndEndsOnThePostedExit) {
     const DWORD process = ::GetProcessId(vantrel);
     HWND dialog = WaitForDialog(vantrel);
     ASSERT_NE(dialog, nullptr);
+
+    // The About box, from the system menu, names the version of the executable's resource.
+    ::PostMessageA(dialog, WM_SYSCOMMAND, kAboutCommand, 0);
+    HWND about = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (about = FindWindowOf(process, "#32770", "About Vantrel")) != nullptr; }));
+    std::string version = "Vantrel " + std::to_string(VANTREL_VERSION_MAJOR) + "." + std::to_string(VANTREL_VERSION_MINOR) +
+                          "." + std::to_string(VANTREL_VERSION_PATCH) + "." + std::to_string(VANTREL_VERSION_TWEAK);
+    if (VANTREL_PRERELEASE)
+        version += " BETA";
+    EXPECT_EQ(DialogText(about, IDC_VERSION_LINE), version);
+    ::PostMessageA(about, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(about); }));
 
     // The notification-area icon is there: the shell takes a change of it only then.
     HWND trayWindow = nullptr;
