@@ -28,6 +28,19 @@ constexpr int IDC_CREATE_LOG = 1046;
 constexpr UINT kTrayIconId = 133;
 constexpr int IDC_VERSION_LINE = 1055;
 constexpr UINT kAboutCommand = 0x10; // the About item of the dialog's system menu
+constexpr UINT kStartAtLoginCommand = 0x50; // "Start at login" in the system menu
+
+// The user's Run-key value that starts Vantrel at login; empty when there is none.
+std::string RunAtLoginValue() {
+    const char* key = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    DWORD size = 0;
+    if (::RegGetValueA(HKEY_CURRENT_USER, key, "Vantrel", RRF_RT_REG_SZ, nullptr, nullptr, &size) != ERROR_SUCCESS)
+        return {};
+    std::string value(size, '\0');
+    if (::RegGetValueA(HKEY_CURRENT_USER, key, "Vantrel", RRF_RT_REG_SZ, nullptr, value.data(), &size) != ERROR_SUCCESS)
+        return {};
+    return value.c_str();
+}
 
 // Checks condition every few milliseconds until it holds or the limit passes.
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::seconds limit = std::chrono::seconds(120)) {
@@ -252,6 +265,17 @@ TEST(EndToEndWindows, ProcessesTransmitsLogsAndEndsOnThePostedExit) {
     EXPECT_EQ(DialogText(about, IDC_VERSION_LINE), version);
     ::PostMessageA(about, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(about); }));
+
+    // "Start at login" writes the Run key's value that starts this copy minimised, and takes it
+    // away again.
+    ASSERT_EQ(RunAtLoginValue(), "");
+    ::PostMessageA(dialog, WM_SYSCOMMAND, kStartAtLoginCommand, 0);
+    std::string atLogin;
+    EXPECT_TRUE(WaitUntil([&] { return !(atLogin = RunAtLoginValue()).empty(); }));
+    const std::string own = "\"" + (program.dir / "vantrel.exe").string() + "\" -min";
+    EXPECT_EQ(::_stricmp(atLogin.c_str(), own.c_str()), 0) << atLogin << " is not " << own;
+    ::PostMessageA(dialog, WM_SYSCOMMAND, kStartAtLoginCommand, 0);
+    EXPECT_TRUE(WaitUntil([&] { return RunAtLoginValue().empty(); }));
 
     // The notification-area icon is there: the shell takes a change of it only then.
     HWND trayWindow = nullptr;
