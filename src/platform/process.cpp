@@ -3,7 +3,19 @@
 
 #include "platform/wait.h"
 
+#include <memory>
+#include <utility>
+
 namespace vantrel::platform {
+
+ProcessHandle& ProcessHandle::operator=(ProcessHandle&& other) noexcept {
+    if (this != &other) {
+        // What we held is let go exactly as the destructor does; then other's is taken over.
+        std::destroy_at(this);
+        std::construct_at(this, std::move(other));
+    }
+    return *this;
+}
 
 ProcessHandle::WaitResult ProcessHandle::WaitForExitOrEvent(const CEvent& event) {
     if (m_pidfd < 0)

@@ -159,22 +159,6 @@ ProcessHandle::ProcessHandle(ProcessHandle&& other) noexcept
       m_bLeader(std::exchange(other.m_bLeader, false)), m_bSessionEnded(std::exchange(other.m_bSessionEnded, false)),
       m_strGroup(std::move(other.m_strGroup)), m_terminal(std::move(other.m_terminal)) {}
 
-ProcessHandle& ProcessHandle::operator=(ProcessHandle&& other) noexcept {
-    if (this != &other) {
-        // What we held is let go exactly as the destructor would.
-        ProcessHandle released(std::move(*this));
-        m_pidfd = std::exchange(other.m_pidfd, -1);
-        m_pid = std::exchange(other.m_pid, 0);
-        m_ownChild = std::exchange(other.m_ownChild, false);
-        m_reaped = std::exchange(other.m_reaped, false);
-        m_bLeader = std::exchange(other.m_bLeader, false);
-        m_bSessionEnded = std::exchange(other.m_bSessionEnded, false);
-        m_strGroup = std::exchange(other.m_strGroup, std::string());
-        m_terminal = std::move(other.m_terminal);
-    }
-    return *this;
-}
-
 ProcessHandle ProcessHandle::Adopt(WaitHandle process, ProcessId pid, bool ownChild, bool leader) {
     ProcessHandle handle;
     handle.m_pidfd = FdOf(process);

@@ -64,22 +64,6 @@ ProcessHandle::ProcessHandle(ProcessHandle&& other) noexcept
       m_strGroup(std::move(other.m_strGroup)), m_terminal(std::move(other.m_terminal)),
       m_job(std::exchange(other.m_job, -1)) {}
 
-ProcessHandle& ProcessHandle::operator=(ProcessHandle&& other) noexcept {
-    if (this != &other) {
-        ProcessHandle released(std::move(*this));
-        m_pidfd = std::exchange(other.m_pidfd, -1);
-        m_pid = std::exchange(other.m_pid, 0);
-        m_ownChild = std::exchange(other.m_ownChild, false);
-        m_reaped = std::exchange(other.m_reaped, false);
-        m_bLeader = std::exchange(other.m_bLeader, false);
-        m_bSessionEnded = std::exchange(other.m_bSessionEnded, false);
-        m_strGroup = std::exchange(other.m_strGroup, std::string());
-        m_terminal = std::move(other.m_terminal);
-        m_job = std::exchange(other.m_job, -1);
-    }
-    return *this;
-}
-
 ProcessHandle ProcessHandle::Adopt(WaitHandle process, ProcessId pid, bool ownChild, bool leader) {
     ProcessHandle handle;
     handle.m_pidfd = process.native < 0 ? -1 : static_cast<int>(process.native);
