@@ -92,7 +92,9 @@ void CVantrelController::OnInitDialog(bool startMinimized) {
     reader.ReadSteps(11, 16); // server mode and values, then the client priority
     reader.ReadNotify();
 
-    RefreshCounters();
+    // The restart above has just counted the cache; what the options read since change is only
+    // how the count is shown, and another walk would hold a large cache's window that much longer.
+    ShowCounterState();
     ShowFields();
     ApplyDesiredCacheSize();
     CopyNewestUserInfo();
@@ -151,6 +153,10 @@ void CVantrelController::OnRegisteredMessage(unsigned wParam) {
 void CVantrelController::RefreshCounters() {
     CheckClientExecutable();
     m_counters = CountCacheState(m_ctx.store, m_ctx.RunningSlots);
+    ShowCounterState();
+}
+
+void CVantrelController::ShowCounterState() {
     m_ctx.options.DesiredCacheSize = m_counters.DesiredCacheSize;
     m_view.SetIcon(ChooseTrayIcon(TransmitRunning(), m_counters));
     CheckLogState();
@@ -181,16 +187,20 @@ void CVantrelController::ApplyDesiredCacheSize() {
     // 64-bit counters: a desired size at the top of the unsigned range must not wrap the loops.
     // However the number came in, never more directories than the field allows.
     const std::uint64_t desired = std::min(m_ctx.options.DesiredCacheSize, kDesiredCacheSizeLimit);
+    bool whole = true; // every directory up to the desired size is there
     for (std::uint64_t i = 1; i <= desired; ++i) {
         const auto n = static_cast<std::uint32_t>(i);
         // Missing is only a question of the directory: what it holds need not be looked at.
-        if (!platform::IsDirectory(store.GetInstancePath(n)))
+        if (!platform::IsDirectory(store.GetInstancePath(n))) {
             store.CreateInstance(n);
-        else if (store.HasStopAfterSend(n))
+            whole = whole && platform::IsDirectory(store.GetInstancePath(n));
+        } else if (store.HasStopAfterSend(n))
             store.SetStopAfterSend(n, false);
     }
-    const std::uint64_t count = store.CountInstances();
-    for (std::uint64_t i = desired + 1; i <= count; ++i)
+    // Past the desired size every instance is marked. Those below were just looked at, so the walk
+    // goes on from there; a directory that could not be made ends the cache below it.
+    for (std::uint64_t i = desired + 1;
+         whole && platform::IsDirectory(store.GetInstancePath(static_cast<std::uint32_t>(i))); ++i)
         store.SetStopAfterSend(static_cast<std::uint32_t>(i), true);
     passes.unlock();
     RestartAndRecount();

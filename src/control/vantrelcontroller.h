@@ -66,6 +66,8 @@ public:
     void ApplyMaxProcesses();
     void UpdateProgress();
     void UpdateTrayTip();
+    // Shows what the last count found (icon, log state, tip) under the options as they are now.
+    void ShowCounterState();
     const CacheCounters& Counters() const { return m_counters; }
     // The counters, the watched work unit, the passes and the retry timer, for a status request;
     // the retry timer's remaining time is the view's to add.
