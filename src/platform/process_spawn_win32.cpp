@@ -127,6 +127,11 @@ ProcessHandle StartProcess(const ProcessStartInfo& info) {
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = info.showCommand;
     PROCESS_INFORMATION created{};
+    // The desktop is there before a client's console needs it. Windows always has it; under Wine
+    // its process starts with the first program that asks for it, and started by a client it
+    // would run in that client's job, counted as a client and ended with it.
+    static const HWND desktop = ::GetDesktopWindow();
+    (void)desktop;
     // Suspended until it is in its job, so nothing it starts escapes; no handle is inherited.
     DWORD flags = CREATE_NEW_CONSOLE | CREATE_SUSPENDED | CREATE_NEW_PROCESS_GROUP;
     if (!::CreateProcessA(executable.c_str(), commandLine.data(), nullptr, nullptr, FALSE, flags, environment.data(),
