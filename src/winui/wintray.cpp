@@ -45,6 +45,7 @@ bool CSystemTray::AddToTray(HWND target, UINT message, const char* tip, HICON ic
     m_notify.uCallbackMessage = message;
     m_notify.hIcon = icon;
     CopyText(m_notify.szTip, tip);
+    m_bWanted = true;
     m_bAdded = ::Shell_NotifyIconA(NIM_ADD, &m_notify) != FALSE;
     return m_bAdded;
 }
@@ -77,6 +78,7 @@ bool CSystemTray::ShowBalloon(const std::string& title, const std::string& text)
 }
 
 void CSystemTray::RemoveFromTray() {
+    m_bWanted = false;
     if (!m_bAdded)
         return;
     m_notify.uFlags = 0;
@@ -113,7 +115,7 @@ LRESULT CALLBACK CSystemTray::WindowProc(HWND hWnd, UINT message, WPARAM wParam,
     if (self != nullptr && message == self->m_notify.uCallbackMessage && self->m_notify.uCallbackMessage != 0)
         return self->OnIconNotify(wParam, lParam);
     // The taskbar was re-created (Explorer restarted): the icon is gone with it.
-    if (self != nullptr && message == self->m_nTaskbarCreated && self->m_nTaskbarCreated != 0 && self->m_bAdded) {
+    if (self != nullptr && message == self->m_nTaskbarCreated && self->m_nTaskbarCreated != 0 && self->m_bWanted) {
         NOTIFYICONDATAA again = self->m_notify;
         again.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
         self->m_bAdded = ::Shell_NotifyIconA(NIM_ADD, &again) != FALSE;

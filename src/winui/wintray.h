@@ -36,6 +36,9 @@ private:
     HMENU LoadPopup(HMENU& menu) const;
 
     bool m_bAdded = false;
+    // Asked for and not removed: added again whenever a taskbar starts, also when the first add
+    // found none (a copy started at login may come before the taskbar).
+    bool m_bWanted = false;
     NOTIFYICONDATAA m_notify{};
     UINT m_nDefaultItem = 0;
     bool m_bDefaultByPosition = true;

@@ -284,7 +284,9 @@ TEST(EndToEndWindows, ProcessesTransmitsLogsAndEndsOnThePostedExit) {
     probe.cbSize = sizeof probe;
     probe.hWnd = trayWindow;
     probe.uID = kTrayIconId;
-    EXPECT_TRUE(::Shell_NotifyIconA(NIM_MODIFY, &probe)) << "the icon was not added";
+    // A taskbar that starts after the program gets the icon once it says so ("TaskbarCreated").
+    EXPECT_TRUE(WaitUntil([&] { return ::Shell_NotifyIconA(NIM_MODIFY, &probe) != FALSE; }, std::chrono::seconds(60)))
+        << "the icon was not added";
 
     // Its menu: the items the icon's right button shows, in order.
     HMODULE resources = ::LoadLibraryExA((program.dir / "vantrel.exe").string().c_str(), nullptr,
