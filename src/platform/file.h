@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -65,6 +66,12 @@ private:
 // locked by another holder (see IsFileLockedByOther, the same probe) and stays locked for the
 // life of the handle, so a second exclusive open fails until it goes.
 File OpenRegularFile(const std::string& path, const FileOpenOptions& options);
+// The same; heldByOther tells whether an exclusive open failed only because another holder has
+// the file, which is no fault: the holder may let go.
+File OpenRegularFile(const std::string& path, const FileOpenOptions& options, bool& heldByOther);
+// An exclusive open that waits, as a blocking lock would, while another holder has the file, for
+// at most patience; it fails at once for any other reason.
+File OpenRegularFileWaiting(const std::string& path, FileOpenOptions options, std::chrono::milliseconds patience);
 
 // Whether a file we hold open, even shared, keeps another program from replacing it by a rename
 // (Windows refuses the rename while any handle is open): then a reader must not stay open between

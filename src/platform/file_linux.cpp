@@ -98,7 +98,8 @@ bool OpenFileBlocksReplacement() {
     return false;
 }
 
-File OpenRegularFile(const std::string& path, const FileOpenOptions& options) {
+File OpenRegularFile(const std::string& path, const FileOpenOptions& options, bool& heldByOther) {
+    heldByOther = false;
     int flags = (options.write ? O_RDWR : O_RDONLY) | (options.create ? O_CREAT : 0) |
                 (options.append ? O_APPEND : 0);
     // O_NONBLOCK keeps a FIFO of that name from blocking the open; regular files ignore it.
@@ -108,8 +109,10 @@ File OpenRegularFile(const std::string& path, const FileOpenOptions& options) {
     struct stat st {};
     if (::fstat(Fd(file.NativeHandle()), &st) != 0 || !S_ISREG(st.st_mode))
         return {};
-    if (options.exclusive && IsLockedByOther(Fd(file.NativeHandle()), true))
+    if (options.exclusive && IsLockedByOther(Fd(file.NativeHandle()), true)) {
+        heldByOther = true;
         return {};
+    }
     return file;
 }
 

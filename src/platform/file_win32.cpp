@@ -114,7 +114,8 @@ bool OpenFileBlocksReplacement() {
     return true;
 }
 
-File OpenRegularFile(const std::string& path, const FileOpenOptions& options) {
+File OpenRegularFile(const std::string& path, const FileOpenOptions& options, bool& heldByOther) {
+    heldByOther = false;
     DWORD access = options.append ? FILE_APPEND_DATA | GENERIC_READ
                                   : GENERIC_READ | (options.write ? GENERIC_WRITE : 0);
     // Others may read, write, rename and delete the file beside us, as on Linux; an exclusive
@@ -122,8 +123,11 @@ File OpenRegularFile(const std::string& path, const FileOpenOptions& options) {
     DWORD share = options.exclusive ? 0 : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     HANDLE handle = ::CreateFileW(detail::WidePath(path).c_str(), access, share, nullptr,
                                   options.create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
+    if (handle == INVALID_HANDLE_VALUE) {
+        DWORD error = ::GetLastError();
+        heldByOther = options.exclusive && (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION);
         return {};
+    }
     File file = File::FromNativeHandle(reinterpret_cast<std::intptr_t>(handle));
     // A directory, a pipe or a device under the name is not a file we open.
     if (::GetFileType(handle) != FILE_TYPE_DISK)

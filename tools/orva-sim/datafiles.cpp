@@ -1,6 +1,5 @@
 #include "datafiles.h"
 
-#include "platform/filelock.h"
 #include "platform/fileops.h"
 #include "platform/process.h"
 
@@ -80,19 +79,7 @@ vantrel::platform::File LockFile(const std::string& path, bool wait) {
     options.write = true;
     options.create = true;
     options.exclusive = true;
-    // The exclusive open never waits: poll for the holder to let go, as a waiting lock would.
-    // A holder may let go between the failed open and the probe, so only an open that keeps
-    // failing while nobody holds the file is a real failure.
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-    for (int unheldFailures = 0;;) {
-        File file = OpenRegularFile(path, options);
-        if (file.IsValid() || !wait || std::chrono::steady_clock::now() > deadline)
-            return file;
-        unheldFailures = IsFileLockedByOther(path) ? 0 : unheldFailures + 1;
-        if (unheldFailures == 3)
-            return file;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    return wait ? OpenRegularFileWaiting(path, options, std::chrono::minutes(1)) : OpenRegularFile(path, options);
 }
 
 std::optional<std::string> ReadAll(vantrel::platform::File& file) {

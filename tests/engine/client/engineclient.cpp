@@ -12,7 +12,6 @@
 // count, the first argument, the console title and the show command, separated by tabs; and one
 // line with the instance directory's name to "client_order.txt" in the directory above.
 #include "platform/file.h"
-#include "platform/filelock.h"
 #include "platform/process.h"
 
 #include <chrono>
@@ -67,18 +66,7 @@ File HoldLock() {
     FileOpenOptions options;
     options.write = true;
     options.create = true;
-    options.exclusive = true;
-    // A holder may let go between the failed open and the probe: give up only on an open that
-    // keeps failing while nobody holds the file.
-    for (int unheldFailures = 0;;) {
-        File lock = OpenRegularFile("lock.orv", options);
-        if (lock.IsValid())
-            return lock;
-        unheldFailures = IsFileLockedByOther("lock.orv") ? 0 : unheldFailures + 1;
-        if (unheldFailures == 3)
-            return lock;
-        SleepMs(5);
-    }
+    return OpenRegularFileWaiting("lock.orv", options, std::chrono::minutes(1));
 }
 
 std::string Env(const char* name) {
