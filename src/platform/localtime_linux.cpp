@@ -9,4 +9,11 @@ std::optional<std::tm> LocalTimeOf(std::time_t moment) {
     return parts;
 }
 
+std::optional<std::tm> UtcTimeOf(std::time_t moment) {
+    std::tm parts{};
+    if (gmtime_r(&moment, &parts) == nullptr)
+        return std::nullopt;
+    return parts;
+}
+
 } // namespace vantrel::platform

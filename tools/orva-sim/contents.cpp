@@ -1,6 +1,6 @@
 #include "contents.h"
 
-#include "system.h"
+#include "platform/localtime.h"
 
 #include <cmath>
 #include <cstdio>
@@ -125,7 +125,7 @@ std::string Fixed(double value, int decimals) {
 }
 
 std::string JulianTime(std::time_t time) {
-    std::tm utc = UtcTimeOf(time).value_or(std::tm{});
+    std::tm utc = vantrel::platform::UtcTimeOf(time).value_or(std::tm{});
     char text[64];
     std::strftime(text, sizeof text, "%a %b %d %H:%M:%S %Y", &utc);
     return Fixed(static_cast<double>(time) / 86400.0 + 2440587.5, 5) + " (" + text + ")";

@@ -1,8 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <ctime>
-#include <optional>
 #include <string>
 
 // What the simulated client does differently on Linux and on Windows; system_linux.cpp and
@@ -23,9 +21,6 @@ void PrepareProcess();
 // Ends the run at once as a crashing client does (Linux: SIGABRT without a core file; Windows:
 // abort, exit code 3, without an error report).
 [[noreturn]] void AbortLikeACrash();
-
-// The calendar time of a moment in UTC; nothing when the system cannot convert it.
-std::optional<std::tm> UtcTimeOf(std::time_t moment);
 
 // The directory a run works in: the path it was started in and what that path names now.
 struct DirectoryIdentity {

@@ -26,13 +26,6 @@ void AbortLikeACrash() {
     std::abort();
 }
 
-std::optional<std::tm> UtcTimeOf(std::time_t moment) {
-    std::tm utc{};
-    if (::gmtime_r(&moment, &utc) == nullptr)
-        return std::nullopt;
-    return utc;
-}
-
 DirectoryIdentity CurrentDirectoryIdentity() {
     DirectoryIdentity wd;
     std::error_code ec;

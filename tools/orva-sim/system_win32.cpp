@@ -28,13 +28,6 @@ void AbortLikeACrash() {
     std::abort();
 }
 
-std::optional<std::tm> UtcTimeOf(std::time_t moment) {
-    std::tm utc{};
-    if (::gmtime_s(&utc, &moment) != 0)
-        return std::nullopt;
-    return utc;
-}
-
 DirectoryIdentity CurrentDirectoryIdentity() {
     DirectoryIdentity wd;
     std::error_code ec;
