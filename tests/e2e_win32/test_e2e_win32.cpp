@@ -13,11 +13,13 @@
 #include <functional>
 #include <random>
 #include <string>
-#include <thread>
+
+#include "support/wait.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using vantrel::test::WaitUntil;
 
 constexpr int IDC_DESIRED_CACHE_SIZE = 1000;
 constexpr int IDC_MAX_PROCESSES = 1004;
@@ -42,16 +44,9 @@ std::string RunAtLoginValue() {
     return value.c_str();
 }
 
-// Checks condition every few milliseconds until it holds or the limit passes.
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::seconds limit = std::chrono::seconds(120)) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
-}
+// The whole program under Wine on a busy machine (its first start makes the prefix's windows
+// and registry) can take long; the limit only ends a failing test.
+constexpr std::chrono::milliseconds kProgramLimit = std::chrono::seconds(120);
 
 std::string DialogText(HWND dialog, int id) {
     char text[256] = {};
@@ -148,7 +143,7 @@ HWND WaitForDialog(HANDLE process) {
     WaitUntil([&] {
         dialog = FindWindowOf(::GetProcessId(process), "#32770", "Vantrel");
         return dialog != nullptr && ::IsWindowVisible(dialog);
-    });
+    }, kProgramLimit);
     return dialog != nullptr && ::IsWindowVisible(dialog) ? dialog : nullptr;
 }
 
@@ -257,29 +252,33 @@ TEST(EndToEndWindows, ProcessesTransmitsLogsAndEndsOnThePostedExit) {
     // The About box, from the system menu, names the version of the executable's resource.
     ::PostMessageA(dialog, WM_SYSCOMMAND, kAboutCommand, 0);
     HWND about = nullptr;
-    ASSERT_TRUE(WaitUntil([&] { return (about = FindWindowOf(process, "#32770", "About Vantrel")) != nullptr; }));
+    // The box exists before its initialisation has filled in the version line.
+    ASSERT_TRUE(WaitUntil([&] {
+        about = FindWindowOf(process, "#32770", "About Vantrel");
+        return about != nullptr && !DialogText(about, IDC_VERSION_LINE).empty();
+    }, kProgramLimit));
     std::string version = "Vantrel " + std::to_string(VANTREL_VERSION_MAJOR) + "." + std::to_string(VANTREL_VERSION_MINOR) +
                           "." + std::to_string(VANTREL_VERSION_PATCH) + "." + std::to_string(VANTREL_VERSION_TWEAK);
     if (VANTREL_PRERELEASE)
         version += " BETA";
     EXPECT_EQ(DialogText(about, IDC_VERSION_LINE), version);
     ::PostMessageA(about, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-    EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(about); }));
+    EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(about); }, kProgramLimit));
 
     // "Start at login" writes the Run key's value that starts this copy minimised, and takes it
     // away again.
     ASSERT_EQ(RunAtLoginValue(), "");
     ::PostMessageA(dialog, WM_SYSCOMMAND, kStartAtLoginCommand, 0);
     std::string atLogin;
-    EXPECT_TRUE(WaitUntil([&] { return !(atLogin = RunAtLoginValue()).empty(); }));
+    EXPECT_TRUE(WaitUntil([&] { return !(atLogin = RunAtLoginValue()).empty(); }, kProgramLimit));
     const std::string own = "\"" + (program.dir / "vantrel.exe").string() + "\" -min";
     EXPECT_EQ(::_stricmp(atLogin.c_str(), own.c_str()), 0) << atLogin << " is not " << own;
     ::PostMessageA(dialog, WM_SYSCOMMAND, kStartAtLoginCommand, 0);
-    EXPECT_TRUE(WaitUntil([&] { return RunAtLoginValue().empty(); }));
+    EXPECT_TRUE(WaitUntil([&] { return RunAtLoginValue().empty(); }, kProgramLimit));
 
     // The notification-area icon is there: the shell takes a change of it only then.
     HWND trayWindow = nullptr;
-    ASSERT_TRUE(WaitUntil([&] { return (trayWindow = FindWindowOf(process, "VantrelTrayWindow", nullptr)) != nullptr; }));
+    ASSERT_TRUE(WaitUntil([&] { return (trayWindow = FindWindowOf(process, "VantrelTrayWindow", nullptr)) != nullptr; }, kProgramLimit));
     NOTIFYICONDATAA probe{};
     probe.cbSize = sizeof probe;
     probe.hWnd = trayWindow;
@@ -305,19 +304,19 @@ TEST(EndToEndWindows, ProcessesTransmitsLogsAndEndsOnThePostedExit) {
     // One instance, filled by a pass the user starts, then processed; its result sent in the next.
     ::SetDlgItemTextA(dialog, IDC_DESIRED_CACHE_SIZE, "1");
     ::SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-    EXPECT_TRUE(WaitUntil([&] { return DialogText(dialog, IDC_CURRENT_CACHE_SIZE) == "1"; }));
+    EXPECT_TRUE(WaitUntil([&] { return DialogText(dialog, IDC_CURRENT_CACHE_SIZE) == "1"; }, kProgramLimit));
     EXPECT_EQ(::IsDlgButtonChecked(dialog, IDC_CREATE_LOG), static_cast<UINT>(BST_CHECKED));
     ::SendDlgItemMessageA(dialog, IDC_TRANSMIT, BM_CLICK, 0, 0);
-    ASSERT_TRUE(WaitUntil([&] { return DialogText(dialog, IDC_READY_TO_TRANSMIT) == "1"; }))
+    ASSERT_TRUE(WaitUntil([&] { return DialogText(dialog, IDC_READY_TO_TRANSMIT) == "1"; }, kProgramLimit))
         << "no result came: " << DialogText(dialog, IDC_READY_TO_TRANSMIT);
-    ASSERT_TRUE(WaitUntil([&] { return DialogText(dialog, IDC_TRANSMIT) == "Transmit"; }));
+    ASSERT_TRUE(WaitUntil([&] { return DialogText(dialog, IDC_TRANSMIT) == "Transmit"; }, kProgramLimit));
     ::SendDlgItemMessageA(dialog, IDC_TRANSMIT, BM_CLICK, 0, 0);
     ASSERT_TRUE(WaitUntil([&] {
         std::ifstream log(program.dir / "ORVALog.csv");
         std::string header, row;
         return std::getline(log, header) && std::getline(log, row) && !row.empty();
-    })) << "the result was not logged";
-    EXPECT_TRUE(WaitUntil([&] { return DialogText(dialog, IDC_READY_TO_TRANSMIT) == "0"; }));
+    }, kProgramLimit)) << "the result was not logged";
+    EXPECT_TRUE(WaitUntil([&] { return DialogText(dialog, IDC_READY_TO_TRANSMIT) == "0"; }, kProgramLimit));
 
     // Another program asks every copy to end.
     EXPECT_EQ(PostExit(program.dir), 0u);

@@ -4,13 +4,12 @@
 
 #include <chrono>
 #include <fstream>
-#include <functional>
-#include <thread>
 
 #include "platform/event.h"
 #include "platform/process.h"
 #include "platform/wait.h"
 #include "support/tempdir.h"
+#include "support/wait.h"
 
 
 // Clients on Windows: started in a console of their own and a job, found again by that job (also
@@ -22,16 +21,9 @@ namespace {
 using namespace std::chrono_literals;
 using namespace vantrel::platform;
 
-// The limit only ends a failing test; it is never what a test measures.
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::seconds limit = 60s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
+// A console client under Wine can take long to start or end on a busy machine; the limit only
+// ends a failing test.
+constexpr std::chrono::milliseconds kClientLimit = 60s;
 
 bool IsRunning(DWORD pid) {
     HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, pid);
@@ -81,7 +73,7 @@ TEST(ProcessWin32, AClientIsFoundByItsJobAndEndsWithItsWholeTree) {
     ProcessHandle client = StartProcess(TreeClient(dir / "1", "ORVA 1", {"tree", ids}));
     ASSERT_TRUE(client.IsValid());
     EndAtExit end{client};
-    ASSERT_TRUE(WaitUntil([&] { return ReadId(ids) != 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return ReadId(ids) != 0; }, kClientLimit));
     const DWORD grandchild = ReadId(ids);
     ASSERT_TRUE(IsRunning(grandchild));
 
@@ -99,7 +91,7 @@ TEST(ProcessWin32, AClientIsFoundByItsJobAndEndsWithItsWholeTree) {
     // Ending it ends what it started too.
     EXPECT_TRUE(client.Terminate());
     EXPECT_TRUE(client.WaitForExit(60s));
-    EXPECT_TRUE(WaitUntil([&] { return !IsRunning(grandchild); }));
+    EXPECT_TRUE(WaitUntil([&] { return !IsRunning(grandchild); }, kClientLimit));
     EXPECT_FALSE(client.IsAlive());
     EXPECT_TRUE(FindProcessesByTitle("ORVA 1", dir / "1").empty());
 }
@@ -117,7 +109,7 @@ TEST(ProcessWin32, AClientLeftByAKilledCopyIsFoundAndEndedByItsJob) {
     ASSERT_TRUE(::CreateProcessA(VANTREL_TEST_TREE_CHILD, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                  &startup, &copy));
     ::CloseHandle(copy.hThread);
-    ASSERT_TRUE(WaitUntil([&] { return ReadId(ids) != 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return ReadId(ids) != 0; }, kClientLimit));
     const DWORD client = ReadId(ids);
     ::TerminateProcess(copy.hProcess, 1);
     ASSERT_EQ(::WaitForSingleObject(copy.hProcess, 60000), WAIT_OBJECT_0);
@@ -142,7 +134,7 @@ TEST(ProcessWin32, AClientLeftByAKilledCopyIsFoundAndEndedByItsJob) {
     ASSERT_EQ(found.size(), 1u) << "found:" << names;
     EXPECT_EQ(found[0].Pid(), static_cast<int>(client));
     EXPECT_TRUE(found[0].Terminate());
-    EXPECT_TRUE(WaitUntil([&] { return !IsRunning(client); }));
+    EXPECT_TRUE(WaitUntil([&] { return !IsRunning(client); }, kClientLimit));
 }
 
 TEST(ProcessWin32, PriorityClassAndAffinityAreReadBackFromTheClientItself) {
