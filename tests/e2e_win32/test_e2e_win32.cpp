@@ -286,6 +286,13 @@ TEST(EndToEndWindows, ProcessesTransmitsLogsAndEndsOnThePostedExit) {
     // A taskbar that starts after the program gets the icon once it says so ("TaskbarCreated").
     EXPECT_TRUE(WaitUntil([&] { return ::Shell_NotifyIconA(NIM_MODIFY, &probe) != FALSE; }, std::chrono::seconds(60)))
         << "the icon was not added";
+    // A taskbar that restarts has lost every icon and says so to every top-level window; the
+    // program adds its icon again.
+    ASSERT_NE(::Shell_NotifyIconA(NIM_DELETE, &probe), FALSE);
+    EXPECT_EQ(::Shell_NotifyIconA(NIM_MODIFY, &probe), FALSE) << "the icon outlived its removal";
+    ::SendMessageA(trayWindow, ::RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+    EXPECT_TRUE(WaitUntil([&] { return ::Shell_NotifyIconA(NIM_MODIFY, &probe) != FALSE; }, kProgramLimit))
+        << "the icon was not added again after the taskbar restarted";
 
     // Its menu: the items the icon's right button shows, in order.
     HMODULE resources = ::LoadLibraryExA((program.dir / "vantrel.exe").string().c_str(), nullptr,
