@@ -2,6 +2,7 @@
 // the simulated client, driven through its dialog's controls, processing a work unit, sending
 // its result and logging it, and ended by `vantrel --post 16` with no client left behind.
 #include <windows.h>
+#include <commctrl.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
 
@@ -111,6 +112,24 @@ std::vector<DWORD> ProcessesNamed(const char* name) {
             found.push_back(entry.th32ProcessID);
     ::CloseHandle(snapshot);
     return found;
+}
+
+// Whether a balloon notification shows anywhere on the desktop (the shell draws it as a tooltip
+// of its own, not in the program's process).
+bool BalloonShows() {
+    BOOL found = FALSE;
+    ::EnumWindows(
+        [](HWND window, LPARAM parameter) -> BOOL {
+            char className[64] = {};
+            ::GetClassNameA(window, className, sizeof className);
+            if (std::string(className) != TOOLTIPS_CLASSA || !::IsWindowVisible(window) ||
+                (::GetWindowLongA(window, GWL_STYLE) & TTS_BALLOON) == 0)
+                return TRUE;
+            *reinterpret_cast<BOOL*>(parameter) = TRUE;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found != FALSE;
 }
 
 HANDLE Start(const fs::path& program, const std::string& arguments, const fs::path& cwd) {
@@ -329,6 +348,32 @@ TEST(EndToEndWindows, ProcessesTransmitsLogsAndEndsOnThePostedExit) {
     EXPECT_EQ(PostExit(program.dir), 0u);
     EXPECT_EQ(::WaitForSingleObject(vantrel, 60000), WAIT_OBJECT_0);
     // The processing clients went with the program.
+    EXPECT_TRUE(WaitUntil([] { return ProcessesNamed("ORVA_sim_cmdline.exe").empty(); }, std::chrono::seconds(30)));
+}
+
+TEST(EndToEndWindows, ShowsAClientThatKeepsEndingAtOnceAsABalloon) {
+    ProgramDir program;
+    // Problems are told, and every processing run of the client ends at once without working.
+    std::ofstream(program.dir / "vantrel.cfg", std::ios::app) << "-NOTIFY\r\n";
+    ::SetEnvironmentVariableA("VANTREL_TIME_SCALE", "0.01");
+    ::SetEnvironmentVariableA("ORVA_SIM_TRANSFER_SECONDS", "0.1");
+    ::SetEnvironmentVariableA("ORVA_SIM_EXIT_AT_ONCE", "1");
+    Started started{Start(program.dir / "vantrel.exe", "", program.dir)};
+    HWND dialog = WaitForDialog(started.process);
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return FindWindowOf(::GetProcessId(started.process), "VantrelTrayWindow", nullptr) != nullptr; },
+                          kProgramLimit));
+    EXPECT_FALSE(BalloonShows()) << "a balloon before any problem";
+
+    ::SetDlgItemTextA(dialog, IDC_DESIRED_CACHE_SIZE, "1");
+    ::SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    ASSERT_TRUE(WaitUntil([&] { return DialogText(dialog, IDC_CURRENT_CACHE_SIZE) == "1"; }, kProgramLimit));
+    // A pass fetches the work unit the client then fails to work on.
+    ::SendDlgItemMessageA(dialog, IDC_TRANSMIT, BM_CLICK, 0, 0);
+    EXPECT_TRUE(WaitUntil(BalloonShows, kProgramLimit)) << "no balloon told of the client that ends at once";
+
+    EXPECT_EQ(PostExit(program.dir), 0u);
+    EXPECT_EQ(::WaitForSingleObject(started.process, 60000), WAIT_OBJECT_0);
     EXPECT_TRUE(WaitUntil([] { return ProcessesNamed("ORVA_sim_cmdline.exe").empty(); }, std::chrono::seconds(30)));
 }
 
