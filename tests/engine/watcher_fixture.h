@@ -1,6 +1,7 @@
 #pragma once
 // The work-unit directory watcher's tests: a watcher over the engine fixture.
 #include "engine_fixture.h"
+#include "watchprobe.h"
 
 #include <array>
 #include <chrono>

@@ -92,12 +92,6 @@ TEST(TempFileWin32, IsMadeBesideItsTargetAndReplacesItInOneStep) {
     EXPECT_EQ(ReadFileText(target, 100), "new");
 }
 
-// Wine makes up a file's access list from its Unix mode bits and keeps none that is set on it.
-bool RunsUnderWine() {
-    HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
-    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
 TEST(PrivateDirectoryWin32, GrantsTheOwnerAloneAndNarrowsAnOpenOne) {
     TempDir dir;
     EXPECT_TRUE(CurrentUserId().starts_with("S-1-"));
@@ -106,6 +100,7 @@ TEST(PrivateDirectoryWin32, GrantsTheOwnerAloneAndNarrowsAnOpenOne) {
     EXPECT_FALSE(MakePrivateDirectory(dir / "file"));
     EXPECT_FALSE(IsPrivateDirectory(dir / "file"));
     EXPECT_FALSE(IsPrivateDirectory(dir / "missing"));
+    // Wine makes up a file's access list from its Unix mode bits and keeps none that is set on it.
     if (RunsUnderWine())
         GTEST_SKIP() << "Wine keeps no access list of its own on a directory";
     // A directory made plainly inherits the temp folder's access list, open to others.

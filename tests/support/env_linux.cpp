@@ -10,6 +10,10 @@ extern char** environ;
 
 namespace vantrel::test {
 
+bool RunsUnderWine() {
+    return false;
+}
+
 void SetEnv(const char* name, const std::optional<std::string>& value) {
     if (value)
         ::setenv(name, value->c_str(), 1);

@@ -8,6 +8,11 @@
 
 namespace vantrel::test {
 
+bool RunsUnderWine() {
+    HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 void SetEnv(const char* name, const std::optional<std::string>& value) {
     // An empty value removes the variable, as the C runtime does on Windows.
     ::_putenv_s(name, value ? value->c_str() : "");

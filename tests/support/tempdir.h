@@ -47,6 +47,10 @@ void SetEnv(const char* name, const std::optional<std::string>& value);
 // (America/Los_Angeles, Asia/Kolkata, Europe/Berlin, Pacific/Auckland) on both systems.
 void SetTimeZone(const std::optional<std::string>& zone);
 
+// Whether the tests run under Wine, not on Windows itself (never on Linux): where Wine behaves
+// otherwise than Windows, a test skips what only Windows can show.
+bool RunsUnderWine();
+
 // Seconds since the epoch of a UTC calendar time.
 long long UtcSeconds(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
 
