@@ -30,11 +30,12 @@ bool HasStream(DWORD which) {
 
 // A program of the window subsystem has no console of its own: it writes to the one it was
 // started from, when there is one. Output sent into a file or a pipe (a script reading
-// `--status --json`) stays there.
+// `--status --json`) stays there; the console is joined all the same, so that its Ctrl+C and
+// its close reach a copy whose lines go to a file.
 void UseParentConsole() {
     const bool out = HasStream(STD_OUTPUT_HANDLE);
     const bool err = HasStream(STD_ERROR_HANDLE);
-    if ((out && err) || !::AttachConsole(ATTACH_PARENT_PROCESS))
+    if (!::AttachConsole(ATTACH_PARENT_PROCESS) || (out && err))
         return;
     if (!out)
         std::freopen("CONOUT$", "w", stdout);
