@@ -2,6 +2,8 @@
 
 #include "test_headless.h"
 
+#include <gtest/gtest.h>
+
 #include <regex>
 
 namespace vantrel::soak {
@@ -68,6 +70,14 @@ std::string ReadJsonSummary(const std::string& json) {
 
 std::vector<EndRequest> EndRequests() {
     return {{"--post 16", [](const CProgramDir& dir, e2e::CChild&) { return dir.PostExit() == 0; }}};
+}
+
+// On Linux the same test ends the program by SIGTERM and SIGINT; here the console's requests would
+// stand in for them.
+TEST(Headless, EndsOnTheConsolesRequests) {
+    GTEST_SKIP() << "Ctrl+C, Ctrl+Break and the console's close cannot be sent to the program from a test under "
+                    "Wine (GenerateConsoleCtrlEvent fails for it here); the program is ended by --post 16 in the "
+                    "other tests";
 }
 
 } // namespace vantrel::soak
