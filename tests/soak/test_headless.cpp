@@ -144,8 +144,10 @@ TEST(Headless, EndsOnRequestsFromOutsideKeepsOneCopyAndRefusesWhatOnlyAWindowCou
         EXPECT_TRUE(WaitUntil([&] { return PidsWith(dir.Clients(), IsProcessingTitle).empty(); }, 10s));
     }
 
-    // No client to find, and no box to ask for one.
-    platform::DeleteFile(platform::JoinPath(dir.Path(), "ORVA_sim_cmdline.exe"));
+    // No client to find, and no box to ask for one. A transmit client runs on after the end, and on
+    // Windows its executable cannot be deleted until it has ended.
+    ASSERT_TRUE(WaitUntil([&] { return dir.Clients().empty(); }, 60s)) << "a client still runs";
+    ASSERT_TRUE(platform::DeleteFile(platform::JoinPath(dir.Path(), "ORVA_sim_cmdline.exe")));
     std::unique_ptr<e2e::CChild> program = dir.Start(kScaled, "noclient");
     EXPECT_EQ(ExitCode(*program, 60s), std::optional<int>(1));
     EXPECT_NE(platform::ReadFileText(dir.LogPath("noclient")).value_or("").find("cannot ask for the ORVA client"),
