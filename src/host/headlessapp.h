@@ -1,6 +1,5 @@
 #pragma once
 
-#include "control/programsession.h"
 #include "host/enginepump.h"
 #include "host/localcopychannel.h"
 #include "host/signalstop.h"
@@ -36,11 +35,7 @@ private:
     CEnginePump m_pump;
     CLocalCopyChannel m_channel;
     CSignalStop m_stopRequests;
-    std::unique_ptr<CProgramSession> m_session;
 };
-
-// The message a headless start gives when it would have to ask for the client.
-std::string HeadlessNoClientMessage(const std::string& programDir);
 
 // The environment variable through which `vantrel --headless` names its own program file to the
 // headless program it becomes.

@@ -14,6 +14,7 @@
 #include "host/messagechannel.h"
 #include "host/statusquery.h"
 #include "platform/fileops.h"
+#include "platform/process.h"
 #include "platform/system.h"
 #include "ui/aboutdlg.h"
 

@@ -10,34 +10,11 @@ namespace vantrel {
 
 namespace {
 
-CConsoleStop* g_consoleStop = nullptr;
-
 bool StartsMinimised(int showCommand) {
     return showCommand == SW_SHOWMINIMIZED || showCommand == SW_MINIMIZE || showCommand == SW_SHOWMINNOACTIVE;
 }
 
 } // namespace
-
-void CConsoleStop::Watch(std::function<void()> onStop) {
-    m_onStop = std::move(onStop);
-    g_consoleStop = this;
-    ::SetConsoleCtrlHandler(&CConsoleStop::Handler, TRUE);
-}
-
-void CConsoleStop::StopWatching() {
-    ::SetConsoleCtrlHandler(&CConsoleStop::Handler, FALSE);
-    g_consoleStop = nullptr;
-}
-
-BOOL WINAPI CConsoleStop::Handler(DWORD) {
-    // Runs on a thread the system makes; the program ends on its own thread.
-    if (CConsoleStop* self = g_consoleStop)
-        self->m_scheduler.RunOnOwnThread([self] {
-            if (self->m_onStop)
-                self->m_onStop();
-        });
-    return TRUE;
-}
 
 CVantrelApp::CVantrelApp(std::vector<std::string> arguments, int showCommand)
     : m_arguments(std::move(arguments)), m_nShowCommand(showCommand), m_channel(m_scheduler),

@@ -4,6 +4,7 @@
 
 #include "control/programsession.h"
 #include "winui/vantreldlg.h"
+#include "winui/winconsolestop.h"
 #include "winui/wincopychannel.h"
 #include "winui/winscheduler.h"
 #include "winui/wintray.h"
@@ -13,19 +14,6 @@
 #include <vector>
 
 namespace vantrel {
-
-// Ctrl+C, Ctrl+Break and the console's close, for a copy started from a console.
-class CConsoleStop final : public IStopRequests {
-public:
-    explicit CConsoleStop(IScheduler& scheduler) : m_scheduler(scheduler) {}
-    void Watch(std::function<void()> onStop) override;
-    void StopWatching() override;
-
-private:
-    static BOOL WINAPI Handler(DWORD event);
-    IScheduler& m_scheduler;
-    std::function<void()> m_onStop;
-};
 
 // The Windows desktop program: the program session with the system's Open File dialog, the
 // dialog from its resource, the notification-area icon, the window's message loop as the

@@ -5,6 +5,7 @@
 #include "platform/system.h"
 #include "winui/winaboutdlg.h"
 #include "winui/wincopychannel.h"
+#include "winui/winheadlessapp.h"
 
 #include <charconv>
 #include <cstdio>
@@ -25,13 +26,16 @@ bool HasStream(DWORD which) {
     return handle != nullptr && handle != INVALID_HANDLE_VALUE && ::GetFileType(handle) != FILE_TYPE_UNKNOWN;
 }
 
+} // namespace
+
 // A program of the window subsystem has no console of its own: it writes to the one it was
 // started from, when there is one. Output sent into a file or a pipe (a script reading
-// `--status --json`) stays there.
+// `--status --json`) stays there; the console is joined all the same, so that its Ctrl+C and
+// its close reach a copy whose lines go to a file.
 void UseParentConsole() {
     const bool out = HasStream(STD_OUTPUT_HANDLE);
     const bool err = HasStream(STD_ERROR_HANDLE);
-    if ((out && err) || !::AttachConsole(ATTACH_PARENT_PROCESS))
+    if (!::AttachConsole(ATTACH_PARENT_PROCESS) || (out && err))
         return;
     if (!out)
         std::freopen("CONOUT$", "w", stdout);
@@ -40,12 +44,16 @@ void UseParentConsole() {
     std::ios::sync_with_stdio();
 }
 
-// Whether window is the main dialog of a running copy.
+namespace {
+
+// Whether window is the main dialog of a running copy, or the hidden window of one without a dialog.
 bool IsVantrelDialog(HWND window) {
-    char className[16] = {};
+    char className[32] = {};
     char title[16] = {};
     ::GetClassNameA(window, className, sizeof className);
     ::GetWindowTextA(window, title, sizeof title);
+    if (std::string_view(className) == CWinHeadlessApp::kWindowClass)
+        return true;
     return std::string_view(className) == "#32770" && std::string_view(title).starts_with("Vantrel");
 }
 
@@ -87,6 +95,7 @@ int PostFromCommandLine(int argc, char** argv, int index) {
 
 std::string WindowsUsageText() {
     return "Usage: vantrel [KEYWORD...]\n"
+           "       vantrel --headless [KEYWORD...]\n"
            "       vantrel --post N\n"
            "       vantrel --status [--json | --prometheus] [--program-dir DIR]\n"
            "       vantrel --help | -h | --version\n"
@@ -101,6 +110,9 @@ std::string WindowsUsageText() {
            "          -spy -ORVASpy -24hr -ORVALog -proxy HOST[:PORT] -socks_server HOST[:PORT]\n"
            "          -socks_user NAME -socks_passwd PASSWORD\n"
            "\n"
+           "  --headless      run without a window or a notification-area icon, writing to the console\n"
+           "                  it was started from; ends on Ctrl+C, Ctrl+Break, the console's close or\n"
+           "                  --post 16; cannot ask for a client\n"
            "  --status        print the counters of the copy running in the program folder (or DIR),\n"
            "                  as text, JSON or Prometheus text; read from the disk when none runs\n"
            "  --post N        send N to every running Vantrel of this user and exit (16 ends them)\n"
@@ -139,10 +151,14 @@ std::optional<int> RunWindowsCommandLine(int argc, char** argv) {
             return PostFromCommandLine(argc, argv, i);
 
         // Keywords have one dash; a word with two is a mistyped or unknown option.
-        if (word.starts_with("--") && word.size() > 2) {
+        if (word.starts_with("--") && word.size() > 2 && word != "--headless") {
             std::cerr << "vantrel: unknown option " << word << " (vantrel --help lists the options)\n";
             return kUsageErrorCode;
         }
+    }
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "--headless")
+            return RunWindowsHeadless(argc, argv);
     }
     return std::nullopt;
 }

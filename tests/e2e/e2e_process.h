@@ -1,13 +1,16 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
 
+#include "support/childprocess.h"
 #include "support/tempdir.h"
 #include "support/wait.h"
 
@@ -24,10 +27,11 @@ std::optional<std::string> FindProgram(const std::string& name);
 Environment MergedEnvironment(const Environment& changes);
 
 // A running child: asked to end (SIGTERM), then killed, and reaped when the object goes, unless it
-// has ended by then.
+// has ended by then. On Windows it is killed at once.
 class CChild {
 public:
-    // stdout goes to a pipe that ReadLine reads when captureOutput, else to logPath with stderr.
+    // stdout goes to a pipe that ReadLine reads when captureOutput (Linux only), else to logPath
+    // with stderr.
     CChild(const std::vector<std::string>& argv, const Environment& env, const std::string& cwd,
            const std::string& logPath, bool captureOutput = false);
     ~CChild();
@@ -38,8 +42,8 @@ public:
     pid_t Pid() const { return m_pid; }
     // One line of the captured output; none at its end.
     std::optional<std::string> ReadLine();
-    // The exit status (as waitpid gives it) once the child has ended within timeout; none when it
-    // still runs.
+    // The exit status (as waitpid gives it; on Windows the exit code) once the child has ended
+    // within timeout; none when it still runs.
     std::optional<int> WaitForExit(std::chrono::milliseconds timeout);
 
 private:
@@ -47,6 +51,8 @@ private:
     int m_pidfd = -1;
     int m_out = -1;
     std::optional<int> m_status;
+    std::unique_ptr<test::TestChild> m_child; // Windows: started by the tests' own helper
+    std::intptr_t m_process = 0;              // Windows: a handle to wait on for a while
 };
 
 struct RunResult {
@@ -92,7 +98,7 @@ struct Workspace {
 bool InstallPortableCopy(const std::string& dir);
 
 // Processes that carry a console title (VANTREL_CONSOLE_TITLE) and work in a directory beneath
-// dir: the clients a program in dir started, each with its title.
+// dir: the clients a program in dir started, each with its title. Linux: read from /proc.
 struct ClientProcess {
     pid_t pid = 0;
     std::string title;

@@ -1,15 +1,10 @@
 #include "programdir.h"
 
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
-#include <filesystem>
 #include <sstream>
 #include <stdexcept>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 #include "ledger.h"
 #include "platform/fileops.h"
@@ -23,15 +18,11 @@ CProgramDir::CProgramDir(unsigned instances)
     : m_program(m_work / "program"), m_runtime(m_work / "runtime"), m_server(m_work / "server") {
     test::MakeDirs(m_program);
     test::MakeDirs(m_server);
-    if (::mkdir(m_runtime.c_str(), 0700) != 0)
-        throw std::runtime_error("cannot make " + m_runtime);
     // Copied, not linked: the program directory is the directory of the executable itself.
-    if (!platform::CopyFile(VANTREL_SOAK_PROGRAM, m_program + "/vantrel", false) ||
-        !platform::CopyFile(VANTREL_TEST_ORVA_SIM, m_program + "/ORVA_sim_cmdline.exe", false))
+    if (!platform::CopyFile(VANTREL_SOAK_PROGRAM, ProgramFile(), false) ||
+        !platform::CopyFile(VANTREL_TEST_ORVA_SIM, platform::JoinPath(m_program, "ORVA_sim_cmdline.exe"), false))
         throw std::runtime_error("cannot copy the program and the simulated client");
-    // What `vantrel --headless` becomes lies beside it.
-    if (!platform::CopyFile(VANTREL_SOAK_HEADLESS, m_program + "/vantrel-headless", false))
-        throw std::runtime_error("cannot copy the headless program");
+    InstallSystemParts();
     for (unsigned n = 1; n <= instances; ++n)
         test::MakeDirs(InstancePath(n));
 }
@@ -43,39 +34,27 @@ CProgramDir::~CProgramDir() {
         if (clients.empty())
             break;
         for (const e2e::ClientProcess& client : clients)
-            ::kill(client.pid, SIGKILL);
+            KillProcess(client.pid);
         std::this_thread::sleep_for(20ms);
     }
 }
 
+std::string CProgramDir::ProgramFile() const {
+    return platform::JoinPath(m_program, kProgramFileName);
+}
+
 std::string CProgramDir::InstancePath(unsigned n) const {
-    return m_program + "/" + std::to_string(n);
+    return platform::JoinPath(m_program, std::to_string(n));
 }
 
 double CProgramDir::Progress(unsigned n) const {
-    std::string state = platform::ReadFileText(InstancePath(n) + "/state.orv").value_or("");
+    std::string state = platform::ReadFileText(platform::JoinPath(InstancePath(n), "state.orv")).value_or("");
     std::size_t at = state.find("prog=");
     return at == std::string::npos ? 0.0 : std::atof(state.c_str() + at + 5);
 }
 
 std::string CProgramDir::LogPath(const std::string& name) const {
     return m_work / (name + ".log");
-}
-
-bool CProgramDir::RunAs(uid_t uid, gid_t gid) {
-    std::optional<std::string> setpriv = e2e::FindProgram("setpriv");
-    if (!setpriv || ::geteuid() != 0 || ::chmod(m_work.Path().c_str(), 0755) != 0)
-        return false;
-    std::error_code error;
-    for (const std::string& top : {m_program, m_runtime, m_server}) {
-        if (::chown(top.c_str(), uid, gid) != 0)
-            return false;
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(top, error))
-            if (::lchown(entry.path().c_str(), uid, gid) != 0)
-                return false;
-    }
-    m_runAs = {*setpriv, "--reuid=" + std::to_string(uid), "--regid=" + std::to_string(gid), "--clear-groups"};
-    return !error;
 }
 
 std::vector<std::string> CProgramDir::WithUser(std::vector<std::string> argv) const {
@@ -87,31 +66,17 @@ void CProgramDir::WriteConfiguration(std::string_view keywords) const {
     test::WriteFile(m_program + "/vantrel.cfg", std::string(keywords) + "\r\n");
 }
 
-Environment CProgramDir::BaseEnvironment() const {
-    Environment env = e2e::MergedEnvironment({
-        {"QT_QPA_PLATFORM", "offscreen"},
-        {"XDG_RUNTIME_DIR", m_runtime},
-        {"ORVA_SIM_SERVER", m_server},
-        // A sanitized build: the system libraries' own leaks are not the program's.
-        {"LSAN_OPTIONS", "suppressions=" VANTREL_SOAK_LSAN_SUPPRESSIONS ":print_suppressions=0"},
-    });
-    // Without a display no client console is put in a terminal window, whatever its show command.
-    env.erase("DISPLAY");
-    env.erase("WAYLAND_DISPLAY");
-    return env;
-}
-
 std::unique_ptr<e2e::CChild> CProgramDir::Start(const Environment& extra, const std::string& logName) const {
     Environment env = BaseEnvironment();
     for (const auto& [name, value] : extra)
         env[name] = value;
-    std::vector<std::string> argv = {m_program + "/vantrel"};
+    std::vector<std::string> argv = {ProgramFile()};
     argv.insert(argv.end(), m_args.begin(), m_args.end());
     return std::make_unique<e2e::CChild>(WithUser(argv), env, m_program, LogPath(logName));
 }
 
 e2e::RunResult CProgramDir::RunProgram(const std::vector<std::string>& words) const {
-    std::vector<std::string> argv = {m_program + "/vantrel"};
+    std::vector<std::string> argv = {ProgramFile()};
     argv.insert(argv.end(), words.begin(), words.end());
     return e2e::RunToEnd(WithUser(argv), BaseEnvironment(), 60s);
 }
@@ -127,7 +92,7 @@ std::unique_ptr<e2e::CChild> CProgramDir::StartClient(unsigned n, const std::str
         env[name] = value;
     if (!title.empty())
         env["VANTREL_CONSOLE_TITLE"] = title;
-    return std::make_unique<e2e::CChild>(std::vector<std::string>{m_program + "/ORVA_sim_cmdline.exe", runSwitch},
+    return std::make_unique<e2e::CChild>(std::vector<std::string>{platform::JoinPath(m_program, "ORVA_sim_cmdline.exe"), runSwitch},
                                          env, InstancePath(n), LogPath("clients"));
 }
 
@@ -135,10 +100,6 @@ int CProgramDir::RunClient(unsigned n, const std::string& runSwitch, const Envir
     std::unique_ptr<e2e::CChild> client = StartClient(n, runSwitch, {}, knobs);
     std::optional<int> code = client->Started() ? ExitCode(*client, 60s) : std::nullopt;
     return code.value_or(-1);
-}
-
-std::vector<e2e::ClientProcess> CProgramDir::Clients() const {
-    return e2e::ClientsBeneath(m_program);
 }
 
 bool IsProcessingTitle(const std::string& title) {
@@ -159,59 +120,6 @@ std::vector<pid_t> PidsWith(const std::vector<e2e::ClientProcess>& clients, bool
         if (titleTest(client.title))
             pids.push_back(client.pid);
     return pids;
-}
-
-bool IsAlive(pid_t pid) {
-    std::string stat = platform::ReadFileText("/proc/" + std::to_string(pid) + "/stat").value_or("");
-    std::size_t close = stat.rfind(')');
-    if (close == std::string::npos || close + 2 >= stat.size())
-        return false;
-    char state = stat[close + 2];
-    return state != 'Z' && state != 'X';
-}
-
-bool KillHard(e2e::CChild& program) {
-    if (::kill(program.Pid(), SIGKILL) != 0)
-        return false;
-    return program.WaitForExit(10s).has_value();
-}
-
-std::optional<int> ExitCode(e2e::CChild& program, std::chrono::milliseconds timeout) {
-    std::optional<int> status = program.WaitForExit(timeout);
-    if (!status)
-        return std::nullopt;
-    if (WIFSIGNALED(*status))
-        return 128 + WTERMSIG(*status);
-    return WEXITSTATUS(*status);
-}
-
-std::optional<ProcessSample> SampleProcess(pid_t pid) {
-    const std::string proc = "/proc/" + std::to_string(pid);
-    std::optional<std::string> status = platform::ReadFileText(proc + "/status");
-    if (!status)
-        return std::nullopt;
-    std::size_t at = status->find("VmRSS:");
-    if (at == std::string::npos)
-        return std::nullopt;
-    ProcessSample sample;
-    sample.rssKb = std::strtol(status->c_str() + at + 6, nullptr, 10);
-    std::vector<platform::DirEntry> fds = platform::ListDirectory(proc + "/fd");
-    if (fds.empty())
-        return std::nullopt;
-    sample.fds = static_cast<long>(fds.size());
-    // "pid (comm) state ppid ...": utime and stime are the 12th and 13th fields after the name.
-    std::string stat = platform::ReadFileText(proc + "/stat").value_or("");
-    std::size_t close = stat.rfind(')');
-    if (close != std::string::npos) {
-        std::istringstream fields(stat.substr(close + 1));
-        std::string field;
-        long ticks = 0;
-        for (int i = 0; i < 13 && fields >> field; ++i)
-            if (i >= 11)
-                ticks += std::strtol(field.c_str(), nullptr, 10);
-        sample.cpuSeconds = static_cast<double>(ticks) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-    }
-    return sample;
 }
 
 std::vector<ClientRun> ReadRuns(const CProgramDir& dir) {

@@ -37,8 +37,8 @@ public:
 
     // Hands the program directory, the server and the runtime directory to an ordinary user; the
     // program then starts (and `--post` runs) as that user, through setpriv, without any extra
-    // right. False when that cannot be done (no setpriv, not root).
-    bool RunAs(uid_t uid, gid_t gid);
+    // right. False when that cannot be done (no setpriv, not root). Linux only.
+    bool RunAs(unsigned uid, unsigned gid);
 
     // Words every start of the program gets before the environment's (for example "--headless").
     void SetProgramArguments(std::vector<std::string> words) { m_args = std::move(words); }
@@ -48,13 +48,14 @@ public:
     // The configuration file beside the program, with CR LF line ends.
     void WriteConfiguration(std::string_view keywords) const;
 
-    // Starts vantrel offscreen in the program directory with its own runtime directory (so
-    // `--post` reaches only this copy) and the given extra environment (durations, knobs).
+    // Starts vantrel in the program directory with the given extra environment (durations, knobs):
+    // on Linux offscreen, with its own runtime directory (so `--post` reaches only this copy).
     std::unique_ptr<e2e::CChild> Start(const Environment& extra, const std::string& logName) const;
-    // `vantrel --post 16` in the same runtime directory; its exit code.
+    // `vantrel --post 16` in the same runtime directory (on Windows: to every copy); its exit code.
     int PostExit() const;
 
-    // The clients working beneath the program directory, with their console titles.
+    // The clients working beneath the program directory, with their console titles (on Windows as
+    // each run of the simulated client told the server).
     std::vector<e2e::ClientProcess> Clients() const;
 
     // Starts the simulated client in instance n with one run switch ("-stop_after_process" or
@@ -66,6 +67,10 @@ public:
     int RunClient(unsigned n, const std::string& runSwitch, const Environment& knobs) const;
 
 private:
+    // The program file in the program directory.
+    std::string ProgramFile() const;
+    // What only one system's program directory holds.
+    void InstallSystemParts();
     Environment BaseEnvironment() const;
 
     std::vector<std::string> WithUser(std::vector<std::string> argv) const;
@@ -78,16 +83,22 @@ private:
     std::string m_server;
 };
 
+// The program's file name in a program directory.
+extern const char* const kProgramFileName;
+
+// Ends the process at once; false when it could not be told to.
+bool KillProcess(pid_t pid);
+
 // "ORVA n" exactly: a processing client.
 bool IsProcessingTitle(const std::string& title);
 // "ORVA n - Transmit".
 bool IsTransmitTitle(const std::string& title);
 std::vector<pid_t> PidsWith(const std::vector<e2e::ClientProcess>& clients, bool (*titleTest)(const std::string&));
 
-// Whether pid names a live process (a zombie has ended).
+// Linux only: whether pid names a live process (a zombie has ended).
 bool IsAlive(pid_t pid);
 
-// kill -9 and reap; true when the program ended.
+// Linux only: kill -9 and reap; true when the program ended.
 bool KillHard(e2e::CChild& program);
 
 // The exit code of a program that ended normally within timeout; none otherwise.
@@ -98,7 +109,7 @@ std::optional<int> ExitCode(e2e::CChild& program, std::chrono::milliseconds time
 // sent and logged, and nothing new is fetched. Empty when all went so, otherwise what did not.
 std::string DrainRetiredCache(const CProgramDir& dir, const Environment& extra, std::chrono::seconds timeout);
 
-// Resident memory and open descriptors of a live process.
+// Linux only: resident memory and open descriptors of a live process.
 struct ProcessSample {
     long rssKb = 0;
     long fds = 0;

@@ -1,9 +1,8 @@
 // The program without a window, from outside: it runs the fault-free cache to the same ledger as
-// the desktop program, never loads the toolkit's graphical libraries, tells its status to scripts
-// and ends on a signal or `--post 16` as Exit does.
+// the desktop program, shows nothing graphical, tells its status to scripts and ends on its
+// system's requests from outside or `--post 16` as Exit does.
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <map>
 #include <regex>
 #include <set>
@@ -13,6 +12,7 @@
 #include "platform/fileops.h"
 #include "programdir.h"
 #include "support/tempdir.h"
+#include "test_headless.h"
 
 namespace vantrel::soak {
 namespace {
@@ -29,20 +29,15 @@ const Environment kScaled = {{"VANTREL_TIME_SCALE", "0.002"},
                              {"ORVA_SIM_TRANSFER_SECONDS", "0.005"}};
 
 std::size_t Received(const CProgramDir& dir) {
-    return platform::ListDirectory(dir.ServerDir() + "/received").size();
+    return platform::ListDirectory(platform::JoinPath(dir.ServerDir(), "received")).size();
 }
 
-// The JSON status as python's json module reads it: "running cache-size desired-size dir".
-std::string ReadJsonWithPython(const std::string& json) {
-    test::TempDir work;
-    test::WriteFile(work / "status.json", json);
-    return e2e::RunToEnd({e2e::FindProgram("python3").value_or("python3"), "-c",
-                          "import json,sys\n"
-                          "d = json.load(open(sys.argv[1]))\n"
-                          "print(d['running'], d['current_cache_size'], d['desired_cache_size'], d['program_dir'])",
-                          work / "status.json"},
-                         e2e::MergedEnvironment({}))
-        .output;
+// A label value as the exposition format writes it.
+std::string LabelValue(const std::string& text) {
+    std::string escaped;
+    for (char c : text)
+        escaped += c == '\\' ? "\\\\" : c == '"' ? "\\\"" : c == '\n' ? "\\n" : std::string(1, c);
+    return escaped;
 }
 
 // Prometheus' text format: every sample has its HELP and TYPE first, a vantrel_ name, the one
@@ -63,7 +58,7 @@ std::map<std::string, double> ParseExposition(const std::string& text, const std
         } else if (std::regex_match(line, match, type)) {
             typed.insert(match[1]);
         } else if (std::regex_match(line, match, sample) && helped.count(match[1]) && typed.count(match[1]) &&
-                   match[2] == programDir && !samples.count(match[1])) {
+                   match[2] == LabelValue(programDir) && !samples.count(match[1])) {
             samples[match[1]] = std::stod(match[3]);
         } else {
             problems.push_back(line);
@@ -72,7 +67,7 @@ std::map<std::string, double> ParseExposition(const std::string& text, const std
     return samples;
 }
 
-TEST(Headless, RunsTheCacheToTheSameLedgerWithoutGraphicalLibrariesAndTellsItsStatus) {
+TEST(Headless, RunsTheCacheToTheSameLedgerShowingNothingAndTellsItsStatus) {
     CProgramDir dir(kInstances);
     dir.SetProgramArguments({"--headless"});
     dir.WriteConfiguration("-auto -cpu 2 -ORVALog -verbose");
@@ -80,18 +75,14 @@ TEST(Headless, RunsTheCacheToTheSameLedgerWithoutGraphicalLibrariesAndTellsItsSt
     ASSERT_TRUE(program->Started());
     ASSERT_TRUE(WaitUntil([&] { return Received(dir) >= 1; }, 120s)) << "no result came back";
 
-    const std::string maps = platform::ReadFileText("/proc/" + std::to_string(program->Pid()) + "/maps",
-                                                    std::size_t{1} << 24)
-                                 .value_or("");
-    EXPECT_NE(maps.find("libQt6Core"), std::string::npos) << "not the headless program";
-    EXPECT_EQ(maps.find("libQt6Gui"), std::string::npos);
-    EXPECT_EQ(maps.find("libQt6Widgets"), std::string::npos);
+    const std::vector<std::string> graphical = GraphicalParts(*program);
+    EXPECT_TRUE(graphical.empty()) << Lines(graphical);
 
     // The cache keeps its size while it runs, so the disk and the answer agree.
     const e2e::RunResult json = dir.RunProgram({"--status", "--json"});
     EXPECT_EQ(json.exitCode, 0) << json.output;
     const std::string size = std::to_string(ReadCache(dir.Path()).directories.size());
-    EXPECT_EQ(ReadJsonWithPython(json.output), "True " + size + " " + size + " " + dir.Path() + "\n") << json.output;
+    EXPECT_EQ(ReadJsonSummary(json.output), "True " + size + " " + size + " " + dir.Path() + "\n") << json.output;
     const e2e::RunResult prometheus = dir.RunProgram({"--status", "--prometheus"});
     std::vector<std::string> problems;
     std::map<std::string, double> samples = ParseExposition(prometheus.output, dir.Path(), problems);
@@ -121,21 +112,21 @@ TEST(Headless, RunsTheCacheToTheSameLedgerWithoutGraphicalLibrariesAndTellsItsSt
     const e2e::RunResult after = dir.RunProgram({"--status", "--json"});
     EXPECT_EQ(after.exitCode, 3);
     const CacheRecord left = ReadCache(dir.Path());
-    EXPECT_EQ(ReadJsonWithPython(after.output), "False " + std::to_string(left.directories.size()) + " " +
+    EXPECT_EQ(ReadJsonSummary(after.output), "False " + std::to_string(left.directories.size()) + " " +
                                                     std::to_string(left.directories.size() - left.retired) + " " +
                                                     dir.Path() + "\n")
         << after.output;
 }
 
-TEST(Headless, EndsOnSignalsKeepsOneCopyAndRefusesWhatOnlyAWindowCouldAsk) {
+TEST(Headless, EndsOnRequestsFromOutsideKeepsOneCopyAndRefusesWhatOnlyAWindowCouldAsk) {
     CProgramDir dir(3);
     dir.SetProgramArguments({"--headless"});
     dir.WriteConfiguration("-auto -cpu 2");
-    // Work units that take long enough for the signal to find them processing.
+    // Work units that take long enough for the request to find them processing.
     Environment slow = kScaled;
     slow["ORVA_SIM_PROCESS_SECONDS"] = "60";
-    for (int signal : {SIGTERM, SIGINT}) {
-        std::unique_ptr<e2e::CChild> program = dir.Start(slow, "signal");
+    for (const EndRequest& request : EndRequests()) {
+        std::unique_ptr<e2e::CChild> program = dir.Start(slow, "request");
         ASSERT_TRUE(program->Started());
         ASSERT_TRUE(WaitUntil([&] { return !PidsWith(dir.Clients(), IsProcessingTitle).empty(); }, 120s));
         // A second copy, headless or with a window, does not start beside it.
@@ -148,13 +139,15 @@ TEST(Headless, EndsOnSignalsKeepsOneCopyAndRefusesWhatOnlyAWindowCouldAsk) {
         EXPECT_NE(platform::ReadFileText(dir.LogPath("desktop")).value_or("").find("without a window"),
                   std::string::npos);
 
-        ::kill(program->Pid(), signal);
-        EXPECT_EQ(ExitCode(*program, 60s), std::optional<int>(0)) << "signal " << signal;
+        EXPECT_TRUE(request.send(dir, *program)) << request.name;
+        EXPECT_EQ(ExitCode(*program, 60s), std::optional<int>(0)) << request.name;
         EXPECT_TRUE(WaitUntil([&] { return PidsWith(dir.Clients(), IsProcessingTitle).empty(); }, 10s));
     }
 
-    // No client to find, and no box to ask for one.
-    platform::DeleteFile(dir.Path() + "/ORVA_sim_cmdline.exe");
+    // No client to find, and no box to ask for one. A transmit client runs on after the end, and on
+    // Windows its executable cannot be deleted until it has ended.
+    ASSERT_TRUE(WaitUntil([&] { return dir.Clients().empty(); }, 60s)) << "a client still runs";
+    ASSERT_TRUE(platform::DeleteFile(platform::JoinPath(dir.Path(), "ORVA_sim_cmdline.exe")));
     std::unique_ptr<e2e::CChild> program = dir.Start(kScaled, "noclient");
     EXPECT_EQ(ExitCode(*program, 60s), std::optional<int>(1));
     EXPECT_NE(platform::ReadFileText(dir.LogPath("noclient")).value_or("").find("cannot ask for the ORVA client"),

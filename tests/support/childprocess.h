@@ -7,14 +7,23 @@
 
 namespace vantrel::test {
 
+// Where a helper child's output goes instead of the pipe (standard output) and the test's own
+// standard error: files it appends to, one and the same when both name it ("NUL" on Windows and
+// "/dev/null" on Linux drop it). Empty: the default.
+struct ChildOutput {
+    std::string outFile;
+    std::string errFile;
+};
+
 // A helper child for tests, started with fork/exec (CreateProcess on Windows) and killed and
 // reaped when the object goes.
 // Its standard input is a pipe the test can close; its standard output is read line by line.
 class TestChild {
 public:
-    // Starts argv in cwd (empty: the test's own) with extra environment entries "NAME=value".
+    // Starts argv in cwd (empty: the test's own) with extra environment entries "NAME=value", each
+    // in place of an inherited one of that name.
     TestChild(const std::vector<std::string>& argv, const std::string& cwd = {},
-              const std::vector<std::string>& extraEnv = {});
+              const std::vector<std::string>& extraEnv = {}, const ChildOutput& output = {});
     ~TestChild();
     TestChild(const TestChild&) = delete;
     TestChild& operator=(const TestChild&) = delete;
@@ -37,6 +46,10 @@ private:
     int m_status = 0;
     std::intptr_t m_process = 0; // Windows: the process's handle, which keeps its id its own
 };
+
+// The inherited "NAME=value" entries with extra's added, each in place of any of the same name.
+std::vector<std::string> MergeEnvironmentEntries(std::vector<std::string> inherited,
+                                                 const std::vector<std::string>& extra);
 
 // The exit code in a status that Wait or Kill returned, else -1 (ended by a signal, Linux only).
 int ChildExitCode(int status);

@@ -15,17 +15,32 @@ extern char** environ;
 
 namespace vantrel::test {
 
+namespace {
+
+// The file a child's stream is appended to; -1 when none is named.
+int OpenOutput(const std::string& path) {
+    if (path.empty())
+        return -1;
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0)
+        throw std::runtime_error("cannot open " + path);
+    return fd;
+}
+
+} // namespace
+
 TestChild::TestChild(const std::vector<std::string>& argv, const std::string& cwd,
-                     const std::vector<std::string>& extraEnv) {
+                     const std::vector<std::string>& extraEnv, const ChildOutput& output) {
     int inPipe[2];
     int outPipe[2];
     if (pipe2(inPipe, O_CLOEXEC) != 0 || pipe2(outPipe, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe failed");
-    std::vector<std::string> env;
+    const int outFile = OpenOutput(output.outFile);
+    const int errFile = output.errFile == output.outFile ? outFile : OpenOutput(output.errFile);
+    std::vector<std::string> inherited;
     for (char** e = environ; *e != nullptr; ++e)
-        env.emplace_back(*e);
-    for (const auto& e : extraEnv)
-        env.push_back(e);
+        inherited.emplace_back(*e);
+    std::vector<std::string> env = MergeEnvironmentEntries(std::move(inherited), extraEnv);
     std::vector<char*> args;
     for (const auto& a : argv)
         args.push_back(const_cast<char*>(a.c_str()));
@@ -40,7 +55,9 @@ TestChild::TestChild(const std::vector<std::string>& argv, const std::string& cw
         throw std::runtime_error("fork failed");
     if (m_pid == 0) {
         dup2(inPipe[0], STDIN_FILENO);
-        dup2(outPipe[1], STDOUT_FILENO);
+        dup2(outFile >= 0 ? outFile : outPipe[1], STDOUT_FILENO);
+        if (errFile >= 0)
+            dup2(errFile, STDERR_FILENO);
         if (!cwd.empty() && chdir(cwd.c_str()) != 0)
             _exit(126);
         execve(args[0], args.data(), envp.data());
@@ -48,6 +65,10 @@ TestChild::TestChild(const std::vector<std::string>& argv, const std::string& cw
     }
     close(inPipe[0]);
     close(outPipe[1]);
+    if (outFile >= 0)
+        close(outFile);
+    if (errFile >= 0 && errFile != outFile)
+        close(errFile);
     m_in = inPipe[1];
     m_out = outPipe[0];
 }

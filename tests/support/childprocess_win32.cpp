@@ -22,20 +22,35 @@ void MakePipe(HANDLE& ours, HANDLE& theirs, bool theyRead) {
     ::SetHandleInformation(ours, HANDLE_FLAG_INHERIT, 0);
 }
 
+// An inheritable handle appending to path; none when no path is named.
+HANDLE OpenOutput(const std::string& path) {
+    if (path.empty())
+        return nullptr;
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE file = ::CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                &inherit, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        throw std::runtime_error("cannot open " + path);
+    return file;
+}
+
 } // namespace
 
 TestChild::TestChild(const std::vector<std::string>& argv, const std::string& cwd,
-                     const std::vector<std::string>& extraEnv) {
+                     const std::vector<std::string>& extraEnv, const ChildOutput& output) {
     HANDLE inOurs = nullptr, inTheirs = nullptr, outOurs = nullptr, outTheirs = nullptr;
     MakePipe(inOurs, inTheirs, true);
     MakePipe(outOurs, outTheirs, false);
-    std::string environment;
+    HANDLE outFile = OpenOutput(output.outFile);
+    HANDLE errFile = output.errFile == output.outFile ? outFile : OpenOutput(output.errFile);
+    std::vector<std::string> inherited;
     if (char* block = ::GetEnvironmentStringsA()) {
         for (const char* entry = block; *entry != '\0'; entry += std::char_traits<char>::length(entry) + 1)
-            environment.append(entry).push_back('\0');
+            inherited.emplace_back(entry);
         ::FreeEnvironmentStringsA(block);
     }
-    for (const std::string& entry : extraEnv)
+    std::string environment;
+    for (const std::string& entry : MergeEnvironmentEntries(std::move(inherited), extraEnv))
         environment.append(entry).push_back('\0');
     environment.push_back('\0');
     std::string line = platform::detail::CommandLine(argv);
@@ -43,13 +58,17 @@ TestChild::TestChild(const std::vector<std::string>& argv, const std::string& cw
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = inTheirs;
-    startup.hStdOutput = outTheirs;
-    startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
+    startup.hStdOutput = outFile != nullptr ? outFile : outTheirs;
+    startup.hStdError = errFile != nullptr ? errFile : ::GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION created{};
     bool started = ::CreateProcessA(argv.at(0).c_str(), line.data(), nullptr, nullptr, TRUE, 0, environment.data(),
                                     cwd.empty() ? nullptr : cwd.c_str(), &startup, &created);
     ::CloseHandle(inTheirs);
     ::CloseHandle(outTheirs);
+    if (outFile != nullptr)
+        ::CloseHandle(outFile);
+    if (errFile != nullptr && errFile != outFile)
+        ::CloseHandle(errFile);
     if (!started) {
         ::CloseHandle(inOurs);
         ::CloseHandle(outOurs);

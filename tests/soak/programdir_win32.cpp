@@ -1,0 +1,88 @@
+#include "platform/process_detail_win32.h"
+
+#include "programdir.h"
+
+#include <cctype>
+#include <map>
+#include <sstream>
+#include <tlhelp32.h>
+
+#include "platform/fileops.h"
+#include "support/runslog.h"
+
+namespace vantrel::soak {
+
+namespace {
+
+std::string Lower(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// The executables a client run of the program starts: the client itself, or an instance's old one.
+bool IsClientImage(const char* name) {
+    const std::string lower = Lower(name);
+    return lower == "orva_sim_cmdline.exe" || lower == "orvaoldclient.exe";
+}
+
+} // namespace
+
+const char* const kProgramFileName = "vantrel.exe";
+
+void CProgramDir::InstallSystemParts() {
+    // Copies reach one another through window messages and named pipes; the folder only keeps
+    // the layout the same on both systems.
+    test::MakeDirs(m_runtime);
+}
+
+Environment CProgramDir::BaseEnvironment() const {
+    return e2e::MergedEnvironment({{"ORVA_SIM_SERVER", m_server}});
+}
+
+std::vector<e2e::ClientProcess> CProgramDir::Clients() const {
+    // Another process's working directory and environment are not open to read here, so each run
+    // of the simulated client tells the server its process id, directory and title; the last run
+    // of each id counts, ids being reused.
+    std::map<DWORD, e2e::ClientProcess> runs;
+    const std::string beneath = Lower(m_program) + "\\";
+    std::istringstream lines(
+        platform::ReadFileText(platform::JoinPath(m_server, "runs.log"), std::size_t{1} << 30).value_or(""));
+    for (std::string line; std::getline(lines, line);) {
+        std::map<std::string, std::string> fields = test::RunsLogFields(line);
+        const DWORD pid = std::strtoul(fields["pid"].c_str(), nullptr, 10);
+        if (Lower(fields["dir"]).starts_with(beneath))
+            runs[pid] = {static_cast<pid_t>(pid), fields["title"]};
+        else
+            runs.erase(pid);
+    }
+    std::vector<e2e::ClientProcess> found;
+    HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return found;
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Process32First(snapshot, &entry); more; more = ::Process32Next(snapshot, &entry)) {
+        auto run = runs.find(entry.th32ProcessID);
+        if (run != runs.end() && IsClientImage(entry.szExeFile))
+            found.push_back(run->second);
+    }
+    ::CloseHandle(snapshot);
+    return found;
+}
+
+bool KillProcess(pid_t pid) {
+    HANDLE process = ::OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(pid));
+    if (process == nullptr)
+        return false;
+    const bool killed = ::TerminateProcess(process, 137) != 0;
+    ::CloseHandle(process);
+    return killed;
+}
+
+std::optional<int> ExitCode(e2e::CChild& program, std::chrono::milliseconds timeout) {
+    // On Windows the status is the exit code itself.
+    return program.WaitForExit(timeout);
+}
+
+} // namespace vantrel::soak
