@@ -189,6 +189,10 @@ TEST_F(CacheStoreTest, SupplyUserInfoCopiesFromTheFirstInstanceThatHasOne) {
     WriteFile(dir / "user_info.orv", "from the program directory");
     EXPECT_FALSE(store.SupplyUserInfo(3)); // the program directory's file is no source
     EXPECT_FALSE(platform::PathExists(InstFile(3, "user_info.orv")));
+    MakeInstance(7);
+    WriteFile(InstFile(7, "user_info.orv"), "beyond the gap");
+    EXPECT_FALSE(store.SupplyUserInfo(3)); // 7 is no instance of the cache while 6 is missing
+    EXPECT_FALSE(platform::PathExists(InstFile(3, "user_info.orv")));
 
     WriteFile(InstFile(5, "user_info.orv"), "from five");
     EXPECT_TRUE(store.SupplyUserInfo(3));
