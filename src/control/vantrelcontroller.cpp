@@ -96,25 +96,30 @@ void CVantrelController::OnInitDialog(bool startMinimized) {
     // how the count is shown, and another walk would hold a large cache's window that much longer.
     ShowCounterState();
     ShowFields();
-    ApplyDesiredCacheSize();
-    CopyNewestUserInfo();
+    // The walk that applies the desired size reads every account file as it goes.
+    NewestUserInfo newest;
+    CopyNewestUserInfo(ApplyDesiredCacheSize(&newest) ? std::optional(newest) : std::nullopt);
     m_transmitter->CheckAutoTransmit(m_counters.ReadyToTransmit, m_counters.NeedToFill);
 }
 
-void CVantrelController::CopyNewestUserInfo() {
-    const CCacheStore& store = m_ctx.store;
-    std::int32_t best = store.ReadResultCount(0);
-    std::uint32_t chosen = 0;
-    unsigned count = store.CountInstances();
-    for (std::uint32_t n = 1; n <= count; ++n) {
-        std::int32_t results = store.ReadResultCount(n);
-        if (results > best) {
-            best = results;
-            chosen = n;
-        }
+void CVantrelController::NewestUserInfo::Look(const CCacheStore& store, std::uint32_t n) {
+    if (std::int32_t results = store.ReadResultCount(n); results > best) {
+        best = results;
+        instance = n;
     }
-    if (chosen != 0)
-        store.CopyToProgramDir(chosen, contract::kUserInfoFile);
+}
+
+void CVantrelController::CopyNewestUserInfo(std::optional<NewestUserInfo> newest) {
+    const CCacheStore& store = m_ctx.store;
+    if (!newest) {
+        newest.emplace();
+        unsigned count = store.CountInstances();
+        for (std::uint32_t n = 1; n <= count; ++n)
+            newest->Look(store, n);
+    }
+    // Only a file with more results than the program directory's own replaces it.
+    if (newest->instance != 0 && newest->best > store.ReadResultCount(0))
+        store.CopyToProgramDir(newest->instance, contract::kUserInfoFile);
 }
 
 void CVantrelController::OnMessage(unsigned message) {
@@ -123,8 +128,11 @@ void CVantrelController::OnMessage(unsigned message) {
     switch (message) {
     case WM_APP:
         // The restart has recounted the cache and shown the fields: a second walk of a large cache
-        // would only hold the window longer while slots fill.
+        // would only hold the window longer while slots fill. A message that follows no change
+        // (a client has started) shows the last count with the slots as they are now.
+        m_bTallyCurrent = m_ctx.TakeClientStarted();
         m_engine->RestartEngine();
+        m_bTallyCurrent = false;
         m_transmitter->CheckAutoTransmit(m_counters.ReadyToTransmit, m_counters.NeedToFill);
         break;
     case WM_APP_1:
@@ -152,7 +160,10 @@ void CVantrelController::OnRegisteredMessage(unsigned wParam) {
 
 void CVantrelController::RefreshCounters() {
     CheckClientExecutable();
-    m_counters = CountCacheState(m_ctx.store, m_ctx.RunningSlots);
+    if (!m_bTallyCurrent)
+        m_tally = TallyCache(m_ctx.store);
+    m_bTallyCurrent = false;
+    m_counters = CountersOf(m_tally, m_ctx.RunningSlots);
     ShowCounterState();
 }
 
@@ -173,37 +184,70 @@ void CVantrelController::UpdateTrayTip() {
 }
 
 void CVantrelController::ApplyDesiredCacheSize() {
+    ApplyDesiredCacheSize(nullptr);
+}
+
+bool CVantrelController::ApplyDesiredCacheSize(NewestUserInfo* newest) {
     WaitCursor wait(m_view);
     if (TransmitRunning())
-        return;
+        return false;
     m_view.ReadFields(); // a refused number keeps its earlier value, which is applied
     // A pass started just now may not have said so yet: the hold, not the flag, keeps it from
     // walking the instances while they are renumbered.
     std::unique_lock passes = m_transmitter->HoldOffPasses();
     if (!passes.owns_lock())
-        return;
-    CCacheStore& store = m_ctx.store;
-    store.CompactInstances();
-    // 64-bit counters: a desired size at the top of the unsigned range must not wrap the loops.
+        return false;
+    m_ctx.store.CompactInstances();
     // However the number came in, never more directories than the field allows.
-    const std::uint64_t desired = std::min(m_ctx.options.DesiredCacheSize, kDesiredCacheSizeLimit);
-    bool whole = true; // every directory up to the desired size is there
+    m_tally = MarkInstances(std::min(m_ctx.options.DesiredCacheSize, kDesiredCacheSizeLimit), newest);
+    m_bTallyCurrent = true;
+    passes.unlock();
+    RestartAndRecount();
+    return true;
+}
+
+CacheTally CVantrelController::MarkInstances(std::uint64_t desired, NewestUserInfo* newest) {
+    const CCacheStore& store = m_ctx.store;
+    CacheTally tally;
+    auto count = [&](std::uint32_t n, const std::string& path, bool marked) {
+        tally.Add(store, n, path, marked);
+        if (newest != nullptr)
+            newest->Look(store, n);
+    };
+    // Counted under the store's lock, as a count of its own would be.
+    auto hold = store.LockInstances();
+    // 64-bit counters: a desired size at the top of the unsigned range must not wrap the loops.
+    bool whole = true; // every directory up to here is there: the run goes on
     for (std::uint64_t i = 1; i <= desired; ++i) {
         const auto n = static_cast<std::uint32_t>(i);
+        const std::string path = store.GetInstancePath(n);
         // Missing is only a question of the directory: what it holds need not be looked at.
-        if (!platform::IsDirectory(store.GetInstancePath(n))) {
+        if (!platform::IsDirectory(path)) {
             store.CreateInstance(n);
-            whole = whole && platform::IsDirectory(store.GetInstancePath(n));
-        } else if (store.HasStopAfterSend(n))
+            if (!platform::IsDirectory(path)) {
+                whole = false;
+                continue;
+            }
+        }
+        bool marked = store.HasStopAfterSend(n);
+        if (marked) {
             store.SetStopAfterSend(n, false);
+            marked = store.HasStopAfterSend(n);
+        }
+        if (whole)
+            count(n, path, marked);
     }
     // Past the desired size every instance is marked. Those below were just looked at, so the walk
     // goes on from there; a directory that could not be made ends the cache below it.
-    for (std::uint64_t i = desired + 1;
-         whole && platform::IsDirectory(store.GetInstancePath(static_cast<std::uint32_t>(i))); ++i)
-        store.SetStopAfterSend(static_cast<std::uint32_t>(i), true);
-    passes.unlock();
-    RestartAndRecount();
+    for (std::uint64_t i = desired + 1; whole; ++i) {
+        const auto n = static_cast<std::uint32_t>(i);
+        const std::string path = store.GetInstancePath(n);
+        if (!platform::IsDirectory(path))
+            break;
+        const bool marked = store.SetInstanceFile(n, contract::kStopAfterSendFile, true) || store.HasStopAfterSend(n);
+        count(n, path, marked);
+    }
+    return tally;
 }
 
 void CVantrelController::RestartAndRecount() {

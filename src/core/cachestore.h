@@ -115,6 +115,22 @@ struct CacheCounters {
     unsigned NeedToFill = 0;
 };
 
+// What one walk of the run 1..C finds, before the slot table is looked at.
+struct CacheTally {
+    unsigned Instances = 0;     // C
+    unsigned StopAfterSend = 0; // instances holding the marker
+    unsigned WorkUnits = 0;
+    unsigned ReadyToTransmit = 0; // results and partial transfers no client holds
+    unsigned Empty = 0;           // empty instances no client holds
+
+    // Counts instance n, a directory at path, whose marker the caller has looked at.
+    void Add(const CCacheStore& store, std::uint32_t n, const std::string& path, bool marked);
+};
+
+// One walk of the run under the store's lock.
+CacheTally TallyCache(const CCacheStore& store);
+// The counters a walk's tally gives with the slot table as it is now.
+CacheCounters CountersOf(const CacheTally& tally, const CRunningSlots& slots);
 CacheCounters CountCacheState(const CCacheStore& store, const CRunningSlots& slots);
 
 } // namespace vantrel
