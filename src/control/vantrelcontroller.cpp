@@ -197,20 +197,23 @@ bool CVantrelController::ApplyDesiredCacheSize(NewestUserInfo* newest) {
     std::unique_lock passes = m_transmitter->HoldOffPasses();
     if (!passes.owns_lock())
         return false;
-    m_ctx.store.CompactInstances();
+    const std::map<std::uint32_t, InstanceState> states = m_ctx.store.CompactInstances();
     // However the number came in, never more directories than the field allows.
-    m_tally = MarkInstances(std::min(m_ctx.options.DesiredCacheSize, kDesiredCacheSizeLimit), newest);
+    m_tally = MarkInstances(std::min(m_ctx.options.DesiredCacheSize, kDesiredCacheSizeLimit), states, newest);
     m_bTallyCurrent = true;
     passes.unlock();
     RestartAndRecount();
     return true;
 }
 
-CacheTally CVantrelController::MarkInstances(std::uint64_t desired, NewestUserInfo* newest) {
+CacheTally CVantrelController::MarkInstances(std::uint64_t desired, const std::map<std::uint32_t, InstanceState>& states,
+                                             NewestUserInfo* newest) {
     const CCacheStore& store = m_ctx.store;
     CacheTally tally;
     auto count = [&](std::uint32_t n, const std::string& path, bool marked) {
-        tally.Add(store, n, path, marked);
+        // The compaction has just looked at what each instance it kept holds.
+        const auto known = states.find(n);
+        tally.Add(store, n, path, marked, known != states.end() ? std::optional(known->second) : std::nullopt);
         if (newest != nullptr)
             newest->Look(store, n);
     };

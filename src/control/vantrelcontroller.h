@@ -140,7 +140,9 @@ private:
     bool ApplyDesiredCacheSize(NewestUserInfo* newest);
     // Clears the markers up to desired, creating what is missing there, and marks the instances
     // past it; the run is counted as it goes, so the restart after it need not walk it again.
-    CacheTally MarkInstances(std::uint64_t desired, NewestUserInfo* newest);
+    // states: what the compaction just before found in the instances it kept.
+    CacheTally MarkInstances(std::uint64_t desired, const std::map<std::uint32_t, InstanceState>& states,
+                             NewestUserInfo* newest);
     // Copies the account file with the most results beside the program, when it counts more than
     // the one there; newest from a walk that has just looked, or none to look now.
     void CopyNewestUserInfo(std::optional<NewestUserInfo> newest);

@@ -5,11 +5,12 @@
 
 namespace vantrel {
 
-void CacheTally::Add(const CCacheStore& store, std::uint32_t n, const std::string& path, bool marked) {
+void CacheTally::Add(const CCacheStore& store, std::uint32_t n, const std::string& path, bool marked,
+                     std::optional<InstanceState> known) {
     ++Instances;
     if (marked)
         ++StopAfterSend;
-    InstanceState state = store.ClassifyContents(path);
+    const InstanceState state = known ? *known : store.ClassifyContents(path);
     if (state == IS_WORK_UNIT) {
         ++WorkUnits;
         return;

@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,7 +70,9 @@ public:
     // instance in use (in RunningSlots, its lock held, or some process working in it). Anything
     // else under a number in the run (a file, a link, a directory we cannot look into) is renamed
     // aside to "N.stray", never deleted. Its cost follows the entries present, not their numbers.
-    void CompactInstances();
+    // Returns what each instance directory it kept held when it looked, under the number it left
+    // it at; the directories it made are not among them.
+    std::map<std::uint32_t, InstanceState> CompactInstances();
 
     // Holds the store's lock: no count, search or compaction runs meanwhile. A runner chooses its
     // instance and claims its slot under it, so compaction never sees the choice unclaimed.
@@ -123,8 +127,10 @@ struct CacheTally {
     unsigned ReadyToTransmit = 0; // results and partial transfers no client holds
     unsigned Empty = 0;           // empty instances no client holds
 
-    // Counts instance n, a directory at path, whose marker the caller has looked at.
-    void Add(const CCacheStore& store, std::uint32_t n, const std::string& path, bool marked);
+    // Counts instance n, a directory at path, whose marker the caller has looked at; its state is
+    // looked at unless the caller has just done so (known).
+    void Add(const CCacheStore& store, std::uint32_t n, const std::string& path, bool marked,
+             std::optional<InstanceState> known = std::nullopt);
 };
 
 // One walk of the run under the store's lock.

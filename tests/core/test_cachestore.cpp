@@ -43,7 +43,9 @@ TEST_F(CacheStoreTest, CompactionDeletesEmptiesAndMovesTheHighestIntoGaps) {
     MakeInstance(1, {"work_unit.orv"});
     MakeInstance(2, {"stop_after_send.txt"});
     MakeInstance(3, {"result.orv"});
-    store.CompactInstances();
+    // What it found is told under the numbers it left the instances at.
+    using States = std::map<std::uint32_t, InstanceState>;
+    EXPECT_EQ(store.CompactInstances(), (States{{1, IS_WORK_UNIT}, {2, IS_RESULT}}));
     EXPECT_EQ(store.CountInstances(), 2u);
     EXPECT_EQ(store.GetInstanceState(2), IS_RESULT);
     EXPECT_EQ(store.GetInstanceState(3), IS_MISSING);
@@ -51,7 +53,7 @@ TEST_F(CacheStoreTest, CompactionDeletesEmptiesAndMovesTheHighestIntoGaps) {
     // Directories 1, 2 and 4: 4 moves to 3.
     MakeInstance(4, {"wtemp.orv"});
     EXPECT_EQ(store.CountInstances(), 2u);
-    store.CompactInstances();
+    EXPECT_EQ(store.CompactInstances(), (States{{1, IS_WORK_UNIT}, {2, IS_RESULT}, {3, IS_PARTIAL}}));
     EXPECT_EQ(store.CountInstances(), 3u);
     EXPECT_EQ(store.GetInstanceState(3), IS_PARTIAL);
 }
@@ -68,7 +70,7 @@ TEST_F(CacheStoreTest, CompactionNeverMovesALockedInstance) {
     MakeInstance(2, {"work_unit.orv"});
     MakeInstance(3, {"work_unit.orv", "marker3"});
     auto client = LockInstance(2);
-    store.CompactInstances();
+    EXPECT_EQ(store.CompactInstances(), (std::map<std::uint32_t, InstanceState>{{1, IS_WORK_UNIT}, {2, IS_WORK_UNIT}}));
     EXPECT_TRUE(platform::PathExists(InstFile(1, "marker3")));
     EXPECT_TRUE(platform::PathExists(InstFile(2, "lock.orv")));
     EXPECT_EQ(store.CountInstances(), 2u);
@@ -79,7 +81,8 @@ TEST_F(CacheStoreTest, CompactionRefillsGapsBelowLockedInstancesWithEmptyOnes) {
     MakeInstance(1);
     MakeInstance(2, {"work_unit.orv"});
     auto first = LockInstance(2);
-    store.CompactInstances();
+    // The empty 1 it made is not among what it found.
+    EXPECT_EQ(store.CompactInstances(), (std::map<std::uint32_t, InstanceState>{{2, IS_WORK_UNIT}}));
     EXPECT_EQ(store.GetInstanceState(1), IS_EMPTY);
     EXPECT_EQ(store.GetInstanceState(2), IS_WORK_UNIT);
 
