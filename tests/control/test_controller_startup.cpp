@@ -18,13 +18,27 @@ void AccountFile(const std::string& dir, int results, const std::string& from) {
     WriteFile(dir + "/user_info.orv", "NRESULTS=" + std::to_string(results) + "\nfrom=" + from + "\n");
 }
 
-void ExpectSameCounters(const CacheCounters& shown, const CacheCounters& fresh) {
-    EXPECT_EQ(shown.CurrentCacheSize, fresh.CurrentCacheSize);
-    EXPECT_EQ(shown.DesiredCacheSize, fresh.DesiredCacheSize);
-    EXPECT_EQ(shown.ProcessingCount, fresh.ProcessingCount);
-    EXPECT_EQ(shown.WaitingToProcess, fresh.WaitingToProcess);
-    EXPECT_EQ(shown.ReadyToTransmit, fresh.ReadyToTransmit);
-    EXPECT_EQ(shown.NeedToFill, fresh.NeedToFill);
+void ExpectSameCounters(const CacheCounters& shown, const CacheCounters& expected) {
+    EXPECT_EQ(shown.CurrentCacheSize, expected.CurrentCacheSize);
+    EXPECT_EQ(shown.DesiredCacheSize, expected.DesiredCacheSize);
+    EXPECT_EQ(shown.ProcessingCount, expected.ProcessingCount);
+    EXPECT_EQ(shown.WaitingToProcess, expected.WaitingToProcess);
+    EXPECT_EQ(shown.ReadyToTransmit, expected.ReadyToTransmit);
+    EXPECT_EQ(shown.NeedToFill, expected.NeedToFill);
+}
+
+// The window shows the counters expected, which are what a count of the cache as it is now gives.
+void ExpectCounters(const ControlScene& scene, const CacheCounters& expected) {
+    const CacheCounters& shown = scene.Controller().Counters();
+    ExpectSameCounters(shown, expected);
+    ExpectSameCounters(shown, CountCacheState(scene.Store(), scene.session->RunningSlots()));
+}
+
+// Starts the copy and runs its thread until the client in instance 1 works and is counted.
+bool StartWithFirstClient(ControlScene& scene) {
+    return !scene.Start() && scene.PumpUntil([&] {
+        return scene.Busy(1) && scene.Controller().Counters().ProcessingCount == 1;
+    });
 }
 
 // Start-up compacts and marks the cache, and then shows it as it has become; the account file with
@@ -43,21 +57,14 @@ TEST(ControllerStartUp, ShowsTheCacheAsCompactedAndMarkedAndTakesTheNewestAccoun
     WriteFile(MarkerOf(scene, 5), "");
     AccountFile(scene.program.dir.Path(), 7, "program");
 
-    ASSERT_FALSE(scene.Start());
-    CVantrelController& c = scene.Controller();
-    ASSERT_TRUE(scene.PumpUntil([&] { return scene.Busy(1) && c.Counters().ProcessingCount == 1; }));
+    ASSERT_TRUE(StartWithFirstClient(scene));
 
     EXPECT_FALSE(platform::PathExists(scene.program.Instance(4)));
     EXPECT_FALSE(platform::PathExists(scene.program.Instance(5)));
     EXPECT_TRUE(platform::PathExists(scene.program.Instance(2) + "/work_unit.orv"));
     EXPECT_FALSE(platform::PathExists(MarkerOf(scene, 2)));
-    const CacheCounters& shown = c.Counters();
-    EXPECT_EQ(shown.CurrentCacheSize, 3u);
-    EXPECT_EQ(shown.DesiredCacheSize, 3u);
-    EXPECT_EQ(shown.WaitingToProcess, 1u);
-    EXPECT_EQ(shown.ReadyToTransmit, 1u);
-    EXPECT_EQ(shown.NeedToFill, 1u);
-    ExpectSameCounters(shown, CountCacheState(scene.Store(), scene.session->RunningSlots()));
+    ExpectCounters(scene, {.CurrentCacheSize = 3, .DesiredCacheSize = 3, .ProcessingCount = 1,
+                           .WaitingToProcess = 1, .ReadyToTransmit = 1, .NeedToFill = 1});
     EXPECT_EQ(ReadFile(scene.program.dir / "user_info.orv"), "NRESULTS=12\nfrom=four\n");
 }
 
@@ -73,19 +80,13 @@ TEST(ControllerStartUp, ShowsTheMarksWhereItMovedThemAndKeepsTheProgramsAccountF
     AccountFile(scene.program.Instance(2), 7, "two");
     AccountFile(scene.program.dir.Path(), 7, "program");
 
-    ASSERT_FALSE(scene.Start());
-    CVantrelController& c = scene.Controller();
-    ASSERT_TRUE(scene.PumpUntil([&] { return scene.Busy(1) && c.Counters().ProcessingCount == 1; }));
+    ASSERT_TRUE(StartWithFirstClient(scene));
 
     EXPECT_FALSE(platform::PathExists(MarkerOf(scene, 2)));
     EXPECT_TRUE(platform::PathExists(MarkerOf(scene, 4)));
-    const CacheCounters& shown = c.Counters();
-    EXPECT_EQ(shown.CurrentCacheSize, 4u);
-    EXPECT_EQ(shown.DesiredCacheSize, 3u);
-    EXPECT_EQ(shown.WaitingToProcess, 2u);
-    EXPECT_EQ(shown.ReadyToTransmit, 1u);
-    EXPECT_EQ(shown.NeedToFill, 0u); // the one to send retires its instance
-    ExpectSameCounters(shown, CountCacheState(scene.Store(), scene.session->RunningSlots()));
+    // The one to send retires its instance: nothing needs filling.
+    ExpectCounters(scene, {.CurrentCacheSize = 4, .DesiredCacheSize = 3, .ProcessingCount = 1,
+                           .WaitingToProcess = 2, .ReadyToTransmit = 1, .NeedToFill = 0});
     EXPECT_EQ(ReadFile(scene.program.dir / "user_info.orv"), "NRESULTS=7\nfrom=program\n");
 }
 
@@ -101,10 +102,8 @@ TEST(ControllerStartUp, AClientsEndIsCountedAfreshAfterItsStartWasShown) {
     // is taken up.
     ASSERT_TRUE(scene.PumpUntil([&] { return c.Counters().ReadyToTransmit == 1 && scene.Busy(2); }));
     ASSERT_TRUE(scene.PumpUntil([&] { return c.Counters().ProcessingCount == 1; }));
-    const CacheCounters& shown = c.Counters();
-    EXPECT_EQ(shown.WaitingToProcess, 0u);
-    EXPECT_EQ(shown.NeedToFill, 1u);
-    ExpectSameCounters(shown, CountCacheState(scene.Store(), scene.session->RunningSlots()));
+    ExpectCounters(scene, {.CurrentCacheSize = 2, .DesiredCacheSize = 2, .ProcessingCount = 1,
+                           .WaitingToProcess = 0, .ReadyToTransmit = 1, .NeedToFill = 1});
 }
 
 } // namespace
