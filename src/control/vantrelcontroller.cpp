@@ -102,13 +102,6 @@ void CVantrelController::OnInitDialog(bool startMinimized) {
     m_transmitter->CheckAutoTransmit(m_counters.ReadyToTransmit, m_counters.NeedToFill);
 }
 
-void CVantrelController::NewestUserInfo::Look(const CCacheStore& store, std::uint32_t n) {
-    if (std::int32_t results = store.ReadResultCount(n); results > best) {
-        best = results;
-        instance = n;
-    }
-}
-
 void CVantrelController::CopyNewestUserInfo(std::optional<NewestUserInfo> newest) {
     const CCacheStore& store = m_ctx.store;
     if (!newest) {
@@ -197,60 +190,18 @@ bool CVantrelController::ApplyDesiredCacheSize(NewestUserInfo* newest) {
     std::unique_lock passes = m_transmitter->HoldOffPasses();
     if (!passes.owns_lock())
         return false;
+    const CCacheStore& store = m_ctx.store;
     const std::map<std::uint32_t, InstanceState> states = m_ctx.store.CompactInstances();
     // However the number came in, never more directories than the field allows.
-    m_tally = MarkInstances(std::min(m_ctx.options.DesiredCacheSize, kDesiredCacheSizeLimit), states, newest);
+    m_tally = MarkToDesiredSize(store, std::min(m_ctx.options.DesiredCacheSize, kDesiredCacheSizeLimit), states,
+                                [&](std::uint32_t n) {
+                                    if (newest != nullptr)
+                                        newest->Look(store, n);
+                                });
     m_bTallyCurrent = true;
     passes.unlock();
     RestartAndRecount();
     return true;
-}
-
-CacheTally CVantrelController::MarkInstances(std::uint64_t desired, const std::map<std::uint32_t, InstanceState>& states,
-                                             NewestUserInfo* newest) {
-    const CCacheStore& store = m_ctx.store;
-    CacheTally tally;
-    auto count = [&](std::uint32_t n, const std::string& path, bool marked) {
-        // The compaction has just looked at what each instance it kept holds.
-        const auto known = states.find(n);
-        tally.Add(store, n, path, marked, known != states.end() ? std::optional(known->second) : std::nullopt);
-        if (newest != nullptr)
-            newest->Look(store, n);
-    };
-    // Counted under the store's lock, as a count of its own would be.
-    auto hold = store.LockInstances();
-    // 64-bit counters: a desired size at the top of the unsigned range must not wrap the loops.
-    bool whole = true; // every directory up to here is there: the run goes on
-    for (std::uint64_t i = 1; i <= desired; ++i) {
-        const auto n = static_cast<std::uint32_t>(i);
-        const std::string path = store.GetInstancePath(n);
-        // Missing is only a question of the directory: what it holds need not be looked at.
-        if (!platform::IsDirectory(path)) {
-            store.CreateInstance(n);
-            if (!platform::IsDirectory(path)) {
-                whole = false;
-                continue;
-            }
-        }
-        bool marked = store.HasStopAfterSend(n);
-        if (marked) {
-            store.SetStopAfterSend(n, false);
-            marked = store.HasStopAfterSend(n);
-        }
-        if (whole)
-            count(n, path, marked);
-    }
-    // Past the desired size every instance is marked. Those below were just looked at, so the walk
-    // goes on from there; a directory that could not be made ends the cache below it.
-    for (std::uint64_t i = desired + 1; whole; ++i) {
-        const auto n = static_cast<std::uint32_t>(i);
-        const std::string path = store.GetInstancePath(n);
-        if (!platform::IsDirectory(path))
-            break;
-        const bool marked = store.SetInstanceFile(n, contract::kStopAfterSendFile, true) || store.HasStopAfterSend(n);
-        count(n, path, marked);
-    }
-    return tally;
 }
 
 void CVantrelController::RestartAndRecount() {

@@ -128,21 +128,10 @@ private:
     void HideAffinityCheckBox() override;
     void EnableServerControls(const ServerControlStates& states) override;
 
-    // The instance whose user_info.orv counts the most results (the lower number of equals);
-    // 0 while none counts more than best.
-    struct NewestUserInfo {
-        std::int32_t best = 0;
-        std::uint32_t instance = 0;
-        void Look(const CCacheStore& store, std::uint32_t n);
-    };
-    // Applies the desired size as ApplyDesiredCacheSize does; newest (when given) hears of every
-    // instance of the run. False when the size was not applied, and newest heard nothing.
+    // Applies the desired size as ApplyDesiredCacheSize does, counting the cache as it goes, so
+    // the restart after it need not walk it again; newest (when given) hears of every instance of
+    // the run. False when the size was not applied, and newest heard nothing.
     bool ApplyDesiredCacheSize(NewestUserInfo* newest);
-    // Clears the markers up to desired, creating what is missing there, and marks the instances
-    // past it; the run is counted as it goes, so the restart after it need not walk it again.
-    // states: what the compaction just before found in the instances it kept.
-    CacheTally MarkInstances(std::uint64_t desired, const std::map<std::uint32_t, InstanceState>& states,
-                             NewestUserInfo* newest);
     // Copies the account file with the most results beside the program, when it counts more than
     // the one there; newest from a walk that has just looked, or none to look now.
     void CopyNewestUserInfo(std::optional<NewestUserInfo> newest);

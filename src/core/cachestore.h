@@ -135,6 +135,21 @@ struct CacheTally {
 
 // One walk of the run under the store's lock.
 CacheTally TallyCache(const CCacheStore& store);
+// Clears the stop-after-send markers up to desired, creating the instances missing there, and
+// marks every instance of the run past it, counting the run as it goes, under the store's lock.
+// states: what a compaction just before found in the instances it kept; the others are looked
+// into. onInstance hears of every instance counted.
+CacheTally MarkToDesiredSize(const CCacheStore& store, std::uint64_t desired,
+                             const std::map<std::uint32_t, InstanceState>& states,
+                             const std::function<void(std::uint32_t)>& onInstance);
+
+// The instance whose user_info.orv counts the most results, the lower number of equals; 0 while
+// none counts more than best.
+struct NewestUserInfo {
+    std::int32_t best = 0;
+    std::uint32_t instance = 0;
+    void Look(const CCacheStore& store, std::uint32_t n);
+};
 // The counters a walk's tally gives with the slot table as it is now.
 CacheCounters CountersOf(const CacheTally& tally, const CRunningSlots& slots);
 CacheCounters CountCacheState(const CCacheStore& store, const CRunningSlots& slots);
