@@ -248,5 +248,58 @@ TEST_F(CacheStoreTest, CountersFollowTheInstanceStatesAndSlots) {
     EXPECT_EQ(c.ProcessingCount, 1u);
 }
 
+TEST_F(CacheStoreTest, MarkingToADesiredSizeCountsTheRunAsAFreshCountWould) {
+    auto expectFresh = [this](const CacheTally& tally) {
+        const CacheTally fresh = TallyCache(store);
+        EXPECT_EQ(tally.Instances, fresh.Instances);
+        EXPECT_EQ(tally.StopAfterSend, fresh.StopAfterSend);
+        EXPECT_EQ(tally.WorkUnits, fresh.WorkUnits);
+        EXPECT_EQ(tally.ReadyToTransmit, fresh.ReadyToTransmit);
+        EXPECT_EQ(tally.Empty, fresh.Empty);
+    };
+    // The marker moves from 2 to the top; 3 is counted from what the caller says it holds.
+    MakeInstance(1, {"work_unit.orv"});
+    MakeInstance(2, {"result.orv", "stop_after_send.txt"});
+    MakeInstance(3, {"work_unit.orv"});
+    std::vector<std::uint32_t> heard;
+    CacheTally tally = MarkToDesiredSize(store, 2, {{3, IS_WORK_UNIT}}, [&](std::uint32_t n) { heard.push_back(n); });
+    EXPECT_FALSE(store.HasStopAfterSend(2));
+    EXPECT_TRUE(store.HasStopAfterSend(3));
+    EXPECT_EQ(heard, (std::vector<std::uint32_t>{1, 2, 3}));
+    EXPECT_EQ(tally.Instances, 3u);
+    EXPECT_EQ(tally.StopAfterSend, 1u);
+    expectFresh(tally);
+
+    // A file where instance 5 would be made ends the run below it; 6's marker still goes, as it
+    // lies within the desired size.
+    WriteFile(dir / "5", "in the way");
+    MakeInstance(6, {"stop_after_send.txt"});
+    heard.clear();
+    tally = MarkToDesiredSize(store, 6, {}, [&](std::uint32_t n) { heard.push_back(n); });
+    EXPECT_TRUE(platform::IsDirectory(Inst(4)));
+    EXPECT_FALSE(store.HasStopAfterSend(6));
+    EXPECT_EQ(heard, (std::vector<std::uint32_t>{1, 2, 3, 4}));
+    EXPECT_EQ(tally.Empty, 1u);
+    expectFresh(tally);
+}
+
+TEST_F(CacheStoreTest, TheNewestAccountFileIsTheLowestOfTheHighestCount) {
+    MakeInstance(1);
+    MakeInstance(2);
+    MakeInstance(3);
+    WriteFile(InstFile(1, "user_info.orv"), "NRESULTS=4\n");
+    WriteFile(InstFile(2, "user_info.orv"), "NRESULTS=9\n");
+    WriteFile(InstFile(3, "user_info.orv"), "NRESULTS=9\n");
+    NewestUserInfo newest{.best = 4};
+    for (std::uint32_t n = 1; n <= 3; ++n)
+        newest.Look(store, n);
+    EXPECT_EQ(newest.instance, 2u);
+    EXPECT_EQ(newest.best, 9);
+    NewestUserInfo none{.best = 9};
+    for (std::uint32_t n = 1; n <= 3; ++n)
+        none.Look(store, n);
+    EXPECT_EQ(none.instance, 0u);
+}
+
 } // namespace
 } // namespace vantrel::test
