@@ -96,25 +96,23 @@ void CVantrelController::OnInitDialog(bool startMinimized) {
     // how the count is shown, and another walk would hold a large cache's window that much longer.
     ShowCounterState();
     ShowFields();
-    ApplyDesiredCacheSize();
-    CopyNewestUserInfo();
+    // The walk that applies the desired size reads every account file as it goes.
+    NewestUserInfo newest;
+    CopyNewestUserInfo(ApplyDesiredCacheSize(&newest) ? std::optional(newest) : std::nullopt);
     m_transmitter->CheckAutoTransmit(m_counters.ReadyToTransmit, m_counters.NeedToFill);
 }
 
-void CVantrelController::CopyNewestUserInfo() {
+void CVantrelController::CopyNewestUserInfo(std::optional<NewestUserInfo> newest) {
     const CCacheStore& store = m_ctx.store;
-    std::int32_t best = store.ReadResultCount(0);
-    std::uint32_t chosen = 0;
-    unsigned count = store.CountInstances();
-    for (std::uint32_t n = 1; n <= count; ++n) {
-        std::int32_t results = store.ReadResultCount(n);
-        if (results > best) {
-            best = results;
-            chosen = n;
-        }
+    if (!newest) {
+        newest.emplace();
+        unsigned count = store.CountInstances();
+        for (std::uint32_t n = 1; n <= count; ++n)
+            newest->Look(store, n);
     }
-    if (chosen != 0)
-        store.CopyToProgramDir(chosen, contract::kUserInfoFile);
+    // Only a file with more results than the program directory's own replaces it.
+    if (newest->instance != 0 && newest->best > store.ReadResultCount(0))
+        store.CopyToProgramDir(newest->instance, contract::kUserInfoFile);
 }
 
 void CVantrelController::OnMessage(unsigned message) {
@@ -123,8 +121,11 @@ void CVantrelController::OnMessage(unsigned message) {
     switch (message) {
     case WM_APP:
         // The restart has recounted the cache and shown the fields: a second walk of a large cache
-        // would only hold the window longer while slots fill.
+        // would only hold the window longer while slots fill. A message that follows no change
+        // (a client has started) shows the last count with the slots as they are now.
+        m_bTallyCurrent = m_ctx.TakeClientStarted();
         m_engine->RestartEngine();
+        m_bTallyCurrent = false;
         m_transmitter->CheckAutoTransmit(m_counters.ReadyToTransmit, m_counters.NeedToFill);
         break;
     case WM_APP_1:
@@ -152,7 +153,10 @@ void CVantrelController::OnRegisteredMessage(unsigned wParam) {
 
 void CVantrelController::RefreshCounters() {
     CheckClientExecutable();
-    m_counters = CountCacheState(m_ctx.store, m_ctx.RunningSlots);
+    if (!m_bTallyCurrent)
+        m_tally = TallyCache(m_ctx.store);
+    m_bTallyCurrent = false;
+    m_counters = CountersOf(m_tally, m_ctx.RunningSlots);
     ShowCounterState();
 }
 
@@ -173,37 +177,31 @@ void CVantrelController::UpdateTrayTip() {
 }
 
 void CVantrelController::ApplyDesiredCacheSize() {
+    ApplyDesiredCacheSize(nullptr);
+}
+
+bool CVantrelController::ApplyDesiredCacheSize(NewestUserInfo* newest) {
     WaitCursor wait(m_view);
     if (TransmitRunning())
-        return;
+        return false;
     m_view.ReadFields(); // a refused number keeps its earlier value, which is applied
     // A pass started just now may not have said so yet: the hold, not the flag, keeps it from
     // walking the instances while they are renumbered.
     std::unique_lock passes = m_transmitter->HoldOffPasses();
     if (!passes.owns_lock())
-        return;
-    CCacheStore& store = m_ctx.store;
-    store.CompactInstances();
-    // 64-bit counters: a desired size at the top of the unsigned range must not wrap the loops.
+        return false;
+    const CCacheStore& store = m_ctx.store;
+    const std::map<std::uint32_t, InstanceState> states = m_ctx.store.CompactInstances();
     // However the number came in, never more directories than the field allows.
-    const std::uint64_t desired = std::min(m_ctx.options.DesiredCacheSize, kDesiredCacheSizeLimit);
-    bool whole = true; // every directory up to the desired size is there
-    for (std::uint64_t i = 1; i <= desired; ++i) {
-        const auto n = static_cast<std::uint32_t>(i);
-        // Missing is only a question of the directory: what it holds need not be looked at.
-        if (!platform::IsDirectory(store.GetInstancePath(n))) {
-            store.CreateInstance(n);
-            whole = whole && platform::IsDirectory(store.GetInstancePath(n));
-        } else if (store.HasStopAfterSend(n))
-            store.SetStopAfterSend(n, false);
-    }
-    // Past the desired size every instance is marked. Those below were just looked at, so the walk
-    // goes on from there; a directory that could not be made ends the cache below it.
-    for (std::uint64_t i = desired + 1;
-         whole && platform::IsDirectory(store.GetInstancePath(static_cast<std::uint32_t>(i))); ++i)
-        store.SetStopAfterSend(static_cast<std::uint32_t>(i), true);
+    m_tally = MarkToDesiredSize(store, std::min(m_ctx.options.DesiredCacheSize, kDesiredCacheSizeLimit), states,
+                                [&](std::uint32_t n) {
+                                    if (newest != nullptr)
+                                        newest->Look(store, n);
+                                });
+    m_bTallyCurrent = true;
     passes.unlock();
     RestartAndRecount();
+    return true;
 }
 
 void CVantrelController::RestartAndRecount() {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -127,7 +128,13 @@ private:
     void HideAffinityCheckBox() override;
     void EnableServerControls(const ServerControlStates& states) override;
 
-    void CopyNewestUserInfo();
+    // Applies the desired size as ApplyDesiredCacheSize does, counting the cache as it goes, so
+    // the restart after it need not walk it again; newest (when given) hears of every instance of
+    // the run. False when the size was not applied, and newest heard nothing.
+    bool ApplyDesiredCacheSize(NewestUserInfo* newest);
+    // Copies the account file with the most results beside the program, when it counts more than
+    // the one there; newest from a walk that has just looked, or none to look now.
+    void CopyNewestUserInfo(std::optional<NewestUserInfo> newest);
     // A client that cannot be executed is named in the window and on stderr, without stopping
     // anything: its runners try it again after every hang check, so it runs once it is fixed.
     void CheckClientExecutable();
@@ -143,6 +150,8 @@ private:
     std::vector<std::string> m_arguments;
     std::string m_strConfigPath;
     CacheCounters m_counters;
+    CacheTally m_tally;           // what the last walk of the cache found
+    bool m_bTallyCurrent = false; // nothing has changed the cache since: the next count reuses it
     ProgressFigures m_progress; // as last shown
     std::unique_ptr<CWatcher> m_watcher;
     std::unique_ptr<CProcessEngine> m_engine;

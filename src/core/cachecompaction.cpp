@@ -1,3 +1,4 @@
+#include <map>
 #include <optional>
 #include <set>
 
@@ -19,6 +20,7 @@ public:
     explicit CCompaction(const CCacheStore& store) : m_store(store) {}
 
     void Run();
+    std::map<std::uint32_t, InstanceState> TakeStates() { return std::move(m_states); }
 
 private:
     std::string PathOf(std::uint32_t n) const { return m_store.GetInstancePath(n); }
@@ -37,6 +39,7 @@ private:
     std::set<std::uint32_t> m_movable;    // of those, the ones not yet found in use
     std::set<std::uint32_t> m_strays;     // numbers held by anything but a usable directory
     std::size_t m_present = 0;            // instance directories found, empty ones too
+    std::map<std::uint32_t, InstanceState> m_states; // of those kept, what each held
     std::optional<std::set<std::uint32_t>> m_workedIn; // read from /proc once, when first needed
 };
 
@@ -72,7 +75,8 @@ void CCompaction::ReadEntries() {
         const std::string path = PathOf(k);
         bool inUse = false;
         // The listing has told a directory from a link already.
-        if (m_store.ClassifyContents(path) == IS_EMPTY) {
+        const InstanceState state = m_store.ClassifyContents(path);
+        if (state == IS_EMPTY) {
             inUse = IsInUse(k);
             if (!inUse) {
                 CCacheStore::DeleteTree(path);
@@ -87,6 +91,7 @@ void CCompaction::ReadEntries() {
             }
         }
         m_kept.insert(k);
+        m_states[k] = state;
         if (!inUse)
             m_movable.insert(k);
     }
@@ -123,6 +128,8 @@ void CCompaction::CloseGaps() {
         if (platform::MoveFile(PathOf(*source), PathOf(lo))) {
             m_kept.erase(*source);
             m_kept.insert(lo);
+            m_states[lo] = m_states[*source];
+            m_states.erase(*source);
             ++lo;
         }
         // A source that cannot be renamed stays where it is; the next one is tried for this gap.
@@ -171,9 +178,11 @@ void CCompaction::CreateInstanceAt(std::uint32_t n) {
 
 } // namespace
 
-void CCacheStore::CompactInstances() {
+std::map<std::uint32_t, InstanceState> CCacheStore::CompactInstances() {
     std::lock_guard lock(m_cs);
-    CCompaction(*this).Run();
+    CCompaction compaction(*this);
+    compaction.Run();
+    return compaction.TakeStates();
 }
 
 } // namespace vantrel

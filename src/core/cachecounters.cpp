@@ -5,45 +5,56 @@
 
 namespace vantrel {
 
-CacheCounters CountCacheState(const CCacheStore& store, const CRunningSlots& slots) {
-    CacheCounters counters;
-    unsigned stopAfterSend = 0;
-    unsigned workUnits = 0;
-    unsigned empty = 0;
-    {
-        // One walk for the count, the markers and the states, under the store's lock as each of
-        // them would take it: the same answers as three walks, at start-up and at every restart.
-        auto hold = store.LockInstances();
-        for (std::uint32_t n = 1;; ++n) {
-            const std::string path = store.GetInstancePath(n);
-            if (!platform::IsDirectory(path))
-                break;
-            ++counters.CurrentCacheSize;
-            if (store.HasStopAfterSend(n))
-                ++stopAfterSend;
-            InstanceState state = store.ClassifyContents(path);
-            if (state == IS_WORK_UNIT) {
-                ++workUnits;
-                continue;
-            }
-            // A pass skips an instance whose lock a client holds (one that wrote its result and
-            // hangs): counted, it would start pass after pass that each skip it.
-            if (store.IsInstanceLocked(n))
-                continue;
-            if (state == IS_RESULT || state == IS_PARTIAL)
-                ++counters.ReadyToTransmit;
-            else if (state == IS_EMPTY)
-                ++empty;
-        }
+void CacheTally::Add(const CCacheStore& store, std::uint32_t n, const std::string& path, bool marked,
+                     std::optional<InstanceState> known) {
+    ++Instances;
+    if (marked)
+        ++StopAfterSend;
+    const InstanceState state = known ? *known : store.ClassifyContents(path);
+    if (state == IS_WORK_UNIT) {
+        ++WorkUnits;
+        return;
     }
-    counters.DesiredCacheSize = counters.CurrentCacheSize - std::min(stopAfterSend, counters.CurrentCacheSize);
+    // A pass skips an instance whose lock a client holds (one that wrote its result and hangs):
+    // counted, it would start pass after pass that each skip it.
+    if (store.IsInstanceLocked(n))
+        return;
+    if (state == IS_RESULT || state == IS_PARTIAL)
+        ++ReadyToTransmit;
+    else if (state == IS_EMPTY)
+        ++Empty;
+}
+
+CacheTally TallyCache(const CCacheStore& store) {
+    CacheTally tally;
+    // One walk for the count, the markers and the states, under the store's lock as each of them
+    // would take it: the same answers as three walks.
+    auto hold = store.LockInstances();
+    for (std::uint32_t n = 1;; ++n) {
+        const std::string path = store.GetInstancePath(n);
+        if (!platform::IsDirectory(path))
+            break;
+        tally.Add(store, n, path, store.HasStopAfterSend(n));
+    }
+    return tally;
+}
+
+CacheCounters CountersOf(const CacheTally& tally, const CRunningSlots& slots) {
+    CacheCounters counters;
+    counters.CurrentCacheSize = tally.Instances;
+    counters.DesiredCacheSize = tally.Instances - std::min(tally.StopAfterSend, tally.Instances);
+    counters.ReadyToTransmit = tally.ReadyToTransmit;
     counters.ProcessingCount = slots.CountBusy();
     // A client that has just finished still holds its slot while its instance already shows the
     // result: never let the waiting count wrap below zero.
-    counters.WaitingToProcess = workUnits - std::min(workUnits, counters.ProcessingCount);
-    unsigned fill = counters.ReadyToTransmit + empty;
-    counters.NeedToFill = stopAfterSend > 0 ? fill - std::min(fill, stopAfterSend) : fill;
+    counters.WaitingToProcess = tally.WorkUnits - std::min(tally.WorkUnits, counters.ProcessingCount);
+    const unsigned fill = tally.ReadyToTransmit + tally.Empty;
+    counters.NeedToFill = tally.StopAfterSend > 0 ? fill - std::min(fill, tally.StopAfterSend) : fill;
     return counters;
+}
+
+CacheCounters CountCacheState(const CCacheStore& store, const CRunningSlots& slots) {
+    return CountersOf(TallyCache(store), slots);
 }
 
 } // namespace vantrel

@@ -232,9 +232,9 @@ bool CCacheStore::SupplyUserInfo(std::uint32_t n) const {
     std::string target = InstanceFile(*this, n, contract::kUserInfoFile);
     if (fs::IsRegularFile(target))
         return true;
-    // Counted only when the file has to be looked for: every client's start comes here.
-    unsigned count = CountInstances();
-    for (std::uint32_t i = 1; i <= count; ++i) {
+    // The run is walked only as far as the first file: every client's start comes here, and an
+    // account file is nearly always in the first instances of a large cache.
+    for (std::uint32_t i = 1; fs::IsDirectory(GetInstancePath(i)); ++i) {
         if (i == n)
             continue;
         std::string source = InstanceFile(*this, i, contract::kUserInfoFile);

@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,7 +70,9 @@ public:
     // instance in use (in RunningSlots, its lock held, or some process working in it). Anything
     // else under a number in the run (a file, a link, a directory we cannot look into) is renamed
     // aside to "N.stray", never deleted. Its cost follows the entries present, not their numbers.
-    void CompactInstances();
+    // Returns what each instance directory it kept held when it looked, under the number it left
+    // it at; the directories it made are not among them.
+    std::map<std::uint32_t, InstanceState> CompactInstances();
 
     // Holds the store's lock: no count, search or compaction runs meanwhile. A runner chooses its
     // instance and claims its slot under it, so compaction never sees the choice unclaimed.
@@ -115,6 +119,39 @@ struct CacheCounters {
     unsigned NeedToFill = 0;
 };
 
+// What one walk of the run 1..C finds, before the slot table is looked at.
+struct CacheTally {
+    unsigned Instances = 0;     // C
+    unsigned StopAfterSend = 0; // instances holding the marker
+    unsigned WorkUnits = 0;
+    unsigned ReadyToTransmit = 0; // results and partial transfers no client holds
+    unsigned Empty = 0;           // empty instances no client holds
+
+    // Counts instance n, a directory at path, whose marker the caller has looked at; its state is
+    // looked at unless the caller has just done so (known).
+    void Add(const CCacheStore& store, std::uint32_t n, const std::string& path, bool marked,
+             std::optional<InstanceState> known = std::nullopt);
+};
+
+// One walk of the run under the store's lock.
+CacheTally TallyCache(const CCacheStore& store);
+// Clears the stop-after-send markers up to desired, creating the instances missing there, and
+// marks every instance of the run past it, counting the run as it goes, under the store's lock.
+// states: what a compaction just before found in the instances it kept; the others are looked
+// into. onInstance hears of every instance counted.
+CacheTally MarkToDesiredSize(const CCacheStore& store, std::uint64_t desired,
+                             const std::map<std::uint32_t, InstanceState>& states,
+                             const std::function<void(std::uint32_t)>& onInstance);
+
+// The instance whose user_info.orv counts the most results, the lower number of equals; 0 while
+// none counts more than best.
+struct NewestUserInfo {
+    std::int32_t best = 0;
+    std::uint32_t instance = 0;
+    void Look(const CCacheStore& store, std::uint32_t n);
+};
+// The counters a walk's tally gives with the slot table as it is now.
+CacheCounters CountersOf(const CacheTally& tally, const CRunningSlots& slots);
 CacheCounters CountCacheState(const CCacheStore& store, const CRunningSlots& slots);
 
 } // namespace vantrel

@@ -141,9 +141,10 @@ int ProcessRunnerThread(CEngineContext& ctx, platform::CEvent& SlotClaimedEvent,
     if (claim != nullptr) {
         claim->SetClientStart(std::chrono::steady_clock::now());
         claim->Decide(CRunnerClaim::Started);
-        // The restart this brings puts the new client at its priority and on its processors.
+        // The restart this brings puts the new client at its priority and on its processors. A
+        // client's start changes nothing the counters show: the restart need not count again.
         if (claim->IsDetached() && client.IsValid() && !stopEvent.IsSet())
-            ctx.dialog.Post(WM_APP);
+            ctx.PostClientStarted();
     }
     // A restart that waits goes on only once the client runs, so its priority and processor
     // steps find it.

@@ -43,7 +43,9 @@ TEST_F(CacheStoreTest, CompactionDeletesEmptiesAndMovesTheHighestIntoGaps) {
     MakeInstance(1, {"work_unit.orv"});
     MakeInstance(2, {"stop_after_send.txt"});
     MakeInstance(3, {"result.orv"});
-    store.CompactInstances();
+    // What it found is told under the numbers it left the instances at.
+    using States = std::map<std::uint32_t, InstanceState>;
+    EXPECT_EQ(store.CompactInstances(), (States{{1, IS_WORK_UNIT}, {2, IS_RESULT}}));
     EXPECT_EQ(store.CountInstances(), 2u);
     EXPECT_EQ(store.GetInstanceState(2), IS_RESULT);
     EXPECT_EQ(store.GetInstanceState(3), IS_MISSING);
@@ -51,7 +53,7 @@ TEST_F(CacheStoreTest, CompactionDeletesEmptiesAndMovesTheHighestIntoGaps) {
     // Directories 1, 2 and 4: 4 moves to 3.
     MakeInstance(4, {"wtemp.orv"});
     EXPECT_EQ(store.CountInstances(), 2u);
-    store.CompactInstances();
+    EXPECT_EQ(store.CompactInstances(), (States{{1, IS_WORK_UNIT}, {2, IS_RESULT}, {3, IS_PARTIAL}}));
     EXPECT_EQ(store.CountInstances(), 3u);
     EXPECT_EQ(store.GetInstanceState(3), IS_PARTIAL);
 }
@@ -68,7 +70,7 @@ TEST_F(CacheStoreTest, CompactionNeverMovesALockedInstance) {
     MakeInstance(2, {"work_unit.orv"});
     MakeInstance(3, {"work_unit.orv", "marker3"});
     auto client = LockInstance(2);
-    store.CompactInstances();
+    EXPECT_EQ(store.CompactInstances(), (std::map<std::uint32_t, InstanceState>{{1, IS_WORK_UNIT}, {2, IS_WORK_UNIT}}));
     EXPECT_TRUE(platform::PathExists(InstFile(1, "marker3")));
     EXPECT_TRUE(platform::PathExists(InstFile(2, "lock.orv")));
     EXPECT_EQ(store.CountInstances(), 2u);
@@ -79,7 +81,8 @@ TEST_F(CacheStoreTest, CompactionRefillsGapsBelowLockedInstancesWithEmptyOnes) {
     MakeInstance(1);
     MakeInstance(2, {"work_unit.orv"});
     auto first = LockInstance(2);
-    store.CompactInstances();
+    // The empty 1 it made is not among what it found.
+    EXPECT_EQ(store.CompactInstances(), (std::map<std::uint32_t, InstanceState>{{2, IS_WORK_UNIT}}));
     EXPECT_EQ(store.GetInstanceState(1), IS_EMPTY);
     EXPECT_EQ(store.GetInstanceState(2), IS_WORK_UNIT);
 
@@ -189,6 +192,10 @@ TEST_F(CacheStoreTest, SupplyUserInfoCopiesFromTheFirstInstanceThatHasOne) {
     WriteFile(dir / "user_info.orv", "from the program directory");
     EXPECT_FALSE(store.SupplyUserInfo(3)); // the program directory's file is no source
     EXPECT_FALSE(platform::PathExists(InstFile(3, "user_info.orv")));
+    MakeInstance(7);
+    WriteFile(InstFile(7, "user_info.orv"), "beyond the gap");
+    EXPECT_FALSE(store.SupplyUserInfo(3)); // 7 is no instance of the cache while 6 is missing
+    EXPECT_FALSE(platform::PathExists(InstFile(3, "user_info.orv")));
 
     WriteFile(InstFile(5, "user_info.orv"), "from five");
     EXPECT_TRUE(store.SupplyUserInfo(3));
@@ -239,6 +246,59 @@ TEST_F(CacheStoreTest, CountersFollowTheInstanceStatesAndSlots) {
     c = CountCacheState(store, slots);
     EXPECT_EQ(c.WaitingToProcess, 0u);
     EXPECT_EQ(c.ProcessingCount, 1u);
+}
+
+TEST_F(CacheStoreTest, MarkingToADesiredSizeCountsTheRunAsAFreshCountWould) {
+    auto expectFresh = [this](const CacheTally& tally) {
+        const CacheTally fresh = TallyCache(store);
+        EXPECT_EQ(tally.Instances, fresh.Instances);
+        EXPECT_EQ(tally.StopAfterSend, fresh.StopAfterSend);
+        EXPECT_EQ(tally.WorkUnits, fresh.WorkUnits);
+        EXPECT_EQ(tally.ReadyToTransmit, fresh.ReadyToTransmit);
+        EXPECT_EQ(tally.Empty, fresh.Empty);
+    };
+    // The marker moves from 2 to the top; 3 is counted from what the caller says it holds.
+    MakeInstance(1, {"work_unit.orv"});
+    MakeInstance(2, {"result.orv", "stop_after_send.txt"});
+    MakeInstance(3, {"work_unit.orv"});
+    std::vector<std::uint32_t> heard;
+    CacheTally tally = MarkToDesiredSize(store, 2, {{3, IS_WORK_UNIT}}, [&](std::uint32_t n) { heard.push_back(n); });
+    EXPECT_FALSE(store.HasStopAfterSend(2));
+    EXPECT_TRUE(store.HasStopAfterSend(3));
+    EXPECT_EQ(heard, (std::vector<std::uint32_t>{1, 2, 3}));
+    EXPECT_EQ(tally.Instances, 3u);
+    EXPECT_EQ(tally.StopAfterSend, 1u);
+    expectFresh(tally);
+
+    // A file where instance 5 would be made ends the run below it; 6's marker still goes, as it
+    // lies within the desired size.
+    WriteFile(dir / "5", "in the way");
+    MakeInstance(6, {"stop_after_send.txt"});
+    heard.clear();
+    tally = MarkToDesiredSize(store, 6, {}, [&](std::uint32_t n) { heard.push_back(n); });
+    EXPECT_TRUE(platform::IsDirectory(Inst(4)));
+    EXPECT_FALSE(store.HasStopAfterSend(6));
+    EXPECT_EQ(heard, (std::vector<std::uint32_t>{1, 2, 3, 4}));
+    EXPECT_EQ(tally.Empty, 1u);
+    expectFresh(tally);
+}
+
+TEST_F(CacheStoreTest, TheNewestAccountFileIsTheLowestOfTheHighestCount) {
+    MakeInstance(1);
+    MakeInstance(2);
+    MakeInstance(3);
+    WriteFile(InstFile(1, "user_info.orv"), "NRESULTS=4\n");
+    WriteFile(InstFile(2, "user_info.orv"), "NRESULTS=9\n");
+    WriteFile(InstFile(3, "user_info.orv"), "NRESULTS=9\n");
+    NewestUserInfo newest{.best = 4};
+    for (std::uint32_t n = 1; n <= 3; ++n)
+        newest.Look(store, n);
+    EXPECT_EQ(newest.instance, 2u);
+    EXPECT_EQ(newest.best, 9);
+    NewestUserInfo none{.best = 9};
+    for (std::uint32_t n = 1; n <= 3; ++n)
+        none.Look(store, n);
+    EXPECT_EQ(none.instance, 0u);
 }
 
 } // namespace
