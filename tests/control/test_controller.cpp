@@ -5,6 +5,7 @@
 #include "platform/fileops.h"
 #include "platform/process.h"
 #include "platform/system.h"
+#include "support/buildpaths.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -183,7 +184,7 @@ TEST(Controller, EachOptionHandlerSetsItsOptionAndCallsTheEngine) {
     c.NewClient("");
     EXPECT_EQ(scene.Store().GetClientPath(), scene.program.client);
     TempDir downloads;
-    ASSERT_TRUE(platform::CopyFile(VANTREL_TEST_ORVA_SIM, downloads / "ORVA_new.exe", false));
+    ASSERT_TRUE(platform::CopyFile(test::build::kOrvaSim, downloads / "ORVA_new.exe", false));
     c.NewClient(downloads / "ORVA_new.exe");
     EXPECT_EQ(scene.Store().GetClientPath(), scene.program.dir / "ORVA_new.exe");
     EXPECT_FALSE(platform::PathExists(scene.program.client));

@@ -26,6 +26,10 @@ std::optional<std::string> FindProgram(const std::string& name);
 // This process's environment with the given entries replaced or added.
 Environment MergedEnvironment(const Environment& changes);
 
+// LSAN_OPTIONS for the program of a sanitized build: the system libraries' own leaks are not its
+// own (Linux).
+std::string LeakOptions();
+
 // A running child: asked to end (SIGTERM), then killed, and reaped when the object goes, unless it
 // has ended by then. On Windows it is killed at once.
 class CChild {

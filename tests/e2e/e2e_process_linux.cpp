@@ -1,6 +1,7 @@
 #include "e2e_process.h"
 
 #include "platform/fileops.h"
+#include "support/buildpaths.h"
 
 #include <cerrno>
 #include <csignal>
@@ -58,6 +59,10 @@ Environment MergedEnvironment(const Environment& changes) {
     for (const auto& [name, value] : changes)
         env[name] = value;
     return env;
+}
+
+std::string LeakOptions() {
+    return std::string("suppressions=") + test::build::kLsanSuppressions + ":print_suppressions=0";
 }
 
 CChild::CChild(const std::vector<std::string>& argv, const Environment& env, const std::string& cwd,
@@ -163,7 +168,7 @@ std::string VisibleWindows(const std::string& xdotool, const Environment& env, c
 }
 
 Workspace::Workspace()
-    : program(work / "program"), runtime(work / "runtime"), logs(std::string(VANTREL_E2E_ARTIFACTS)) {
+    : program(work / "program"), runtime(work / "runtime"), logs(std::string(test::build::kArtifacts)) {
     test::MakeDirs(program);
     test::MakeDirs(logs);
     ::mkdir(runtime.c_str(), 0700);
@@ -171,8 +176,8 @@ Workspace::Workspace()
 
 bool InstallPortableCopy(const std::string& dir) {
     // Copied, not linked: the program directory is where the executable lies.
-    bool copied = platform::CopyFile(VANTREL_E2E_PROGRAM, dir + "/vantrel", false) &&
-                  platform::CopyFile(VANTREL_TEST_ORVA_SIM, dir + "/ORVA_sim_cmdline.exe", false);
+    bool copied = platform::CopyFile(test::build::kProgram, dir + "/vantrel", false) &&
+                  platform::CopyFile(test::build::kOrvaSim, dir + "/ORVA_sim_cmdline.exe", false);
     ::chmod((dir + "/vantrel").c_str(), 0755);
     ::chmod((dir + "/ORVA_sim_cmdline.exe").c_str(), 0755);
     return copied;

@@ -3,6 +3,7 @@
 // the program with exit code 1. A screenshot of the explanation is kept.
 #include "e2e_process.h"
 #include "platform/fileops.h"
+#include "support/buildpaths.h"
 #include "support/tempdir.h"
 
 #include <chrono>
@@ -27,7 +28,7 @@ TEST(EndToEnd, TheFirstStartExplainsWhatIsMissingBeforeAnythingElse) {
     const std::string& program = space.program;
     const std::string& runtime = space.runtime;
     const std::string& logs = space.logs;
-    ASSERT_TRUE(platform::CopyFile(VANTREL_E2E_PROGRAM, program + "/vantrel", false));
+    ASSERT_TRUE(platform::CopyFile(test::build::kProgram, program + "/vantrel", false));
     ::chmod((program + "/vantrel").c_str(), 0755);
 
     CVirtualDisplay server(*xvfb, logs + "/xvfb-first-run.log");
@@ -37,7 +38,7 @@ TEST(EndToEnd, TheFirstStartExplainsWhatIsMissingBeforeAnythingElse) {
          {"QT_QPA_PLATFORM", "xcb"},
          {"XDG_RUNTIME_DIR", runtime},
          {"HOME", work.Path()},
-         {"LSAN_OPTIONS", "suppressions=" VANTREL_E2E_LSAN_SUPPRESSIONS ":print_suppressions=0"}});
+         {"LSAN_OPTIONS", LeakOptions()}});
     CChild vantrel({program + "/vantrel"}, env, program, logs + "/vantrel-first-run.log");
     ASSERT_TRUE(vantrel.Started());
     ASSERT_TRUE(WaitUntil([&] { return !VisibleWindows(*xdotool, env, "Vantrel").empty(); }, 120s))

@@ -145,8 +145,7 @@ TEST(EndToEnd, StatusNotifierHostOneCopyPerDirectoryAndACommandLineThatAnswers) 
                                                  {"ORVA_SIM_PROCESS_SECONDS", "600"},
                                                  {"ORVA_SIM_STATE_INTERVAL", "0.5"},
                                                  {"ORVA_SIM_TRANSFER_SECONDS", "0.1"},
-                                                 {"LSAN_OPTIONS", "suppressions=" VANTREL_E2E_LSAN_SUPPRESSIONS
-                                                                  ":print_suppressions=0"}})
+                                                 {"LSAN_OPTIONS", LeakOptions()}})
         env[name] = value;
     auto windowShown = [&] { return !VisibleWindows(*xdotool, env, "Vantrel").empty(); };
     auto tree = [&] { return RunToEnd({*xwininfo, "-root", "-tree"}, env).output; };

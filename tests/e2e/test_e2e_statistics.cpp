@@ -2,6 +2,7 @@
 // by keyboard, it draws a year of results from the log. Its screenshot is kept for the README.
 #include "e2e_process.h"
 #include "platform/fileops.h"
+#include "support/buildpaths.h"
 #include "support/samplelog.h"
 #include "support/tempdir.h"
 
@@ -41,7 +42,7 @@ TEST(EndToEnd, StatisticsWindowDrawsAYearOfResults) {
     test::TempDir work;
     const std::string program = work / "program";
     const std::string runtime = work / "runtime";
-    const std::string logs = std::string(VANTREL_E2E_ARTIFACTS);
+    const std::string logs = std::string(test::build::kArtifacts);
     test::MakeDirs(program);
     test::MakeDirs(logs);
     ASSERT_EQ(::mkdir(runtime.c_str(), 0700), 0);
@@ -61,7 +62,7 @@ TEST(EndToEnd, StatisticsWindowDrawsAYearOfResults) {
         {{"DISPLAY", server.Name()},
          {"QT_QPA_PLATFORM", "xcb"},
          {"XDG_RUNTIME_DIR", runtime},
-         {"LSAN_OPTIONS", "suppressions=" VANTREL_E2E_LSAN_SUPPRESSIONS ":print_suppressions=0"}});
+         {"LSAN_OPTIONS", LeakOptions()}});
     CChild vantrel({program + "/vantrel"}, env, program, logs + "/vantrel-statistics.log");
     ASSERT_TRUE(vantrel.Started());
     std::string dialog;

@@ -125,8 +125,7 @@ TEST(EndToEnd, TrayProcessTransmitAndPostedExit) {
                            {"ORVA_SIM_PROCESS_SECONDS", "3"},
                            {"ORVA_SIM_STATE_INTERVAL", "0.25"},
                            {"ORVA_SIM_TRANSFER_SECONDS", "0.2"},
-                           // A sanitized build: system libraries' own leaks are not ours.
-                           {"LSAN_OPTIONS", "suppressions=" VANTREL_E2E_LSAN_SUPPRESSIONS ":print_suppressions=0"}});
+                           {"LSAN_OPTIONS", LeakOptions()}});
     CChild vantrel({program + "/vantrel"}, env, program, logs + "/vantrel.log");
     ASSERT_TRUE(vantrel.Started());
 

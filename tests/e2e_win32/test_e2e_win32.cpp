@@ -15,6 +15,7 @@
 #include <random>
 #include <string>
 
+#include "support/buildpaths.h"
 #include "support/wait.h"
 
 namespace {
@@ -90,8 +91,8 @@ struct ProgramDir {
         std::random_device random;
         dir = fs::temp_directory_path() / ("vantrel-e2e-" + std::to_string(random()));
         fs::create_directories(dir);
-        fs::copy_file(VANTREL_E2E_PROGRAM, dir / "vantrel.exe");
-        fs::copy_file(VANTREL_E2E_CLIENT, dir / "ORVA_sim_cmdline.exe");
+        fs::copy_file(vantrel::test::build::kProgram, dir / "vantrel.exe");
+        fs::copy_file(vantrel::test::build::kOrvaSim, dir / "ORVA_sim_cmdline.exe");
         // Each transfer and run takes a moment only.
         std::ofstream(dir / "vantrel.cfg") << "-ORVALog\r\n-cpu 1\r\n";
     }

@@ -25,6 +25,7 @@
 #include "engine/processengine.h"
 #include "engine/watcher.h"
 #include "platform/process.h"
+#include "support/buildpaths.h"
 #include "support/childprocess.h"
 #include "support/tempdir.h"
 #include "support/testdisplay.h"
@@ -123,7 +124,7 @@ inline void EngineTest::ScriptClient(std::uint32_t n, const std::string& script)
     WriteFile(InstFile(n, "engine_client.txt"), script);
 }
 
-inline void EngineTest::UseTestClient() { store.SetClientPath(VANTREL_TEST_ENGINE_CLIENT); }
+inline void EngineTest::UseTestClient() { store.SetClientPath(test::build::kEngineClient); }
 
 inline std::vector<std::vector<std::string>> EngineTest::ClientStarts(std::uint32_t n) const {
     std::vector<std::vector<std::string>> starts;
@@ -151,7 +152,7 @@ inline std::vector<std::string> EngineTest::ClientOrder() const {
 
 inline platform::ProcessHandle EngineTest::StartTitled(const std::string& title, const std::string& directory) {
     platform::ProcessStartInfo info;
-    info.argv = {VANTREL_TEST_ENGINE_CLIENT, "-stop_after_process"};
+    info.argv = {test::build::kEngineClient, "-stop_after_process"};
     info.workingDirectory = directory;
     info.consoleTitle = title;
     info.showCommand = platform::SW_HIDE;

@@ -4,6 +4,7 @@
 
 #include "engine/clientcontrol.h"
 #include "engine_fixture.h"
+#include "support/buildpaths.h"
 #include "support/childprocess.h"
 
 namespace vantrel::test {
@@ -18,7 +19,7 @@ TEST_F(ProcessEngineTest, KillingGivesUpOnAClientThatDoesNotGoAndSaysSo) {
     ctx.timings.killPause = 200ms;
     ctx.timings.killWait = 500ms;
     const std::string loop = "(while [ ! -e stop ]; do VANTREL_CONSOLE_TITLE='ORVA 1' '" +
-                             std::string(VANTREL_TEST_ENGINE_CLIENT) + "'; done) &";
+                             std::string(test::build::kEngineClient) + "'; done) &";
     TestChild respawner({"/bin/sh", "-c", loop + loop + loop + " wait"}, Inst(1));
     ASSERT_TRUE(WaitUntil([&] { return Clients(1).size() == 3; }));
     slots.Resize(1);

@@ -3,6 +3,7 @@
 #include "engine/processrunner.h"
 #include "engine_fixture.h"
 #include "platform/fileops.h"
+#include "support/buildpaths.h"
 
 namespace vantrel::test {
 namespace {
@@ -210,7 +211,7 @@ TEST_F(ProcessEngineTest, ShutdownEndsTheRunnerPausingAfterAFailedStart) {
 // hang knob) and is terminated at the hang check with its work unit kept.
 class SimulatedClientTest : public ProcessEngineTest {
 protected:
-    SimulatedClientTest() : ProcessEngineTest(SimTimings()) { store.SetClientPath(VANTREL_TEST_ORVA_SIM); }
+    SimulatedClientTest() : ProcessEngineTest(SimTimings()) { store.SetClientPath(test::build::kOrvaSim); }
     static Timings SimTimings() {
         Timings t = ShortTimings();
         t.hangCheck = 1500ms;

@@ -1,6 +1,7 @@
 // Helpers of the transmit tests: waiting for a pass, reading the simulated client's run records.
 #include "test_transmit_fixture.h"
 
+#include "support/buildpaths.h"
 #include "support/runslog.h"
 
 #include <algorithm>
@@ -15,7 +16,7 @@ TransmitTest::TransmitTest() : EngineTest(TransmitTimings()) {
     SetEnv("ORVA_SIM_TRANSFER_SECONDS", "0.01");
     for (const char* knob : {"ORVA_SIM_FAIL_RATE", "ORVA_SIM_FAIL_TRANSFER", "ORVA_SIM_PARTIAL_DOWNLOAD"})
         SetEnv(knob, std::nullopt);
-    store.SetClientPath(VANTREL_TEST_ORVA_SIM);
+    store.SetClientPath(test::build::kOrvaSim);
     transmitter = std::make_unique<CTransmitter>(ctx, host);
 }
 

@@ -1,4 +1,5 @@
 // The walk of a transmit pass over the instances, with the real simulated client.
+#include "support/buildpaths.h"
 #include "support/childprocess.h"
 #include "test_transmit_fixture.h"
 
@@ -172,7 +173,7 @@ TEST_F(TransmitTest, ARowTheLogCannotTakeIsReportedAndNothingElse) {
 TEST_F(TransmitTest, TheOldClientCopyGoesAfterASendButTheMainClientNeverDoes) {
     // The old copy is the only working client: the main path names nothing.
     MakeResult(1);
-    std::filesystem::copy_file(VANTREL_TEST_ORVA_SIM, InstFile(1, "ORVAOldClient.exe"));
+    std::filesystem::copy_file(test::build::kOrvaSim, InstFile(1, "ORVAOldClient.exe"));
     store.SetClientPath(dir / "ORVA_missing_cmdline.exe");
     ASSERT_EQ(std::filesystem::path(store.GetClientForInstance(1)), std::filesystem::path(InstFile(1, "ORVAOldClient.exe")));
 
@@ -192,7 +193,7 @@ TEST_F(TransmitTest, TheOldClientCopyGoesAfterASendButTheMainClientNeverDoes) {
 
     // A main client that the user keeps inside an instance directory is used, never deleted.
     std::string client = InstFile(1, "ORVA_cmdline.exe");
-    std::filesystem::copy_file(VANTREL_TEST_ORVA_SIM, client);
+    std::filesystem::copy_file(test::build::kOrvaSim, client);
     store.SetClientPath(client);
     RefillWithResult(1);
 

@@ -1,6 +1,7 @@
 #include "simfixture.h"
 
 #include "platform/filelock.h"
+#include "support/buildpaths.h"
 
 #include <algorithm>
 #include <chrono>
@@ -36,7 +37,7 @@ std::unique_ptr<TestChild> SimTest::Start(const std::string& dir, const std::vec
     std::vector<std::string> entries;
     for (const auto& [name, value] : merged)
         entries.push_back(name + "=" + value);
-    std::vector<std::string> argv{VANTREL_TEST_ORVA_SIM};
+    std::vector<std::string> argv{test::build::kOrvaSim};
     argv.insert(argv.end(), args.begin(), args.end());
     return std::make_unique<TestChild>(argv, dir, entries);
 }

@@ -5,6 +5,7 @@
 
 #include "packagingtest.h"
 #include "platform/process_detail_linux.h"
+#include "support/buildpaths.h"
 #include "support/tempdir.h"
 
 namespace vantrel::test {
@@ -63,7 +64,7 @@ TEST(DebPackage, DescribesItselfHoldsTheProgramAndRunsFromAnExtractedTree) {
     TempDir dir;
     const std::string out = dir / "out";
     CommandResult cpack = RunCommand(
-        {VANTREL_TEST_CPACK, "-G", "DEB", "--config", VANTREL_TEST_BUILD_DIR "/CPackConfig.cmake", "-B", out},
+        {test::build::kCPack, "-G", "DEB", "--config", std::string(test::build::kBuildDir) + "/CPackConfig.cmake", "-B", out},
         dir.Path());
     ASSERT_EQ(cpack.exitCode, 0) << cpack.output;
 

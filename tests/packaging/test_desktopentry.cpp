@@ -2,13 +2,14 @@
 
 #include "packagingtest.h"
 #include "platform/process_detail_linux.h"
+#include "support/buildpaths.h"
 #include "support/tempdir.h"
 
 namespace vantrel::test {
 
 namespace {
 
-const std::string kDesktopFile = VANTREL_TEST_SOURCE_DIR "/packaging/vantrel.desktop";
+const std::string kDesktopFile = std::string(test::build::kSourceDir) + "/packaging/vantrel.desktop";
 
 } // namespace
 

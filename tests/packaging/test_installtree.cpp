@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include "packagingtest.h"
+#include "support/buildpaths.h"
 #include "support/tempdir.h"
 
 namespace vantrel::test {
@@ -29,7 +30,7 @@ double CoveredShare(const QImage& image) {
 
 TEST(InstallTree, PutsProgramClientEntryIconsAndReadmeInTheirStandardPlaces) {
     TempDir dest;
-    CommandResult install = RunCommand({VANTREL_TEST_CMAKE, "--install", VANTREL_TEST_BUILD_DIR, "--prefix", "/usr"},
+    CommandResult install = RunCommand({test::build::kCMake, "--install", test::build::kBuildDir, "--prefix", "/usr"},
                                        dest.Path(), {"DESTDIR=" + dest.Path()});
     ASSERT_EQ(install.exitCode, 0) << install.output;
 
@@ -44,9 +45,9 @@ TEST(InstallTree, PutsProgramClientEntryIconsAndReadmeInTheirStandardPlaces) {
         EXPECT_EQ(PermissionsOf(usr + program), 0755u) << program;
     for (const char* data : {"/share/applications/vantrel.desktop", "/share/doc/vantrel/README.md"})
         EXPECT_EQ(PermissionsOf(usr + data), 0644u) << data;
-    EXPECT_EQ(ReadFile(usr + "/share/doc/vantrel/README.md"), ReadFile(VANTREL_TEST_SOURCE_DIR "/README.md"));
+    EXPECT_EQ(ReadFile(usr + "/share/doc/vantrel/README.md"), ReadFile(std::string(test::build::kSourceDir) + "/README.md"));
     EXPECT_EQ(ReadFile(usr + "/share/icons/hicolor/scalable/apps/vantrel.svg"),
-              ReadFile(VANTREL_TEST_SOURCE_DIR "/src/ui/icons/vantrel.svg"));
+              ReadFile(std::string(test::build::kSourceDir) + "/src/ui/icons/vantrel.svg"));
 
     // The menu entry starts the installed program and shows the installed icon.
     std::map<std::string, std::string> entry = ReadDesktopEntry(usr + "/share/applications/vantrel.desktop");
@@ -89,23 +90,23 @@ TEST(InstallTree, PutsProgramClientEntryIconsAndReadmeInTheirStandardPlaces) {
 
 TEST(IconRenderer, RefusesWhatItCannotRenderAndLeavesNoImage) {
     TempDir dir;
-    const std::string svg = VANTREL_TEST_SOURCE_DIR "/src/ui/icons/vantrel.svg";
+    const std::string svg = std::string(test::build::kSourceDir) + "/src/ui/icons/vantrel.svg";
     const std::string png = dir / "icon.png";
     WriteFile(dir / "broken.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\"");
 
     for (const char* size : {"0", "-16", "16px", "", "1025"}) {
-        CommandResult result = RunCommand({VANTREL_TEST_SVG_TO_PNG, svg, png, size}, dir.Path());
+        CommandResult result = RunCommand({test::build::kSvgToPng, svg, png, size}, dir.Path());
         EXPECT_NE(result.exitCode, 0) << "size \"" << size << "\"";
         EXPECT_NE(result.output.find("size"), std::string::npos) << result.output;
     }
-    CommandResult missing = RunCommand({VANTREL_TEST_SVG_TO_PNG, dir / "missing.svg", png, "32"}, dir.Path());
+    CommandResult missing = RunCommand({test::build::kSvgToPng, dir / "missing.svg", png, "32"}, dir.Path());
     EXPECT_NE(missing.exitCode, 0);
     EXPECT_NE(missing.output.find("missing.svg"), std::string::npos) << missing.output;
-    EXPECT_NE(RunCommand({VANTREL_TEST_SVG_TO_PNG, dir / "broken.svg", png, "32"}, dir.Path()).exitCode, 0);
-    EXPECT_NE(RunCommand({VANTREL_TEST_SVG_TO_PNG, svg, dir / "no-such-folder/icon.png", "32"}, dir.Path()).exitCode, 0);
+    EXPECT_NE(RunCommand({test::build::kSvgToPng, dir / "broken.svg", png, "32"}, dir.Path()).exitCode, 0);
+    EXPECT_NE(RunCommand({test::build::kSvgToPng, svg, dir / "no-such-folder/icon.png", "32"}, dir.Path()).exitCode, 0);
     EXPECT_FALSE(std::filesystem::exists(png));
 
-    ASSERT_EQ(RunCommand({VANTREL_TEST_SVG_TO_PNG, svg, png, "40"}, dir.Path()).exitCode, 0);
+    ASSERT_EQ(RunCommand({test::build::kSvgToPng, svg, png, "40"}, dir.Path()).exitCode, 0);
     EXPECT_EQ(QImage(QString::fromStdString(png), "PNG").size(), QSize(40, 40));
 }
 

@@ -1,4 +1,5 @@
 #include "platform/process.h"
+#include "support/buildpaths.h"
 #include "support/tempdir.h"
 #include "test_process_util.h"
 
@@ -54,7 +55,7 @@ class ThreadedClient : public ::testing::Test {
 protected:
     void SetUp() override {
         m_client =
-            platform::StartProcess({{VANTREL_TEST_THREADED_CHILD, "4"}, m_dir.Path(), "ORVA 1", platform::SW_HIDE});
+            platform::StartProcess({{test::build::kThreadedChild, "4"}, m_dir.Path(), "ORVA 1", platform::SW_HIDE});
         ASSERT_TRUE(m_client.IsValid());
         ASSERT_TRUE(WaitUntil([&] { return Threads(m_client.Pid()).size() >= 5; }));
     }

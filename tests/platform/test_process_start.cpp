@@ -1,6 +1,7 @@
 #include "platform/event.h"
 #include "platform/process.h"
 #include "platform/wait_linux.h"
+#include "support/buildpaths.h"
 #include "support/childprocess.h"
 #include "support/tempdir.h"
 #include "test_process_util.h"
@@ -282,7 +283,7 @@ TEST(ProcessStart, AClientsCgroupTakesAlongEvenAChildThatLeftItsSession) {
 TEST(ProcessStart, AClientsGroupGoesWhenItEndsAlsoAfterItsProgramHasGone) {
     for (bool killed : {false, true}) {
         TempDir dir;
-        TestChild starter({VANTREL_TEST_GROUP_STARTER, dir.Path()});
+        TestChild starter({test::build::kGroupStarter, dir.Path()});
         const std::string group = starter.ReadLine();
         if (group.empty()) {
             starter.Kill();

@@ -8,6 +8,7 @@
 #include "platform/event.h"
 #include "platform/process.h"
 #include "platform/wait.h"
+#include "support/buildpaths.h"
 #include "support/tempdir.h"
 #include "support/wait.h"
 
@@ -56,7 +57,7 @@ DWORD ReadId(const std::string& path) {
 }
 
 ProcessStartInfo TreeClient(const std::string& dir, const std::string& title, std::vector<std::string> args) {
-    args.insert(args.begin(), VANTREL_TEST_TREE_CHILD);
+    args.insert(args.begin(), test::build::kTreeChild);
     return {std::move(args), dir, title, SW_HIDE};
 }
 
@@ -101,12 +102,12 @@ TEST(ProcessWin32, AClientLeftByAKilledCopyIsFoundAndEndedByItsJob) {
     MakeDirs(dir / "3");
     const std::string ids = dir / "client.id";
     // The copy of the program runs outside any job of ours, as a program started by the user.
-    std::string line = std::string("\"") + VANTREL_TEST_TREE_CHILD + "\" parent \"" + ids + "\" \"ORVA 3\" \"" +
-                       (dir / "3") + "\" \"" + VANTREL_TEST_TREE_CHILD + "\"";
+    std::string line = std::string("\"") + test::build::kTreeChild + "\" parent \"" + ids + "\" \"ORVA 3\" \"" +
+                       (dir / "3") + "\" \"" + test::build::kTreeChild + "\"";
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION copy{};
-    ASSERT_TRUE(::CreateProcessA(VANTREL_TEST_TREE_CHILD, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+    ASSERT_TRUE(::CreateProcessA(test::build::kTreeChild, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                  &startup, &copy));
     ::CloseHandle(copy.hThread);
     ASSERT_TRUE(WaitUntil([&] { return ReadId(ids) != 0; }, kClientLimit));

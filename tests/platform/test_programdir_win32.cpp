@@ -9,6 +9,7 @@
 #include "platform/process.h"
 #include "platform/programdir.h"
 #include "platform/workingdirs.h"
+#include "support/buildpaths.h"
 #include "support/tempdir.h"
 
 // Where a Windows copy keeps its cache, and which instance directories its clients work in.
@@ -51,8 +52,8 @@ TEST(WorkingDirectoriesWin32, InstancesWithAClientWorkingInThemOrBelow) {
     MakeDirs(dir / "2");
     MakeDirs(dir / "5/sub");
     MakeDirs(dir / "7");
-    ProcessHandle two = StartProcess({{VANTREL_TEST_TREE_CHILD, "sleep"}, dir / "2", "ORVA 2", SW_HIDE});
-    ProcessHandle five = StartProcess({{VANTREL_TEST_TREE_CHILD, "sleep"}, dir / "5/sub", "ORVA 5", SW_HIDE});
+    ProcessHandle two = StartProcess({{test::build::kTreeChild, "sleep"}, dir / "2", "ORVA 2", SW_HIDE});
+    ProcessHandle five = StartProcess({{test::build::kTreeChild, "sleep"}, dir / "5/sub", "ORVA 5", SW_HIDE});
     ASSERT_TRUE(two.IsValid());
     ASSERT_TRUE(five.IsValid());
     EXPECT_EQ(EntriesInUseAsWorkingDirectory(dir.Path()), (std::vector<std::string>{"2", "5"}));

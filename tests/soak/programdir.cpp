@@ -8,6 +8,7 @@
 
 #include "ledger.h"
 #include "platform/fileops.h"
+#include "support/buildpaths.h"
 #include "support/runslog.h"
 
 namespace vantrel::soak {
@@ -19,8 +20,8 @@ CProgramDir::CProgramDir(unsigned instances)
     test::MakeDirs(m_program);
     test::MakeDirs(m_server);
     // Copied, not linked: the program directory is the directory of the executable itself.
-    if (!platform::CopyFile(VANTREL_SOAK_PROGRAM, ProgramFile(), false) ||
-        !platform::CopyFile(VANTREL_TEST_ORVA_SIM, platform::JoinPath(m_program, "ORVA_sim_cmdline.exe"), false))
+    if (!platform::CopyFile(test::build::kProgram, ProgramFile(), false) ||
+        !platform::CopyFile(test::build::kOrvaSim, platform::JoinPath(m_program, "ORVA_sim_cmdline.exe"), false))
         throw std::runtime_error("cannot copy the program and the simulated client");
     InstallSystemParts();
     for (unsigned n = 1; n <= instances; ++n)

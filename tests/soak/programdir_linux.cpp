@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "platform/fileops.h"
+#include "support/buildpaths.h"
 
 namespace vantrel::soak {
 
@@ -20,7 +21,7 @@ void CProgramDir::InstallSystemParts() {
     if (::mkdir(m_runtime.c_str(), 0700) != 0)
         throw std::runtime_error("cannot make " + m_runtime);
     // What `vantrel --headless` becomes lies beside it.
-    if (!platform::CopyFile(VANTREL_SOAK_HEADLESS, m_program + "/vantrel-headless", false))
+    if (!platform::CopyFile(test::build::kHeadlessProgram, m_program + "/vantrel-headless", false))
         throw std::runtime_error("cannot copy the headless program");
 }
 
@@ -45,8 +46,7 @@ Environment CProgramDir::BaseEnvironment() const {
         {"QT_QPA_PLATFORM", "offscreen"},
         {"XDG_RUNTIME_DIR", m_runtime},
         {"ORVA_SIM_SERVER", m_server},
-        // A sanitized build: the system libraries' own leaks are not the program's.
-        {"LSAN_OPTIONS", "suppressions=" VANTREL_SOAK_LSAN_SUPPRESSIONS ":print_suppressions=0"},
+        {"LSAN_OPTIONS", e2e::LeakOptions()},
     });
     // Without a display no client console is put in a terminal window, whatever its show command.
     env.erase("DISPLAY");

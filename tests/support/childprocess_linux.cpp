@@ -1,5 +1,7 @@
 #include "support/childprocess.h"
 
+#include "support/buildpaths.h"
+
 #include <csignal>
 #include <cerrno>
 #include <cstring>
@@ -119,7 +121,7 @@ int ChildExitCode(int status) {
 }
 
 std::vector<std::string> LockHolderArgs(const std::string& kind, const std::string& path) {
-    return {VANTREL_TEST_LOCK_HOLDER, kind, path};
+    return {test::build::kLockHolder, kind, path};
 }
 
 int CountZombieChildren() {

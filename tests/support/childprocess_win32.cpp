@@ -1,5 +1,6 @@
 #include "platform/process_detail_win32.h"
 
+#include "support/buildpaths.h"
 #include "support/childprocess.h"
 
 #include <fcntl.h>
@@ -134,7 +135,7 @@ int ChildExitCode(int status) {
 }
 
 std::vector<std::string> LockHolderArgs(const std::string& kind, const std::string& path) {
-    return {VANTREL_TEST_LOCK_HOLDER, kind, path};
+    return {test::build::kLockHolder, kind, path};
 }
 
 int CountZombieChildren() {

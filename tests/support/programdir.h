@@ -2,6 +2,7 @@
 
 #include "platform/fileops.h"
 #include "platform/process.h"
+#include "support/buildpaths.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
@@ -19,7 +20,7 @@ struct ProgramDir {
 
     ProgramDir() {
         WriteFile(exe, "not run");
-        EXPECT_TRUE(platform::CopyFile(VANTREL_TEST_ORVA_SIM, client, false));
+        EXPECT_TRUE(platform::CopyFile(test::build::kOrvaSim, client, false));
         ::chmod(client.c_str(), 0755);
     }
 
