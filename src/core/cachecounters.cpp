@@ -1,7 +1,6 @@
 #include <algorithm>
 
 #include "core/cachestore.h"
-#include "platform/fileops.h"
 
 namespace vantrel {
 
@@ -30,10 +29,9 @@ CacheTally TallyCache(const CCacheStore& store) {
     // One walk for the count, the markers and the states, under the store's lock as each of them
     // would take it: the same answers as three walks.
     auto hold = store.LockInstances();
-    for (std::uint32_t n = 1;; ++n) {
+    const unsigned instances = store.CountInstances();
+    for (std::uint32_t n = 1; n <= instances; ++n) {
         const std::string path = store.GetInstancePath(n);
-        if (!platform::IsDirectory(path))
-            break;
         tally.Add(store, n, path, store.HasStopAfterSend(n));
     }
     return tally;

@@ -20,8 +20,9 @@ CacheTally MarkToDesiredSize(const CCacheStore& store, std::uint64_t desired,
     for (std::uint64_t i = 1; i <= desired; ++i) {
         const auto n = static_cast<std::uint32_t>(i);
         const std::string path = store.GetInstancePath(n);
-        // Missing is only a question of the directory: what it holds need not be looked at.
-        if (!platform::IsDirectory(path)) {
+        // Missing is only a question of the directory: what it holds need not be looked at. The
+        // compaction that gave the states has just seen every directory it names.
+        if (!states.contains(n) && !platform::IsDirectory(path)) {
             store.CreateInstance(n);
             if (!platform::IsDirectory(path)) {
                 whole = false;
@@ -41,7 +42,7 @@ CacheTally MarkToDesiredSize(const CCacheStore& store, std::uint64_t desired,
     for (std::uint64_t i = desired + 1; whole; ++i) {
         const auto n = static_cast<std::uint32_t>(i);
         const std::string path = store.GetInstancePath(n);
-        if (!platform::IsDirectory(path))
+        if (!states.contains(n) && !platform::IsDirectory(path))
             break;
         const bool marked = store.SetInstanceFile(n, contract::kStopAfterSendFile, true) || store.HasStopAfterSend(n);
         count(n, path, marked);

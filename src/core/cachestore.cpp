@@ -77,18 +77,21 @@ InstanceState CCacheStore::ClassifyContents(const std::string& path) const {
 
 unsigned CCacheStore::CountInstances() const {
     std::lock_guard lock(m_cs);
-    // Only a directory can hold the client's files, so one look-up per instance tells whether the
-    // run goes on: the same answer as classifying each one.
-    unsigned n = 1;
-    while (fs::IsDirectory(GetInstancePath(n)))
-        ++n;
-    return n - 1;
+    // Only a directory can hold the client's files. One listing of the program directory tells
+    // which numbers are directories (links are not): a few directory reads where a look-up for
+    // each instance took as many calls as there are instances.
+    const std::vector<std::uint32_t> numbers = ListInstanceNumbers();
+    unsigned run = 0;
+    while (run < numbers.size() && numbers[run] == run + 1)
+        ++run;
+    return run;
 }
 
 unsigned CCacheStore::CountStopAfterSend() const {
     std::lock_guard lock(m_cs);
     unsigned count = 0;
-    for (std::uint32_t n = 1; fs::IsDirectory(GetInstancePath(n)); ++n)
+    const unsigned instances = CountInstances();
+    for (std::uint32_t n = 1; n <= instances; ++n)
         if (HasStopAfterSend(n))
             ++count;
     return count;
@@ -156,11 +159,9 @@ std::uint32_t CCacheStore::FindNextToProcess() const {
     std::lock_guard lock(m_cs);
     std::uint32_t choice = 0;
     std::int64_t choiceTime = 0;
-    // Walks to the end of the run once instead of recounting before every step: the same end,
-    // under the same lock, without the quadratic cost.
-    for (std::uint32_t n = 1;; ++n) {
-        if (!fs::IsDirectory(GetInstancePath(n)))
-            break;
+    // The run is counted once, under the same lock as the walk.
+    const unsigned instances = CountInstances();
+    for (std::uint32_t n = 1; n <= instances; ++n) {
         if (IsInstanceRunning(n) || m_slots.IsInstanceHeld(n))
             continue;
         // A work unit with a time is one that exists: the time is the state test too (what has
@@ -234,7 +235,8 @@ bool CCacheStore::SupplyUserInfo(std::uint32_t n) const {
         return true;
     // The run is walked only as far as the first file: every client's start comes here, and an
     // account file is nearly always in the first instances of a large cache.
-    for (std::uint32_t i = 1; fs::IsDirectory(GetInstancePath(i)); ++i) {
+    const unsigned instances = CountInstances();
+    for (std::uint32_t i = 1; i <= instances; ++i) {
         if (i == n)
             continue;
         std::string source = InstanceFile(*this, i, contract::kUserInfoFile);

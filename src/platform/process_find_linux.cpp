@@ -1,10 +1,13 @@
 #include "platform/uniquefd_linux.h"
+#include "platform/fileops.h"
 #include "platform/process.h"
 #include "platform/process_detail_linux.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <map>
+#include <optional>
+#include <set>
 #include <filesystem>
 #include <unistd.h>
 
@@ -36,31 +39,53 @@ std::string ResolveDirectory(const std::string& directory) {
 }
 
 // ResolveDirectory for many directories that mostly share a parent (every instance directory of
-// one program directory): the parent is resolved once, and a child that is no link (one look-up)
-// resolves to the parent's resolution and its own name. Resolving each whole path would look at
-// every component of it again, ten system calls an instance, 100,000 at start-up with 10,000.
+// one program directory): the parent is resolved once, and a child that is no link resolves to the
+// parent's resolution and its own name. Resolving each whole path would look at every component
+// of it again, ten system calls an instance, 100,000 at start-up with 10,000.
 class CDirectoryResolver {
 public:
     std::string Resolve(const std::string& directory) {
         fs::path path(directory);
         const std::string name = path.filename().string();
-        struct stat info {};
         // ".", ".." and a link change what comes before them; a name that is not there yet keeps
         // its resolved parent, as weakly_canonical does.
-        if (path.is_relative() || name.empty() || name == "." || name == ".." ||
-            (lstat(directory.c_str(), &info) == 0 && S_ISLNK(info.st_mode)))
+        if (path.is_relative() || name.empty() || name == "." || name == "..")
             return ResolveDirectory(directory);
-        const std::string parent = path.parent_path().string();
-        auto known = m_parents.find(parent);
-        if (known == m_parents.end())
-            known = m_parents.emplace(parent, ResolveDirectory(parent)).first;
-        if (known->second.empty())
+        Parent& parent = m_parents[path.parent_path().string()];
+        if (!IsKnownDirectory(parent, path, name)) {
+            struct stat info {};
+            if (lstat(directory.c_str(), &info) == 0 && S_ISLNK(info.st_mode))
+                return ResolveDirectory(directory);
+        }
+        if (!parent.resolved)
+            parent.resolved = ResolveDirectory(path.parent_path().string());
+        if (parent.resolved->empty())
             return {};
-        return known->second == "/" ? "/" + name : known->second + "/" + name;
+        return *parent.resolved == "/" ? "/" + name : *parent.resolved + "/" + name;
     }
 
 private:
-    std::map<std::string, std::string> m_parents;
+    struct Parent {
+        std::optional<std::string> resolved;
+        unsigned asked = 0;
+        // The names the parent's listing shows as directories (never links), once listed.
+        std::optional<std::set<std::string>> directories;
+    };
+
+    // Whether the parent's listing shows name as a directory. A parent asked for a second child
+    // is listed once, which answers for all its children in a few reads; a lone child costs its
+    // own look-up instead.
+    static bool IsKnownDirectory(Parent& parent, const fs::path& path, const std::string& name) {
+        if (!parent.directories && ++parent.asked > 1) {
+            parent.directories.emplace();
+            for (DirEntry& entry : ListDirectory(path.parent_path().string()))
+                if (entry.isDirectory)
+                    parent.directories->insert(std::move(entry.name));
+        }
+        return parent.directories && parent.directories->contains(name);
+    }
+
+    std::map<std::string, Parent> m_parents;
 };
 
 // The directory a process works in, as the kernel shows it; a removed one keeps its name.
