@@ -81,7 +81,12 @@ void CVantrelController::OnInitDialog(bool startMinimized) {
     // The chosen priority before the first clients start: a watched client put at idle priority
     // could not be raised again by an ordinary user.
     reader.ReadClientPriority();
+    // The desired size applied below looks into every instance and counts the cache as it goes;
+    // the first restart needs only the size that the desired size starts from.
+    m_tally = TallyCacheSize(m_ctx.store);
+    m_bTallyCurrent = true;
     m_engine->RestartEngine();
+    m_bTallyCurrent = false;
 
     if (reader.ReadMonitorProgress())
         OnMonitorProgress(true);
@@ -98,7 +103,10 @@ void CVantrelController::OnInitDialog(bool startMinimized) {
     ShowFields();
     // The walk that applies the desired size reads every account file as it goes.
     NewestUserInfo newest;
-    CopyNewestUserInfo(ApplyDesiredCacheSize(&newest) ? std::optional(newest) : std::nullopt);
+    const bool applied = ApplyDesiredCacheSize(&newest);
+    if (!applied)
+        RefreshCounters();
+    CopyNewestUserInfo(applied ? std::optional(newest) : std::nullopt);
     m_transmitter->CheckAutoTransmit(m_counters.ReadyToTransmit, m_counters.NeedToFill);
 }
 

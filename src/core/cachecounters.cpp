@@ -37,6 +37,14 @@ CacheTally TallyCache(const CCacheStore& store) {
     return tally;
 }
 
+CacheTally TallyCacheSize(const CCacheStore& store) {
+    CacheTally tally;
+    auto hold = store.LockInstances();
+    tally.Instances = store.CountInstances();
+    tally.StopAfterSend = store.CountStopAfterSend();
+    return tally;
+}
+
 CacheCounters CountersOf(const CacheTally& tally, const CRunningSlots& slots) {
     CacheCounters counters;
     counters.CurrentCacheSize = tally.Instances;

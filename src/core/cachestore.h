@@ -135,6 +135,9 @@ struct CacheTally {
 
 // One walk of the run under the store's lock.
 CacheTally TallyCache(const CCacheStore& store);
+// Only the size of the run and its stop-after-send markers, which give the desired size: no look
+// into what each instance holds.
+CacheTally TallyCacheSize(const CCacheStore& store);
 // Clears the stop-after-send markers up to desired, creating the instances missing there, and
 // marks every instance of the run past it, counting the run as it goes, under the store's lock.
 // states: what a compaction just before found in the instances it kept; the others are looked
