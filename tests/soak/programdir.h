@@ -72,6 +72,9 @@ private:
     std::string ProgramFile() const;
     // What only one system's program directory holds.
     void InstallSystemParts();
+    // Makes a client the test started findable as the program's own client of instance n with
+    // this title (on Windows the program finds its clients through the group it put them in).
+    void AdoptClient(const e2e::CChild& client, unsigned n, const std::string& title) const;
     Environment BaseEnvironment() const;
 
     std::vector<std::string> WithUser(std::vector<std::string> argv) const;
@@ -82,6 +85,7 @@ private:
     std::string m_program;
     std::string m_runtime;
     std::string m_server;
+    mutable std::vector<std::shared_ptr<void>> m_clientGroups; // held open while the test runs
 };
 
 // The program's file name in a program directory.

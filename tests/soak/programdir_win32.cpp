@@ -39,6 +39,27 @@ void CProgramDir::InstallSystemParts() {
     m_args = {"--headless"};
 }
 
+void CProgramDir::AdoptClient(const e2e::CChild& client, unsigned n, const std::string& title) const {
+    // The same named job a run of the program puts this client in.
+    for (int generation = 0; generation < platform::detail::kJobGenerations; ++generation) {
+        const std::string name = platform::detail::ClientJobName(title, InstancePath(n), generation);
+        HANDLE job = ::CreateJobObjectA(nullptr, name.c_str());
+        if (job == nullptr)
+            continue;
+        if (::GetLastError() == ERROR_ALREADY_EXISTS) {
+            ::CloseHandle(job);
+            continue;
+        }
+        std::shared_ptr<void> held(job, ::CloseHandle);
+        HANDLE process = ::OpenProcess(PROCESS_SET_QUOTA | PROCESS_TERMINATE, FALSE, static_cast<DWORD>(client.Pid()));
+        if (process != nullptr && ::AssignProcessToJobObject(job, process))
+            m_clientGroups.push_back(std::move(held));
+        if (process != nullptr)
+            ::CloseHandle(process);
+        return;
+    }
+}
+
 Environment CProgramDir::BaseEnvironment() const {
     return e2e::MergedEnvironment({{"ORVA_SIM_SERVER", m_server}});
 }
