@@ -93,8 +93,12 @@ std::unique_ptr<e2e::CChild> CProgramDir::StartClient(unsigned n, const std::str
         env[name] = value;
     if (!title.empty())
         env["VANTREL_CONSOLE_TITLE"] = title;
-    return std::make_unique<e2e::CChild>(std::vector<std::string>{platform::JoinPath(m_program, "ORVA_sim_cmdline.exe"), runSwitch},
-                                         env, InstancePath(n), LogPath("clients"));
+    auto client = std::make_unique<e2e::CChild>(
+        std::vector<std::string>{platform::JoinPath(m_program, "ORVA_sim_cmdline.exe"), runSwitch}, env,
+        InstancePath(n), LogPath("clients"));
+    if (!title.empty() && client->Started())
+        AdoptClient(*client, n, title);
+    return client;
 }
 
 int CProgramDir::RunClient(unsigned n, const std::string& runSwitch, const Environment& knobs) const {

@@ -40,7 +40,8 @@ public:
     // right. False when that cannot be done (no setpriv, not root). Linux only.
     bool RunAs(unsigned uid, unsigned gid);
 
-    // Words every start of the program gets before the environment's (for example "--headless").
+    // Words every start of the program gets before the environment's (for example "--headless";
+    // on Windows that is the default).
     void SetProgramArguments(std::vector<std::string> words) { m_args = std::move(words); }
     // The program with these words (`--status --json`), run to its end; exit code and stdout.
     e2e::RunResult RunProgram(const std::vector<std::string>& words) const;
@@ -71,6 +72,9 @@ private:
     std::string ProgramFile() const;
     // What only one system's program directory holds.
     void InstallSystemParts();
+    // Makes a client the test started findable as the program's own client of instance n with
+    // this title (on Windows the program finds its clients through the group it put them in).
+    void AdoptClient(const e2e::CChild& client, unsigned n, const std::string& title) const;
     Environment BaseEnvironment() const;
 
     std::vector<std::string> WithUser(std::vector<std::string> argv) const;
@@ -81,6 +85,7 @@ private:
     std::string m_program;
     std::string m_runtime;
     std::string m_server;
+    mutable std::vector<std::shared_ptr<void>> m_clientGroups; // held open while the test runs
 };
 
 // The program's file name in a program directory.
@@ -98,7 +103,7 @@ std::vector<pid_t> PidsWith(const std::vector<e2e::ClientProcess>& clients, bool
 // Linux only: whether pid names a live process (a zombie has ended).
 bool IsAlive(pid_t pid);
 
-// Linux only: kill -9 and reap; true when the program ended.
+// Ends the program at once (kill -9, on Windows TerminateProcess) and waits; true when it ended.
 bool KillHard(e2e::CChild& program);
 
 // The exit code of a program that ended normally within timeout; none otherwise.
@@ -109,7 +114,7 @@ std::optional<int> ExitCode(e2e::CChild& program, std::chrono::milliseconds time
 // sent and logged, and nothing new is fetched. Empty when all went so, otherwise what did not.
 std::string DrainRetiredCache(const CProgramDir& dir, const Environment& extra, std::chrono::seconds timeout);
 
-// Linux only: resident memory and open descriptors of a live process.
+// Resident memory and open descriptors (on Windows: working set and handles) of a live process.
 struct ProcessSample {
     long rssKb = 0;
     long fds = 0;

@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <map>
+#include <psapi.h>
 #include <sstream>
 #include <tlhelp32.h>
 
@@ -34,6 +35,29 @@ void CProgramDir::InstallSystemParts() {
     // Copies reach one another through window messages and named pipes; the folder only keeps
     // the layout the same on both systems.
     test::MakeDirs(m_runtime);
+    // The program with a window needs a desktop shell; the headless one runs the same session.
+    m_args = {"--headless"};
+}
+
+void CProgramDir::AdoptClient(const e2e::CChild& client, unsigned n, const std::string& title) const {
+    // The same named job a run of the program puts this client in.
+    for (int generation = 0; generation < platform::detail::kJobGenerations; ++generation) {
+        const std::string name = platform::detail::ClientJobName(title, InstancePath(n), generation);
+        HANDLE job = ::CreateJobObjectA(nullptr, name.c_str());
+        if (job == nullptr)
+            continue;
+        if (::GetLastError() == ERROR_ALREADY_EXISTS) {
+            ::CloseHandle(job);
+            continue;
+        }
+        std::shared_ptr<void> held(job, ::CloseHandle);
+        HANDLE process = ::OpenProcess(PROCESS_SET_QUOTA | PROCESS_TERMINATE, FALSE, static_cast<DWORD>(client.Pid()));
+        if (process != nullptr && ::AssignProcessToJobObject(job, process))
+            m_clientGroups.push_back(std::move(held));
+        if (process != nullptr)
+            ::CloseHandle(process);
+        return;
+    }
 }
 
 Environment CProgramDir::BaseEnvironment() const {
@@ -78,6 +102,33 @@ bool KillProcess(pid_t pid) {
     const bool killed = ::TerminateProcess(process, 137) != 0;
     ::CloseHandle(process);
     return killed;
+}
+
+bool KillHard(e2e::CChild& program) {
+    // TerminateProcess is this system's kill -9: no handler of the program runs.
+    return KillProcess(program.Pid()) && program.WaitForExit(std::chrono::seconds(10)).has_value();
+}
+
+std::optional<ProcessSample> SampleProcess(pid_t pid) {
+    HANDLE process = ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE,
+                                   static_cast<DWORD>(pid));
+    if (process == nullptr)
+        return std::nullopt;
+    std::optional<ProcessSample> sample;
+    PROCESS_MEMORY_COUNTERS memory{};
+    DWORD handles = 0;
+    FILETIME created, ended, kernel, user;
+    if (::WaitForSingleObject(process, 0) == WAIT_TIMEOUT &&
+        ::K32GetProcessMemoryInfo(process, &memory, sizeof memory) && ::GetProcessHandleCount(process, &handles) &&
+        ::GetProcessTimes(process, &created, &ended, &kernel, &user)) {
+        auto ticks = [](const FILETIME& time) {
+            return static_cast<double>((static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+        };
+        sample = ProcessSample{static_cast<long>(memory.WorkingSetSize / 1024), static_cast<long>(handles),
+                               (ticks(kernel) + ticks(user)) / 1e7};
+    }
+    ::CloseHandle(process);
+    return sample;
 }
 
 std::optional<int> ExitCode(e2e::CChild& program, std::chrono::milliseconds timeout) {
