@@ -1,5 +1,6 @@
 #include "programdir.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <sstream>
@@ -152,8 +153,12 @@ std::string DrainRetiredCache(const CProgramDir& dir, const Environment& extra, 
                 CacheRecord cache = ReadCache(dir.Path());
                 return cache.places.empty() && cache.partials == 0;
             },
-            timeout))
-        failures += "the retired cache did not empty; ";
+            timeout)) {
+        // What the program said tells a copy that would not start from one that stalled.
+        const std::string said = platform::ReadFileText(dir.LogPath("drain"), 1u << 20).value_or("");
+        failures += "the retired cache did not empty (the program said: \"" +
+                    said.substr(said.size() - std::min<std::size_t>(said.size(), 2000)) + "\"); ";
+    }
     if (dir.PostExit() != 0)
         failures += "`--post 16` failed; ";
     if (ExitCode(*program, 60s) != std::optional<int>(0))
