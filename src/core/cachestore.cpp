@@ -235,8 +235,7 @@ bool CCacheStore::SupplyUserInfo(std::uint32_t n) const {
         return true;
     // The run is walked only as far as the first file: every client's start comes here, and an
     // account file is nearly always in the first instances of a large cache.
-    const unsigned instances = CountInstances();
-    for (std::uint32_t i = 1; i <= instances; ++i) {
+    for (std::uint32_t i = 1; fs::IsDirectory(GetInstancePath(i)); ++i) {
         if (i == n)
             continue;
         std::string source = InstanceFile(*this, i, contract::kUserInfoFile);
