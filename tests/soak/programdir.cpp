@@ -138,6 +138,7 @@ std::vector<ClientRun> ReadRuns(const CProgramDir& dir) {
         run.timeMs = std::strtoll(fields["time_ms"].c_str(), nullptr, 10);
         run.run = fields["run"];
         run.dir = fields["dir"];
+        run.title = fields["title"];
         runs.push_back(run);
     }
     return runs;

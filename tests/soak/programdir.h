@@ -127,6 +127,7 @@ struct ClientRun {
     long long timeMs = 0;
     std::string run; // "process" or "transmit"
     std::string dir;
+    std::string title; // the console title it was started with
 };
 std::vector<ClientRun> ReadRuns(const CProgramDir& dir);
 
