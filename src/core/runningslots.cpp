@@ -4,6 +4,14 @@
 
 namespace vantrel {
 
+namespace {
+
+std::uint32_t InstanceOf(std::uint64_t word) {
+    return static_cast<std::uint32_t>(word);
+}
+
+} // namespace
+
 void CRunningSlots::Resize(std::size_t size) {
     size = std::min(size, kCapacity);
     std::size_t old = Size();
@@ -20,7 +28,7 @@ std::uint32_t CRunningSlots::RemoveLast() {
     std::size_t size = Size();
     if (size == 0)
         return 0;
-    std::uint32_t held = m_entries[size - 1].load(std::memory_order_acquire);
+    std::uint32_t held = InstanceOf(m_entries[size - 1].load(std::memory_order_acquire));
     Resize(size - 1);
     return held;
 }
@@ -28,31 +36,40 @@ std::uint32_t CRunningSlots::RemoveLast() {
 std::uint32_t CRunningSlots::Get(std::size_t k) const {
     if (k >= kCapacity)
         return 0;
-    return m_entries[k].load(std::memory_order_acquire);
+    return InstanceOf(m_entries[k].load(std::memory_order_acquire));
 }
 
-std::optional<std::size_t> CRunningSlots::ClaimLowestFree(std::uint32_t n) {
+std::optional<SlotClaim> CRunningSlots::ClaimLowestFree(std::uint32_t n) {
+    if (n == 0)
+        return std::nullopt;
+    const std::uint64_t word = m_nextSerial.fetch_add(1, std::memory_order_relaxed) << 32 | n;
     std::size_t size = Size();
     for (std::size_t k = 0; k < size; ++k) {
-        std::uint32_t expected = 0;
-        if (m_entries[k].compare_exchange_strong(expected, n, std::memory_order_acq_rel))
-            return k;
+        std::uint64_t expected = 0;
+        if (m_entries[k].compare_exchange_strong(expected, word, std::memory_order_acq_rel))
+            return SlotClaim{k, word};
     }
     return std::nullopt;
 }
 
-void CRunningSlots::Free(std::size_t k, std::uint32_t n) {
-    if (k >= Size())
+bool CRunningSlots::Holds(const SlotClaim& claim) const {
+    return claim.slot < Size() && m_entries[claim.slot].load(std::memory_order_acquire) == claim.word;
+}
+
+void CRunningSlots::Free(const SlotClaim& claim) {
+    if (claim.slot >= Size())
         return;
-    std::uint32_t expected = n;
-    m_entries[k].compare_exchange_strong(expected, 0, std::memory_order_acq_rel);
+    std::uint64_t expected = claim.word;
+    m_entries[claim.slot].compare_exchange_strong(expected, 0, std::memory_order_acq_rel);
 }
 
 void CRunningSlots::FreeAllOf(std::uint32_t n) {
     std::size_t size = Size();
     for (std::size_t k = 0; k < size; ++k) {
-        std::uint32_t expected = n;
-        m_entries[k].compare_exchange_strong(expected, 0, std::memory_order_acq_rel);
+        std::uint64_t word = m_entries[k].load(std::memory_order_acquire);
+        while (word != 0 && InstanceOf(word) == n &&
+               !m_entries[k].compare_exchange_weak(word, 0, std::memory_order_acq_rel)) {
+        }
     }
 }
 

@@ -10,10 +10,17 @@
 
 namespace vantrel {
 
+// A runner's hold on one slot: the slot and the word its claim wrote there. No other claim writes
+// the same word, also not a later one of the same instance in the same slot.
+struct SlotClaim {
+    std::size_t slot = 0;
+    std::uint64_t word = 0;
+};
+
 // The table of processing slots: entry k holds the instance whose client runs in slot k, 0 when
 // the slot is free. Runners claim and free their own entry from their threads while others read
 // the table, so every entry is an atomic word in storage that never moves; only the dialog's
-// thread changes the size.
+// thread changes the size. Beside the instance each entry keeps the serial of its claim.
 class CRunningSlots {
 public:
     // The most slots the table can hold; MaxProcesses is clamped to it.
@@ -30,12 +37,16 @@ public:
 
     std::uint32_t Get(std::size_t k) const;
 
-    // Writes n into the lowest free slot below the size; the index, or none when all are busy.
-    std::optional<std::size_t> ClaimLowestFree(std::uint32_t n);
+    // Writes n into the lowest free slot below the size; the claim, or none when all are busy.
+    std::optional<SlotClaim> ClaimLowestFree(std::uint32_t n);
 
-    // Frees slot k if it still lies in the table and still holds n, so a runner whose slot was
-    // cut away and handed to another never frees the newcomer.
-    void Free(std::size_t k, std::uint32_t n);
+    // Whether the claimed slot still lies in the table and still holds that claim. A slot cut away
+    // and handed to a newcomer holds another claim, even one of the same instance.
+    bool Holds(const SlotClaim& claim) const;
+
+    // Frees the claimed slot if it still holds the claim, so a runner whose slot was cut away and
+    // handed to another never frees the newcomer.
+    void Free(const SlotClaim& claim);
 
     // Frees every slot that holds n.
     void FreeAllOf(std::uint32_t n);
@@ -52,8 +63,10 @@ public:
 private:
     mutable std::mutex m_heldLock;
     std::vector<std::uint32_t> m_held;
-    std::array<std::atomic<std::uint32_t>, kCapacity> m_entries{};
+    // The instance in the low half, the claim's serial in the high half; 0 when free.
+    std::array<std::atomic<std::uint64_t>, kCapacity> m_entries{};
     std::atomic<std::size_t> m_size{0};
+    std::atomic<std::uint64_t> m_nextSerial{1};
 };
 
 } // namespace vantrel

@@ -109,7 +109,7 @@ int ProcessRunnerThread(CEngineContext& ctx, platform::CEvent& SlotClaimedEvent,
                         CRunnerClaim* claim) {
     std::uint16_t showCommand = ctx.options.ClientShowMode.load();
     std::uint32_t n = 0;
-    std::optional<std::size_t> slot;
+    std::optional<SlotClaim> slot;
     {
         // Chosen and claimed as one step, so no compaction moves the instance in between.
         auto hold = ctx.store.LockInstances();
@@ -120,7 +120,7 @@ int ProcessRunnerThread(CEngineContext& ctx, platform::CEvent& SlotClaimedEvent,
     if (n == 0 || !slot || stopEvent.IsSet()) {
         // Against the handshake there may be no free slot: end without a client.
         if (slot)
-            ctx.RunningSlots.Free(*slot, n);
+            ctx.RunningSlots.Free(*slot);
         if (claim != nullptr)
             claim->Decide(CRunnerClaim::Nothing);
         SlotClaimedEvent.Set();
@@ -153,9 +153,9 @@ int ProcessRunnerThread(CEngineContext& ctx, platform::CEvent& SlotClaimedEvent,
     ERunEnd end = SuperviseClient(ctx, n, client, before, stopEvent);
     // The instance rests for a hang check, passed over by the restarts meanwhile, so the other
     // instances get their turn and the dialog's thread is not kept busy restarting it.
-    // A client we killed ourselves (its slot cut away, or freed by a kill by title) did not end
-    // by itself.
-    const bool ownSlot = *slot < ctx.RunningSlots.Size() && ctx.RunningSlots.Get(*slot) == n;
+    // A client we killed ourselves (its slot cut away, also when a newcomer has already claimed
+    // it again for the same instance, or freed by a kill by title) did not end by itself.
+    const bool ownSlot = ctx.RunningSlots.Holds(*slot);
     const bool rest = end == ERunEnd::EndedByItself && ownSlot && EndedWithoutWork(ctx, n, before);
     if (!stopEvent.IsSet())
         ReportClientEnd(ctx, n, end, ownSlot, rest);
@@ -164,7 +164,7 @@ int ProcessRunnerThread(CEngineContext& ctx, platform::CEvent& SlotClaimedEvent,
 
     // Only the slot this runner claimed is freed, and no client but its own is ended: when its
     // slot was cut away, another runner may already run a new client in the same instance.
-    ctx.RunningSlots.Free(*slot, n);
+    ctx.RunningSlots.Free(*slot);
     if (stopEvent.IsSet()) {
         if (rest)
             ctx.RunningSlots.ReleaseInstance(n);

@@ -62,7 +62,8 @@ TEST_F(CacheStoreTest, InstancesInUseAreNeverMovedOrDeleted) {
     MakeInstance(5, {"work_unit.orv"});
     MakeDirs(InstFile(5, "sub"));
     slots.Resize(1);
-    ASSERT_TRUE(slots.ClaimLowestFree(3));
+    std::optional<SlotClaim> inThree = slots.ClaimLowestFree(3);
+    ASSERT_TRUE(inThree);
     TempDir outside;
     TestChild inFour(LockHolderArgs("flock", outside / "a.lock"), Inst(4));
     ASSERT_EQ(inFour.ReadLine(), "locked");
@@ -80,7 +81,7 @@ TEST_F(CacheStoreTest, InstancesInUseAreNeverMovedOrDeleted) {
     // Once free, each is treated like any other: the empty ones go, the work units move down.
     inFour.Kill();
     inFive.Kill();
-    slots.Free(0, 3);
+    slots.Free(*inThree);
     platform::DeleteFile(InstFile(1, "work_unit.orv"));
     platform::DeleteFile(InstFile(1, "marker2"));
     store.CompactInstances();
