@@ -20,13 +20,19 @@ namespace vantrel {
 namespace {
 
 // The toolkit ends the process with a core dump and a page of text when it cannot open the
-// display; the user gets one line and exit code 1 instead. Other messages of the start are kept
-// and handed on once the application exists.
+// display; the user gets our line, the first line of each thing the toolkit said on the way (its
+// reason), and exit code 1 instead. Other messages of the start are kept and handed on once the
+// application exists.
 std::vector<std::pair<QtMsgType, QString>>* g_startMessages = nullptr;
 
 void StartMessageHandler(QtMsgType type, const QMessageLogContext&, const QString& text) {
     if (type == QtFatalMsg) {
-        std::cerr << NoDisplayMessage() << std::endl;
+        std::cerr << NoDisplayMessage() << "\n";
+        if (g_startMessages != nullptr) {
+            for (const auto& [earlierType, earlier] : *g_startMessages)
+                std::cerr << "vantrel: the toolkit said: " << earlier.section(u'\n', 0, 0).toStdString() << "\n";
+        }
+        std::cerr << "vantrel: the toolkit said: " << text.section(u'\n', 0, 0).toStdString() << std::endl;
         std::_Exit(1);
     }
     if (g_startMessages != nullptr)

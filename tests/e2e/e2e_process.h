@@ -10,6 +10,9 @@
 #include <sys/types.h>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "platform/fileops.h"
 #include "support/childprocess.h"
 #include "support/tempdir.h"
 #include "support/wait.h"
@@ -70,6 +73,27 @@ RunResult RunToEnd(const std::vector<std::string>& argv, const Environment& env,
 
 // Outside programs tell nobody when they are ready, so the test looks.
 using test::WaitUntil;
+
+// Waits until shown() holds, at most timeout. When the program ends first the wait stops there,
+// and a failure says so with what the program wrote to its log, so a start that failed is told
+// apart from a slow one.
+inline ::testing::AssertionResult ShownWhileRunning(CChild& program, const std::string& logPath,
+                                                    const std::function<bool()>& shown,
+                                                    std::chrono::milliseconds timeout) {
+    std::optional<int> ended;
+    if (WaitUntil([&] { return shown() || (ended = program.WaitForExit(std::chrono::milliseconds(0))).has_value(); },
+                  timeout) &&
+        !ended)
+        return ::testing::AssertionSuccess();
+    std::string log = platform::ReadFileText(logPath, 1u << 20).value_or("");
+    if (log.size() > 4000)
+        log = "..." + log.substr(log.size() - 4000);
+    return ::testing::AssertionFailure()
+           << (ended ? "the program ended (status " + std::to_string(*ended) + ") first"
+                     : "not within " + std::to_string(timeout.count()) + " ms; the program still runs")
+           << "; its log " << logPath << " ends:\n"
+           << log;
+}
 
 // An X server of its own (Xvfb, a free display number it picks and tells once it accepts
 // clients), with a screen of 1280x800.

@@ -153,8 +153,10 @@ RunResult RunToEnd(const std::vector<std::string>& argv, const Environment& env,
     return result;
 }
 
+// -noreset: an X server resets when its last client leaves and refuses new ones meanwhile, so the
+// program would connect just as the test's first look at the display has left.
 CVirtualDisplay::CVirtualDisplay(const std::string& xvfb, const std::string& logPath)
-    : m_server({xvfb, "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"}, MergedEnvironment({}), {},
+    : m_server({xvfb, "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp", "-noreset"}, MergedEnvironment({}), {},
                logPath, true) {
     if (!m_server.Started())
         return;

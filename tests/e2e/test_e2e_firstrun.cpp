@@ -41,7 +41,8 @@ TEST(EndToEnd, TheFirstStartExplainsWhatIsMissingBeforeAnythingElse) {
          {"LSAN_OPTIONS", LeakOptions()}});
     CChild vantrel({program + "/vantrel"}, env, program, logs + "/vantrel-first-run.log");
     ASSERT_TRUE(vantrel.Started());
-    ASSERT_TRUE(WaitUntil([&] { return !VisibleWindows(*xdotool, env, "Vantrel").empty(); }, 120s))
+    ASSERT_TRUE(ShownWhileRunning(
+        vantrel, logs + "/vantrel-first-run.log", [&] { return !VisibleWindows(*xdotool, env, "Vantrel").empty(); }, 120s))
         << "no explanation was shown";
     if (import) {
         const std::string shot = logs + "/vantrel-first-run.png";
@@ -62,6 +63,32 @@ TEST(EndToEnd, TheFirstStartExplainsWhatIsMissingBeforeAnythingElse) {
     ASSERT_TRUE(status.has_value()) << "cancelling did not end the program";
     EXPECT_TRUE(WIFEXITED(*status));
     EXPECT_EQ(WEXITSTATUS(*status), 1);
+}
+
+// A display that is named but cannot be reached: one line of ours, then why the toolkit could not
+// open it, exit code 1, and nothing made in the program directory.
+TEST(EndToEnd, AnUnreachableDisplayIsToldWithTheToolkitsReason) {
+    Workspace space;
+    const std::string& program = space.program;
+    ASSERT_TRUE(platform::CopyFile(test::build::kProgram, program + "/vantrel", false));
+    ::chmod((program + "/vantrel").c_str(), 0755);
+    const std::string log = space.work / "unreachable.log";
+    // No server listens on a display number this high, and the test's own runtime folder holds no socket.
+    const Environment env = MergedEnvironment({{"DISPLAY", ":64999"},
+                                               {"QT_QPA_PLATFORM", "xcb"},
+                                               {"XDG_RUNTIME_DIR", space.runtime},
+                                               {"LSAN_OPTIONS", LeakOptions()}});
+    CChild vantrel({program + "/vantrel"}, env, program, log);
+    ASSERT_TRUE(vantrel.Started());
+    std::optional<int> status = vantrel.WaitForExit(60s);
+    ASSERT_TRUE(status.has_value()) << "the program did not end";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 1) << *status;
+    const std::string said = platform::ReadFileText(log).value_or("");
+    EXPECT_TRUE(said.starts_with("vantrel: cannot open the display :64999; Vantrel needs a graphical desktop session\n"))
+        << said;
+    EXPECT_NE(said.find("vantrel: the toolkit said: could not connect to display :64999\n"), std::string::npos) << said;
+    for (const auto& entry : platform::ListDirectory(program))
+        EXPECT_TRUE(entry.name == "vantrel") << entry.name;
 }
 
 } // namespace

@@ -156,7 +156,7 @@ TEST(EndToEnd, StatusNotifierHostOneCopyPerDirectoryAndACommandLineThatAnswers) 
                                      std::string::npos; },
                         30s))
         << "the icon did not register with the host";
-    EXPECT_TRUE(WaitUntil(windowShown, 120s)) << "the dialog was not shown";
+    EXPECT_TRUE(ShownWhileRunning(vantrel, logs + "/vantrel-sni.log", windowShown, 120s)) << "the dialog was not shown";
     ASSERT_TRUE(WaitUntil([&] { return ProcessingClients(program).size() == 2; }, 60s)) << "two clients never processed";
     std::vector<ClientProcess> before = ProcessingClients(program);
 

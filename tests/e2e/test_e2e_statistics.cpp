@@ -66,7 +66,9 @@ TEST(EndToEnd, StatisticsWindowDrawsAYearOfResults) {
     CChild vantrel({program + "/vantrel"}, env, program, logs + "/vantrel-statistics.log");
     ASSERT_TRUE(vantrel.Started());
     std::string dialog;
-    ASSERT_TRUE(WaitUntil([&] { return !(dialog = FirstWindow(*xdotool, x, "Vantrel")).empty(); }, 120s))
+    ASSERT_TRUE(ShownWhileRunning(
+        vantrel, logs + "/vantrel-statistics.log", [&] { return !(dialog = FirstWindow(*xdotool, x, "Vantrel")).empty(); },
+        120s))
         << "the dialog was not shown";
 
     // The window menu by keyboard: Alt+V opens "Vantrel", S chooses "Statistics...".

@@ -130,7 +130,8 @@ TEST(EndToEnd, TrayProcessTransmitAndPostedExit) {
     ASSERT_TRUE(vantrel.Started());
 
     EXPECT_TRUE(WaitUntil([&] { return IconDocked(tree()); }, 120s)) << "the icon did not dock in the tray";
-    EXPECT_TRUE(WaitUntil([&] { return DialogShown(tree()); }, 120s)) << "the dialog was not shown";
+    EXPECT_TRUE(ShownWhileRunning(vantrel, logs + "/vantrel.log", [&] { return DialogShown(tree()); }, 120s))
+        << "the dialog was not shown";
     // Fetched, processed, then sent by the next automatic pass and logged before its transmit.
     EXPECT_TRUE(WaitUntil([&] { return HasFileIn(program + "/orva-server/received"); }, 60s)) << "no result sent";
     EXPECT_TRUE(WaitUntil([&] { return LineCount(program + "/ORVALog.csv") >= 2; }, 120s)) << "no result logged";

@@ -53,7 +53,7 @@ TEST(ProcessWindow, ShownClientRunsInATitledTerminalThatCanBeHiddenAndShown) {
             GTEST_SKIP() << tool << " is not installed";
     const std::string xdotool = platform::detail::FindOnPath("xdotool");
     // Xvfb picks a free display and prints its number.
-    TestChild server({platform::detail::FindOnPath("Xvfb"), "-displayfd", "1", "-nolisten", "tcp"});
+    TestChild server({platform::detail::FindOnPath("Xvfb"), "-displayfd", "1", "-nolisten", "tcp", "-noreset"});
     std::string number = server.ReadLine();
     ASSERT_FALSE(number.empty());
     ScopedEnv display("DISPLAY", ":" + number);

@@ -6,10 +6,11 @@
 
 namespace vantrel::test {
 
-// Xvfb picks a free number and prints it once it accepts clients.
+// Xvfb picks a free number and prints it once it accepts clients; it does not reset (and refuse
+// clients) each time its last client leaves.
 struct CTestDisplay::Server {
     Server()
-        : process({platform::detail::FindOnPath("Xvfb"), "-displayfd", "1", "-nolisten", "tcp"}),
+        : process({platform::detail::FindOnPath("Xvfb"), "-displayfd", "1", "-nolisten", "tcp", "-noreset"}),
           number(process.ReadLine()), display("DISPLAY", ":" + number) {}
     TestChild process;
     std::string number;
