@@ -9,6 +9,7 @@
 
 #include "ledger.h"
 #include "platform/fileops.h"
+#include "platform/process.h"
 #include "support/buildpaths.h"
 #include "support/runslog.h"
 
@@ -128,6 +129,46 @@ std::vector<pid_t> PidsWith(const std::vector<e2e::ClientProcess>& clients, bool
     return pids;
 }
 
+pid_t ClientTitled(const CProgramDir& dir, const std::string& title) {
+    for (const e2e::ClientProcess& client : dir.Clients())
+        if (client.title == title)
+            return client.pid;
+    return 0;
+}
+
+pid_t ClientOf(const CProgramDir& dir, unsigned n) {
+    return ClientTitled(dir, "ORVA " + std::to_string(n));
+}
+
+pid_t GrandchildOf(const CProgramDir& dir, unsigned n) {
+    std::string text = platform::ReadFileText(dir.InstancePath(n) + "/orva_sim_grandchild.pid").value_or("");
+    return static_cast<pid_t>(std::strtol(text.c_str(), nullptr, 10));
+}
+
+bool WaitForBoth(const CProgramDir& dir, pid_t (*find)(const CProgramDir&, unsigned), pid_t& first, pid_t& second,
+                 const std::function<bool(pid_t)>& ready) {
+    return test::WaitUntil(
+        [&] {
+            first = find(dir, 1);
+            second = find(dir, 2);
+            return first != 0 && second != 0 && IsAlive(first) && ready(second);
+        },
+        std::chrono::seconds(60));
+}
+
+bool EachOnItsSlotsProcessor(const std::vector<pid_t>& clients) {
+    const std::vector<unsigned> allowed = platform::GetOwnProcessors();
+    if (allowed.size() < clients.size())
+        return true;
+    for (std::size_t k = 0; k < clients.size(); ++k) {
+        const auto pid = static_cast<platform::ProcessId>(clients[k]);
+        if (!test::WaitUntil([&] { return platform::GetProcessorsOf(pid) == std::vector<unsigned>{allowed[k]}; },
+                             std::chrono::seconds(20)))
+            return false;
+    }
+    return true;
+}
+
 std::vector<ClientRun> ReadRuns(const CProgramDir& dir) {
     std::vector<ClientRun> runs;
     std::istringstream lines(platform::ReadFileText(dir.ServerDir() + "/runs.log", std::size_t{1} << 30).value_or(""));
@@ -136,6 +177,7 @@ std::vector<ClientRun> ReadRuns(const CProgramDir& dir) {
         auto fields = test::RunsLogFields(line);
         ClientRun run;
         run.timeMs = std::strtoll(fields["time_ms"].c_str(), nullptr, 10);
+        run.pid = static_cast<pid_t>(std::strtol(fields["pid"].c_str(), nullptr, 10));
         run.run = fields["run"];
         run.dir = fields["dir"];
         run.title = fields["title"];

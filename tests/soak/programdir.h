@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -100,8 +101,33 @@ bool IsProcessingTitle(const std::string& title);
 bool IsTransmitTitle(const std::string& title);
 std::vector<pid_t> PidsWith(const std::vector<e2e::ClientProcess>& clients, bool (*titleTest)(const std::string&));
 
-// Linux only: whether pid names a live process (a zombie has ended).
+// The pid of the client with exactly this console title ("ORVA 3 - Transmit"); 0 when none runs.
+pid_t ClientTitled(const CProgramDir& dir, const std::string& title);
+// The processing client of instance n ("ORVA n"); 0 when none runs.
+pid_t ClientOf(const CProgramDir& dir, unsigned n);
+// The process the simulated client of instance n left running (ORVA_SIM_GRANDCHILD); 0 before.
+pid_t GrandchildOf(const CProgramDir& dir, unsigned n);
+
+// Waits, a minute at most, until find gives a live process for instances 1 and 2, the second one
+// also passing ready.
+bool WaitForBoth(const CProgramDir& dir, pid_t (*find)(const CProgramDir&, unsigned), pid_t& first, pid_t& second,
+                 const std::function<bool(pid_t)>& ready);
+
+// Whether the client of slot k runs on the k-th processor this program may use, for each k, within
+// 20 seconds; true when there are fewer processors than clients.
+bool EachOnItsSlotsProcessor(const std::vector<pid_t>& clients);
+
+// Whether pid names a live process (a zombie has ended).
 bool IsAlive(pid_t pid);
+
+// Whether the client pid works in directory path: on Linux its working directory as /proc shows
+// it; on Windows, where another process's working directory is not open to read, the directory its
+// last run told the server, names compared as Windows compares them.
+bool WorksIn(const CProgramDir& dir, pid_t pid, const std::string& path);
+
+// A FIFO at path; false where the system has none (Windows) or it could not be made.
+bool MakeFifo(const std::string& path);
+bool IsFifo(const std::string& path);
 
 // Ends the program at once (kill -9, on Windows TerminateProcess) and waits; true when it ended.
 bool KillHard(e2e::CChild& program);
@@ -125,6 +151,7 @@ std::optional<ProcessSample> SampleProcess(pid_t pid);
 // One run of the simulated client, from the server's runs.log.
 struct ClientRun {
     long long timeMs = 0;
+    pid_t pid = 0;
     std::string run; // "process" or "transmit"
     std::string dir;
     std::string title; // the console title it was started with

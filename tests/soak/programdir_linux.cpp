@@ -75,6 +75,21 @@ bool IsAlive(pid_t pid) {
     return state != 'Z' && state != 'X';
 }
 
+bool WorksIn(const CProgramDir&, pid_t pid, const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path cwd = std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/cwd", error);
+    return !error && cwd == std::filesystem::weakly_canonical(path, error);
+}
+
+bool MakeFifo(const std::string& path) {
+    return ::mkfifo(path.c_str(), 0600) == 0;
+}
+
+bool IsFifo(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
+}
+
 bool KillHard(e2e::CChild& program) {
     if (::kill(program.Pid(), SIGKILL) != 0)
         return false;

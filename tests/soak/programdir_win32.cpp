@@ -3,13 +3,13 @@
 #include "programdir.h"
 
 #include <cctype>
+#include <filesystem>
 #include <map>
 #include <psapi.h>
-#include <sstream>
 #include <tlhelp32.h>
 
 #include "platform/fileops.h"
-#include "support/runslog.h"
+#include "support/childprocess.h"
 
 namespace vantrel::soak {
 
@@ -70,15 +70,11 @@ std::vector<e2e::ClientProcess> CProgramDir::Clients() const {
     // of each id counts, ids being reused.
     std::map<DWORD, e2e::ClientProcess> runs;
     const std::string beneath = Lower(m_program) + "\\";
-    std::istringstream lines(
-        platform::ReadFileText(platform::JoinPath(m_server, "runs.log"), std::size_t{1} << 30).value_or(""));
-    for (std::string line; std::getline(lines, line);) {
-        std::map<std::string, std::string> fields = test::RunsLogFields(line);
-        const DWORD pid = std::strtoul(fields["pid"].c_str(), nullptr, 10);
-        if (Lower(fields["dir"]).starts_with(beneath))
-            runs[pid] = {static_cast<pid_t>(pid), fields["title"]};
+    for (const ClientRun& run : ReadRuns(*this)) {
+        if (Lower(run.dir).starts_with(beneath))
+            runs[static_cast<DWORD>(run.pid)] = {run.pid, run.title};
         else
-            runs.erase(pid);
+            runs.erase(static_cast<DWORD>(run.pid));
     }
     std::vector<e2e::ClientProcess> found;
     HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
@@ -102,6 +98,28 @@ bool KillProcess(pid_t pid) {
     const bool killed = ::TerminateProcess(process, 137) != 0;
     ::CloseHandle(process);
     return killed;
+}
+
+bool IsAlive(pid_t pid) {
+    return test::IsProcessRunning(pid);
+}
+
+bool WorksIn(const CProgramDir& dir, pid_t pid, const std::string& path) {
+    std::string told;
+    for (const ClientRun& run : ReadRuns(dir))
+        if (run.pid == pid && !run.dir.empty())
+            told = run.dir;
+    std::error_code error;
+    auto name = [&](const std::string& p) { return Lower(std::filesystem::weakly_canonical(p, error).string()); };
+    return !told.empty() && name(told) == name(path);
+}
+
+bool MakeFifo(const std::string&) {
+    return false;
+}
+
+bool IsFifo(const std::string&) {
+    return false;
 }
 
 bool KillHard(e2e::CChild& program) {

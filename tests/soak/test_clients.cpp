@@ -47,31 +47,6 @@ Priority PriorityOf(pid_t pid) {
     return {sched_getscheduler(pid) & ~SCHED_RESET_ON_FORK, errno == 0 ? nice : 99};
 }
 
-pid_t ClientOf(const CProgramDir& dir, unsigned n) {
-    for (const e2e::ClientProcess& client : dir.Clients())
-        if (client.title == "ORVA " + std::to_string(n))
-            return client.pid;
-    return 0;
-}
-
-pid_t GrandchildOf(const CProgramDir& dir, unsigned n) {
-    std::string text = platform::ReadFileText(dir.InstancePath(n) + "/orva_sim_grandchild.pid").value_or("");
-    return text.empty() ? 0 : static_cast<pid_t>(std::stol(text));
-}
-
-// Waits for the processes of instances 1 and 2 (as find gives them) to show, the second one also
-// passing ready.
-template <typename Find, typename Ready>
-bool WaitForBoth(const CProgramDir& dir, Find find, pid_t& first, pid_t& second, Ready ready) {
-    return WaitUntil(
-        [&] {
-            first = find(dir, 1);
-            second = find(dir, 2);
-            return first != 0 && second != 0 && IsAlive(first) && ready(second);
-        },
-        60s);
-}
-
 class ClientsSeenFromOutside : public ::testing::TestWithParam<bool> {};
 
 TEST_P(ClientsSeenFromOutside, PriorityProcessorsAndEverythingAClientStartedFollowTheDialog) {
@@ -100,11 +75,7 @@ TEST_P(ClientsSeenFromOutside, PriorityProcessorsAndEverythingAClientStartedFoll
     EXPECT_EQ(PriorityOf(other).policy, SCHED_IDLE);
 
     // "Set Processor Affinity": slot k on the k-th processor this program may use.
-    const std::vector<unsigned> allowed = platform::GetOwnProcessors();
-    if (allowed.size() >= 2) {
-        EXPECT_TRUE(WaitUntil([&] { return platform::GetProcessorsOf(watched) == std::vector<unsigned>{allowed[0]}; }, 20s));
-        EXPECT_TRUE(WaitUntil([&] { return platform::GetProcessorsOf(other) == std::vector<unsigned>{allowed[1]}; }, 20s));
-    }
+    EXPECT_TRUE(EachOnItsSlotsProcessor({watched, other}));
 
     // Each client left a child outside its directory and without its title; all go with Exit.
     pid_t left1 = 0;
