@@ -72,6 +72,9 @@ TEST(Controller, TheNumberFieldsRetireOrRestoreInstancesAndResizeTheSlots) {
     const std::uint32_t kept = slots.Get(0);
     const std::uint32_t gone1 = slots.Get(1);
     const std::uint32_t gone2 = slots.Get(2);
+    // A slot is claimed before its client has started and locked its instance: each is seen
+    // working first, so what ends below was ended.
+    ASSERT_TRUE(scene.PumpUntil([&] { return scene.Busy(kept) && scene.Busy(gone1) && scene.Busy(gone2); }));
     view.typedMaxProcesses = 1;
     controller.ApplyMaxProcesses();
     EXPECT_EQ(slots.Size(), 1u);

@@ -70,12 +70,12 @@ HWND FindWindowOf(DWORD process, const char* className, const char* title) {
             auto* s = reinterpret_cast<Search*>(parameter);
             DWORD owner = 0;
             ::GetWindowThreadProcessId(window, &owner);
-            char className[64] = {};
-            char title[64] = {};
-            ::GetClassNameA(window, className, sizeof className);
-            ::GetWindowTextA(window, title, sizeof title);
-            if (owner != s->process || std::string(className) != s->className ||
-                (s->title != nullptr && std::string(title) != s->title))
+            char windowClass[64] = {};
+            char windowTitle[64] = {};
+            ::GetClassNameA(window, windowClass, sizeof windowClass);
+            ::GetWindowTextA(window, windowTitle, sizeof windowTitle);
+            if (owner != s->process || std::string(windowClass) != s->className ||
+                (s->title != nullptr && std::string(windowTitle) != s->title))
                 return TRUE;
             s->found = window;
             return FALSE;
