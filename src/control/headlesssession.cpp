@@ -43,7 +43,9 @@ ProgramFrontEnd MakeHeadlessFrontEnd(IScheduler& scheduler, ICopyChannel& channe
     frontEnd.handOver = false;
     frontEnd.makeChooser = [](const StartPlace&) { return std::make_unique<CHeadlessChooser>(); };
     frontEnd.presentNotice = [](const ProblemNotice& notice) {
-        std::cerr << "vantrel: " << notice.Title << ": " << notice.Text << "\n";
+        // A lost row is on standard error already, said at once whether notices are on or not.
+        if (notice.Kind != EProblem::LogRowLost)
+            std::cerr << "vantrel: " << notice.Title << ": " << notice.Text << "\n";
     };
     return frontEnd;
 }

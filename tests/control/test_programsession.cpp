@@ -1,3 +1,4 @@
+#include "control/headlesssession.h"
 #include "control/programdirlock.h"
 #include "control/vantrelcontroller.h"
 #include "control_fixture.h"
@@ -132,6 +133,20 @@ TEST(ProgramSession, ServesTheOtherCopiesAndEndsOnAStopRequestAsExitDoes) {
     EXPECT_EQ(scene.scheduler.Delivered(WM_APP), delivered);
     session.Shutdown();
     EXPECT_EQ(scene.channel.stopped, 1);
+}
+
+// The headless program's notices go to standard error, one line each; a lost row, which is said
+// there at once also with notices off, is not said twice.
+TEST(ProgramSession, TheHeadlessNoticesAreOneLineEachOnStandardError) {
+    CHandScheduler scheduler;
+    CFakeChannel channel;
+    CFakeStopRequests stops;
+    ProgramFrontEnd frontEnd = MakeHeadlessFrontEnd(scheduler, channel, stops);
+    ASSERT_TRUE(frontEnd.presentNotice);
+    testing::internal::CaptureStderr();
+    frontEnd.presentNotice({EProblem::LogRowLost, "Vantrel", "the row is lost."});
+    frontEnd.presentNotice({EProblem::WriteFailed, "Vantrel", "The configuration could not be saved."});
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "vantrel: Vantrel: The configuration could not be saved.\n");
 }
 
 } // namespace
