@@ -2,6 +2,7 @@
 
 #include "platform/fileops.h"
 
+#include <optional>
 #include <vector>
 
 namespace vantrel::platform {
@@ -46,10 +47,41 @@ std::vector<std::string> ClearFiles(const std::string& dir) {
     return subdirectories;
 }
 
+// The directory at path opened as itself (a link or junction is not followed) and without delete
+// sharing, so that while it is held nobody can rename it or put a junction in its place: the
+// paths through it keep leading where they led when it was opened. Invalid when path is no real
+// directory now, or cannot be opened.
+detail::UniqueHandle HoldRealDirectory(const std::string& path) {
+    detail::UniqueHandle held(::CreateFileW(WidePath(path).c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (held.IsValid() && (!::GetFileInformationByHandle(held.Get(), &information) ||
+                           !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+                           (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)))
+        held.Reset();
+    return held;
+}
+
 struct Level {
     std::string path;
+    detail::UniqueHandle held; // this directory, and every one above it on the stack, held
     std::vector<std::string> subdirectories;
 };
+
+// Holds the directory and lists it; one that is no real directory any more (swapped for a link or
+// a junction since its parent was listed) goes as itself, and nothing of what it leads to.
+std::optional<Level> EnterDirectory(const std::string& path) {
+    detail::UniqueHandle held = HoldRealDirectory(path);
+    if (!held.IsValid()) {
+        DWORD attributes = ::GetFileAttributesW(WidePath(path).c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            DeleteEntry(path, attributes);
+        return std::nullopt;
+    }
+    std::vector<std::string> subdirectories = ClearFiles(path);
+    return Level{path, std::move(held), std::move(subdirectories)};
+}
 
 } // namespace
 
@@ -62,20 +94,27 @@ void DeleteTree(const std::string& path) {
         DeleteEntry(path, attributes);
         return;
     }
-    // Depth first without recursion: each level keeps the subdirectories still to visit.
+    // Depth first without recursion: each level keeps the subdirectories still to visit, and its
+    // directory held until it is empty. It is let go only to be removed, by its name in a parent
+    // that is still held, so what goes is at worst a link put there meanwhile, never its target.
     std::vector<Level> stack;
-    stack.push_back({path, ClearFiles(path)});
+    if (std::optional<Level> root = EnterDirectory(path))
+        stack.push_back(std::move(*root));
     while (!stack.empty()) {
         Level& top = stack.back();
         if (top.subdirectories.empty()) {
-            DeleteEntry(top.path, ::GetFileAttributesW(WidePath(top.path).c_str()) & ~DWORD{FILE_ATTRIBUTE_REPARSE_POINT});
+            top.held.Reset();
+            const std::string emptied = std::move(top.path);
             stack.pop_back();
+            // Removed as a directory whatever is there now: a link goes as itself, a file stays.
+            if (DWORD now = ::GetFileAttributesW(WidePath(emptied).c_str()); now != INVALID_FILE_ATTRIBUTES)
+                DeleteEntry(emptied, now | FILE_ATTRIBUTE_DIRECTORY);
             continue;
         }
         std::string next = std::move(top.subdirectories.back());
         top.subdirectories.pop_back();
-        auto below = ClearFiles(next);
-        stack.push_back({std::move(next), std::move(below)});
+        if (std::optional<Level> below = EnterDirectory(next))
+            stack.push_back(std::move(*below));
     }
 }
 
