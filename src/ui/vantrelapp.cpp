@@ -27,12 +27,16 @@ std::vector<std::pair<QtMsgType, QString>>* g_startMessages = nullptr;
 
 void StartMessageHandler(QtMsgType type, const QMessageLogContext&, const QString& text) {
     if (type == QtFatalMsg) {
+        auto said = [](const QString& what) {
+            std::cerr << "vantrel: the toolkit said: " << what.section(u'\n', 0, 0).toStdString() << "\n";
+        };
         std::cerr << NoDisplayMessage() << "\n";
         if (g_startMessages != nullptr) {
-            for (const auto& [earlierType, earlier] : *g_startMessages)
-                std::cerr << "vantrel: the toolkit said: " << earlier.section(u'\n', 0, 0).toStdString() << "\n";
+            for (const auto& earlier : *g_startMessages)
+                said(earlier.second);
         }
-        std::cerr << "vantrel: the toolkit said: " << text.section(u'\n', 0, 0).toStdString() << std::endl;
+        said(text);
+        std::cerr.flush();
         std::_Exit(1);
     }
     if (g_startMessages != nullptr)
