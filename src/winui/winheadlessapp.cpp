@@ -2,6 +2,7 @@
 #include "winui/winheadlessapp.h"
 
 #include "control/headlesssession.h"
+#include "winui/winobjectwindow.h"
 
 #include <iostream>
 
@@ -9,21 +10,15 @@ namespace vantrel {
 
 CWinHeadlessApp::CWinHeadlessApp(std::vector<std::string> arguments)
     : m_arguments(std::move(arguments)), m_channel(m_scheduler), m_stopRequests(m_scheduler) {
-    WNDCLASSA windowClass{};
-    windowClass.lpfnWndProc = &CWinHeadlessApp::WindowProc;
-    windowClass.hInstance = ::GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = kWindowClass;
-    ::RegisterClassA(&windowClass); // fails harmlessly once it is registered
+    constexpr WNDPROC windowProc = &ObjectWindowProc<CWinHeadlessApp, &CWinHeadlessApp::Handle>;
     // Top-level, so the registered message broadcast to every top-level window reaches it; never
     // shown, so there is nothing on the screen or in the taskbar.
-    m_hWnd = ::CreateWindowExA(WS_EX_TOOLWINDOW, kWindowClass, "Vantrel", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                               windowClass.hInstance, this);
+    m_hWnd = CreateObjectWindow({kWindowClass, windowProc, "Vantrel", WS_EX_TOOLWINDOW, WS_POPUP, nullptr}, this);
     // Where no top-level window can be made (Wine without a display), the program still runs;
     // only the broadcast misses it.
     m_bReachable = m_hWnd != nullptr;
     if (m_hWnd == nullptr)
-        m_hWnd = ::CreateWindowExA(0, kWindowClass, "Vantrel", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                   windowClass.hInstance, this);
+        m_hWnd = CreateObjectWindow({kWindowClass, windowProc, "Vantrel"}, this);
 }
 
 CWinHeadlessApp::~CWinHeadlessApp() {
@@ -31,21 +26,7 @@ CWinHeadlessApp::~CWinHeadlessApp() {
         ::DestroyWindow(m_hWnd);
 }
 
-LRESULT CALLBACK CWinHeadlessApp::WindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
-        ::SetWindowLongPtrA(hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-        // The creation's own messages come before CreateWindowExA returns the handle, and their
-        // default handling needs it.
-        static_cast<CWinHeadlessApp*>(create->lpCreateParams)->m_hWnd = hWnd;
-    }
-    auto* self = reinterpret_cast<CWinHeadlessApp*>(::GetWindowLongPtrA(hWnd, GWLP_USERDATA));
-    if (self == nullptr)
-        return ::DefWindowProcA(hWnd, message, wParam, lParam);
-    return self->Handle(message, wParam, lParam);
-}
-
-LRESULT CWinHeadlessApp::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CWinHeadlessApp::Handle(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (m_channel.OnWindowMessage(message, wParam, lParam))
         return 0;
     switch (message) {
@@ -63,7 +44,7 @@ LRESULT CWinHeadlessApp::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         return 0;
     default:
-        return ::DefWindowProcA(m_hWnd, message, wParam, lParam);
+        return ::DefWindowProcA(hWnd, message, wParam, lParam);
     }
 }
 

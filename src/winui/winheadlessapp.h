@@ -31,8 +31,7 @@ public:
     int Run();
 
 private:
-    static LRESULT CALLBACK WindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT Handle(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 
     std::vector<std::string> m_arguments;
     // What the session is given, made before it and gone after it.

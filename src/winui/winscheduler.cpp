@@ -2,6 +2,7 @@
 #include "winui/winscheduler.h"
 
 #include "control/vantrelcontroller.h"
+#include "winui/winobjectwindow.h"
 
 #include <algorithm>
 
@@ -23,13 +24,7 @@ UINT TimerPeriod(std::chrono::milliseconds period) {
 } // namespace
 
 CWinScheduler::CWinScheduler() : m_dwThread(::GetCurrentThreadId()), m_nNextLater(kFirstLaterTimer) {
-    WNDCLASSA windowClass{};
-    windowClass.lpfnWndProc = &CWinScheduler::WindowProc;
-    windowClass.hInstance = ::GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = kWindowClass;
-    ::RegisterClassA(&windowClass); // fails harmlessly once it is registered
-    m_hWnd = ::CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                               windowClass.hInstance, this);
+    m_hWnd = CreateObjectWindow({kWindowClass, &ObjectWindowProc<CWinScheduler, &CWinScheduler::Handle>}, this);
 }
 
 CWinScheduler::~CWinScheduler() {
@@ -37,21 +32,7 @@ CWinScheduler::~CWinScheduler() {
         ::DestroyWindow(m_hWnd);
 }
 
-LRESULT CALLBACK CWinScheduler::WindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
-        ::SetWindowLongPtrA(hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-        // The creation's own messages come before CreateWindowExA returns the handle, and the
-        // default handling of them needs it: without it the window is never made.
-        static_cast<CWinScheduler*>(create->lpCreateParams)->m_hWnd = hWnd;
-    }
-    auto* self = reinterpret_cast<CWinScheduler*>(::GetWindowLongPtrA(hWnd, GWLP_USERDATA));
-    if (self == nullptr)
-        return ::DefWindowProcA(hWnd, message, wParam, lParam);
-    return self->Handle(message, wParam, lParam);
-}
-
-LRESULT CWinScheduler::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CWinScheduler::Handle(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_APP:
     case WM_APP_1:
@@ -66,7 +47,7 @@ LRESULT CWinScheduler::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         OnTimer(wParam);
         return 0;
     default:
-        return ::DefWindowProcA(m_hWnd, message, wParam, lParam);
+        return ::DefWindowProcA(hWnd, message, wParam, lParam);
     }
 }
 

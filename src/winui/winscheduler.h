@@ -38,8 +38,7 @@ public:
     HWND Window() const { return m_hWnd; }
 
 private:
-    static LRESULT CALLBACK WindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT Handle(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
     void RunQueued();
     void OnTimer(UINT_PTR id);
 

@@ -1,6 +1,8 @@
 #include "winui/win32.h"
 #include "winui/wintray.h"
 
+#include "winui/winobjectwindow.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -28,15 +30,10 @@ CSystemTray::~CSystemTray() {
 
 bool CSystemTray::AddToTray(HWND target, UINT message, const char* tip, HICON icon, UINT id) {
     m_hTarget = target;
-    if (m_hWnd == nullptr) {
-        WNDCLASSA windowClass{};
-        windowClass.lpfnWndProc = &CSystemTray::WindowProc;
-        windowClass.hInstance = ::GetModuleHandleA(nullptr);
-        windowClass.lpszClassName = kWindowClass;
-        ::RegisterClassA(&windowClass);
-        m_hWnd = ::CreateWindowExA(0, kWindowClass, "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
-                                   windowClass.hInstance, this);
-    }
+    // Top-level: "TaskbarCreated" is broadcast to top-level windows only.
+    if (m_hWnd == nullptr)
+        m_hWnd = CreateObjectWindow(
+            {kWindowClass, &ObjectWindowProc<CSystemTray, &CSystemTray::Handle>, "", 0, WS_POPUP, nullptr}, this);
     m_notify = {};
     m_notify.cbSize = sizeof m_notify;
     m_notify.hWnd = m_hWnd;
@@ -86,9 +83,9 @@ void CSystemTray::RemoveFromTray() {
     m_bAdded = false;
 }
 
-HMENU CSystemTray::LoadPopup(HMENU& menu) const {
-    menu = ::LoadMenuA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(m_notify.uID));
-    HMENU popup = menu != nullptr ? ::GetSubMenu(menu, 0) : nullptr;
+HMENU CSystemTray::LoadPopup(LoadedMenu& menu) const {
+    menu.reset(::LoadMenuA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(m_notify.uID)));
+    HMENU popup = menu != nullptr ? ::GetSubMenu(menu.get(), 0) : nullptr;
     if (popup != nullptr)
         ::SetMenuDefaultItem(popup, m_nDefaultItem, m_bDefaultByPosition ? TRUE : FALSE);
     return popup;
@@ -99,26 +96,18 @@ bool CSystemTray::SetDefaultItem(UINT item, bool byPosition) {
         return true;
     m_nDefaultItem = item;
     m_bDefaultByPosition = byPosition;
-    HMENU menu = nullptr;
-    const bool loaded = LoadPopup(menu) != nullptr;
-    if (menu != nullptr)
-        ::DestroyMenu(menu);
-    return loaded;
+    LoadedMenu menu;
+    return LoadPopup(menu) != nullptr;
 }
 
-LRESULT CALLBACK CSystemTray::WindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
-        ::SetWindowLongPtrA(hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* self = reinterpret_cast<CSystemTray*>(::GetWindowLongPtrA(hWnd, GWLP_USERDATA));
-    if (self != nullptr && message == self->m_notify.uCallbackMessage && self->m_notify.uCallbackMessage != 0)
-        return self->OnIconNotify(wParam, lParam);
+LRESULT CSystemTray::Handle(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == m_notify.uCallbackMessage && m_notify.uCallbackMessage != 0)
+        return OnIconNotify(wParam, lParam);
     // The taskbar was re-created (Explorer restarted): the icon is gone with it.
-    if (self != nullptr && message == self->m_nTaskbarCreated && self->m_nTaskbarCreated != 0 && self->m_bWanted) {
-        NOTIFYICONDATAA again = self->m_notify;
+    if (message == m_nTaskbarCreated && m_nTaskbarCreated != 0 && m_bWanted) {
+        NOTIFYICONDATAA again = m_notify;
         again.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-        self->m_bAdded = ::Shell_NotifyIconA(NIM_ADD, &again) != FALSE;
+        m_bAdded = ::Shell_NotifyIconA(NIM_ADD, &again) != FALSE;
         return 0;
     }
     return ::DefWindowProcA(hWnd, message, wParam, lParam);
@@ -130,35 +119,27 @@ LRESULT CSystemTray::OnIconNotify(WPARAM wParam, LPARAM lParam) {
     HWND target = m_hTarget;
     switch (LOWORD(lParam)) {
     case WM_RBUTTONUP: {
-        HMENU menu = nullptr;
+        LoadedMenu menu;
         HMENU popup = LoadPopup(menu);
-        if (popup == nullptr) {
-            if (menu != nullptr)
-                ::DestroyMenu(menu);
+        if (popup == nullptr)
             return 0;
-        }
         POINT cursor{};
         ::GetCursorPos(&cursor);
         // Without it the menu would not close when the user clicks elsewhere.
         ::SetForegroundWindow(target);
         ::TrackPopupMenu(popup, 0, cursor.x, cursor.y, 0, target, nullptr);
         ::PostMessageA(target, WM_NULL, 0, 0);
-        ::DestroyMenu(menu);
         return 1;
     }
     case WM_LBUTTONDBLCLK: {
         ::SetForegroundWindow(target);
         UINT command = m_nDefaultItem;
         if (m_bDefaultByPosition) {
-            HMENU menu = nullptr;
+            LoadedMenu menu;
             HMENU popup = LoadPopup(menu);
-            if (popup == nullptr) {
-                if (menu != nullptr)
-                    ::DestroyMenu(menu);
+            if (popup == nullptr)
                 return 0;
-            }
             command = ::GetMenuItemID(popup, static_cast<int>(m_nDefaultItem));
-            ::DestroyMenu(menu);
         }
         ::SendMessageA(target, WM_COMMAND, command, 0);
         return 1;

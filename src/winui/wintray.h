@@ -2,7 +2,9 @@
 
 #include "winui/win32.h"
 
+#include <memory>
 #include <string>
+#include <type_traits>
 
 namespace vantrel {
 
@@ -31,9 +33,13 @@ public:
     LRESULT OnIconNotify(WPARAM wParam, LPARAM lParam);
 
 private:
-    static LRESULT CALLBACK WindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
-    // The first popup of the menu resource, marked with the default item; the caller destroys menu.
-    HMENU LoadPopup(HMENU& menu) const;
+    LRESULT Handle(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
+    struct MenuDestroyer {
+        void operator()(HMENU menu) const { ::DestroyMenu(menu); }
+    };
+    using LoadedMenu = std::unique_ptr<std::remove_pointer_t<HMENU>, MenuDestroyer>;
+    // The first popup of the menu resource, marked with the default item; menu owns it.
+    HMENU LoadPopup(LoadedMenu& menu) const;
 
     bool m_bAdded = false;
     // Asked for and not removed: added again whenever a taskbar starts, also when the first add
