@@ -14,8 +14,10 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "support/buildpaths.h"
+#include "support/childprocess.h"
 #include "support/wait.h"
 
 namespace {
@@ -178,41 +180,18 @@ DWORD PostExit(const fs::path& dir) {
 }
 
 struct Ran {
-    DWORD code = 1000;
+    int code = 1000;
     std::string output;
 };
 
 // Runs vantrel.exe with arguments to its end, its standard output into a pipe, as a script would.
-Ran RunCapturing(const fs::path& dir, const std::string& arguments) {
+Ran RunCapturing(const fs::path& dir, std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), (dir / "vantrel.exe").string());
+    vantrel::test::TestChild program(arguments, dir.string());
+    program.CloseInput();
     Ran ran;
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE read = nullptr;
-    HANDLE write = nullptr;
-    if (!::CreatePipe(&read, &write, &inherit, 0))
-        return ran;
-    ::SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
-    std::string line = "\"" + (dir / "vantrel.exe").string() + "\" " + arguments;
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = write;
-    startup.hStdError = write;
-    startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
-    PROCESS_INFORMATION info{};
-    const BOOL started = ::CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                          dir.string().c_str(), &startup, &info);
-    ::CloseHandle(write);
-    if (started) {
-        char buffer[4096];
-        DWORD got = 0;
-        while (::ReadFile(read, buffer, sizeof buffer, &got, nullptr) && got > 0)
-            ran.output.append(buffer, got);
-        ::WaitForSingleObject(info.hProcess, 30000);
-        ::GetExitCodeProcess(info.hProcess, &ran.code);
-        ::CloseHandle(info.hThread);
-        ::CloseHandle(info.hProcess);
-    }
-    ::CloseHandle(read);
+    ran.output = program.ReadToEnd();
+    ran.code = vantrel::test::ChildExitCode(program.Wait());
     return ran;
 }
 
@@ -230,10 +209,10 @@ TEST(EndToEndWindows, KeepsTheDialogsPlaceAndAnswersTheStatusOfItsProgramDirecto
         ::GetWindowRect(dialog, &before);
         moved = {before.left + 37, before.top + 41};
         // A script asks the running copy, over its pipe, and reads the answer from its own pipe.
-        const Ran status = RunCapturing(program.dir, "--status --json");
-        EXPECT_EQ(status.code, 0u) << status.output;
+        const Ran status = RunCapturing(program.dir, {"--status", "--json"});
+        EXPECT_EQ(status.code, 0) << status.output;
         EXPECT_NE(status.output.find("\"running\": true"), std::string::npos) << status.output;
-        const Ran prometheus = RunCapturing(program.dir, "--prometheus --status");
+        const Ran prometheus = RunCapturing(program.dir, {"--prometheus", "--status"});
         EXPECT_NE(prometheus.output.find("vantrel_up{"), std::string::npos) << prometheus.output;
         EXPECT_NE(prometheus.output.find("} 1"), std::string::npos) << prometheus.output;
         ::SetWindowPos(dialog, nullptr, moved.x, moved.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -242,8 +221,8 @@ TEST(EndToEndWindows, KeepsTheDialogsPlaceAndAnswersTheStatusOfItsProgramDirecto
     }
     EXPECT_TRUE(fs::exists(program.dir / "appdata" / "Vantrel" / "windows.ini"));
     // With none running the disk answers, and the exit code says so.
-    const Ran alone = RunCapturing(program.dir, "--status");
-    EXPECT_EQ(alone.code, 3u) << alone.output;
+    const Ran alone = RunCapturing(program.dir, {"--status"});
+    EXPECT_EQ(alone.code, 3) << alone.output;
     EXPECT_NE(alone.output.find("Current Cache Size:"), std::string::npos) << alone.output;
     Started second{Start(program.dir / "vantrel.exe", "", program.dir)};
     HWND dialog = WaitForDialog(second.process);

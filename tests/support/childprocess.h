@@ -31,6 +31,8 @@ public:
     pid_t Pid() const { return m_pid; }
     // Reads one line of the child's output (without its line end); empty at its end.
     std::string ReadLine();
+    // Reads the rest of the child's output, until every writer has closed it.
+    std::string ReadToEnd();
     // Closes the child's standard input.
     void CloseInput();
     // Kills and reaps the child; returns its wait status.

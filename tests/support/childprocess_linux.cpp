@@ -94,6 +94,18 @@ std::string TestChild::ReadLine() {
     return line;
 }
 
+std::string TestChild::ReadToEnd() {
+    std::string rest;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = read(m_out, buffer, sizeof buffer);
+        if (got > 0)
+            rest.append(buffer, static_cast<std::size_t>(got));
+        else if (got == 0 || errno != EINTR)
+            return rest;
+    }
+}
+
 void TestChild::CloseInput() {
     if (m_in >= 0) {
         close(m_in);

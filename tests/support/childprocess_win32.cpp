@@ -104,6 +104,15 @@ std::string TestChild::ReadLine() {
     return line;
 }
 
+std::string TestChild::ReadToEnd() {
+    std::string rest;
+    char buffer[4096];
+    int got;
+    while ((got = ::_read(m_out, buffer, sizeof buffer)) > 0)
+        rest.append(buffer, static_cast<std::size_t>(got));
+    return rest;
+}
+
 void TestChild::CloseInput() {
     if (m_in >= 0) {
         ::_close(m_in);
