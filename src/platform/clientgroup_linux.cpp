@@ -1,6 +1,7 @@
 #include "platform/process.h"
 #include "platform/process_detail_linux.h"
 #include "platform/uniquefd_linux.h"
+#include "platform/wait.h"
 
 #include <algorithm>
 #include <atomic>
@@ -307,13 +308,12 @@ bool RemoveClientGroup(const std::string& group) {
     if (!events.IsValid())
         return errno == ENOENT;
     // A change of cgroup.events wakes poll with POLLPRI.
-    const auto deadline = std::chrono::steady_clock::now() + kEmptyLimit;
+    const CWaitDeadline deadline(kEmptyLimit);
     while (!IsEmpty(events.Get())) {
-        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
+        if (deadline.Passed())
             return false;
         pollfd wake{events.Get(), POLLPRI, 0};
-        poll(&wake, 1, static_cast<int>(std::min<long long>(left.count(), 100)));
+        poll(&wake, 1, std::min(*deadline.Left(), 100));
     }
     return RemoveTree(group);
 }

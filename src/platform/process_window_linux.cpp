@@ -38,10 +38,9 @@ std::optional<std::string> RunTool(const std::vector<std::string>& argv) {
 
     std::string output;
     bool finished = false;
-    const auto deadline = std::chrono::steady_clock::now() + kToolTimeLimit;
+    const CWaitDeadline deadline(kToolTimeLimit);
     while (!finished) {
-        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || WaitForAnyFd({readEnd.Get()}, left) != 0)
+        if (deadline.Passed() || WaitForAnyFd({readEnd.Get()}, std::chrono::milliseconds(*deadline.Left())) != 0)
             break;
         char buffer[512];
         ssize_t got = read(readEnd.Get(), buffer, sizeof buffer);

@@ -24,4 +24,19 @@ struct WaitHandle {
 int WaitForAny(std::initializer_list<WaitHandle> handles,
                std::optional<std::chrono::milliseconds> timeout = std::nullopt);
 
+// The end of a wait that begins now, for the system waits that count in milliseconds and are
+// resumed after a wake-up. No timeout, or one beyond a year, has no end: adding a huge one to now
+// would overflow.
+class CWaitDeadline {
+public:
+    explicit CWaitDeadline(std::optional<std::chrono::milliseconds> timeout);
+    // What the next system wait is given: the milliseconds left, rounded up, from 0 to 2^30;
+    // nullopt when the wait has no end.
+    std::optional<int> Left() const;
+    bool Passed() const;
+
+private:
+    std::optional<std::chrono::steady_clock::time_point> m_end;
+};
+
 } // namespace vantrel::platform

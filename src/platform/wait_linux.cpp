@@ -1,7 +1,6 @@
 #include "platform/wait_linux.h"
 
 #include <cerrno>
-#include <algorithm>
 #include <poll.h>
 #include <vector>
 
@@ -13,25 +12,15 @@ int Poll(std::vector<pollfd>& polled, std::optional<std::chrono::milliseconds> t
     for (const pollfd& entry : polled)
         if (entry.fd < 0)
             return kWaitFailed;
-    using Clock = std::chrono::steady_clock;
-    // Timeouts beyond a year wait forever; adding a huge one to now would overflow.
-    constexpr std::chrono::milliseconds kLongest = std::chrono::hours(24 * 365);
-    if (timeout && *timeout > kLongest)
-        timeout.reset();
-    const auto deadline = timeout ? Clock::now() + *timeout : Clock::time_point::max();
+    const CWaitDeadline deadline(timeout);
     for (;;) {
-        int wait = -1;
-        if (timeout) {
-            auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            wait = left < 0 ? 0 : static_cast<int>(std::min<long long>(left, 1 << 30));
-        }
-        int ready = ::poll(polled.data(), polled.size(), wait);
+        int ready = ::poll(polled.data(), polled.size(), deadline.Left().value_or(-1));
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready < 0)
             return kWaitFailed;
         if (ready == 0) {
-            if (Clock::now() >= deadline)
+            if (deadline.Passed())
                 return kWaitTimeout;
             continue;
         }

@@ -2,7 +2,6 @@
 
 #include "platform/wait.h"
 
-#include <algorithm>
 #include <vector>
 
 namespace vantrel::platform {
@@ -16,17 +15,10 @@ int WaitForAny(std::initializer_list<WaitHandle> waitables, std::optional<std::c
     }
     if (handles.empty() || handles.size() > MAXIMUM_WAIT_OBJECTS)
         return kWaitFailed;
-    using Clock = std::chrono::steady_clock;
-    constexpr std::chrono::milliseconds kLongest = std::chrono::hours(24 * 365);
-    if (timeout && *timeout > kLongest)
-        timeout.reset();
-    const auto deadline = timeout ? Clock::now() + *timeout : Clock::time_point::max();
+    const CWaitDeadline deadline(timeout);
     for (;;) {
-        DWORD wait = INFINITE;
-        if (timeout) {
-            auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            wait = static_cast<DWORD>(std::clamp<long long>(left, 0, 1 << 30));
-        }
+        const std::optional<int> left = deadline.Left();
+        const DWORD wait = left ? static_cast<DWORD>(*left) : INFINITE;
         // The lowest signalled index is answered, so earlier handles take precedence.
         DWORD result = ::WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, wait);
         if (result < WAIT_OBJECT_0 + handles.size())
@@ -35,7 +27,7 @@ int WaitForAny(std::initializer_list<WaitHandle> waitables, std::optional<std::c
             return static_cast<int>(result - WAIT_ABANDONED_0);
         if (result != WAIT_TIMEOUT)
             return kWaitFailed;
-        if (Clock::now() >= deadline)
+        if (deadline.Passed())
             return kWaitTimeout;
     }
 }
