@@ -21,6 +21,7 @@ inline constexpr const char* kOldClientFile = "ORVAOldClient.exe";
 inline constexpr const char* kLoopDetectorFile = "VantrelTransmitLoopDetector.txt";
 inline constexpr const char* kLogMarkerFile = "ORVALogUpdated.txt";
 inline constexpr const char* kLogHoldFile = "ORVALogHeld.txt";
+inline constexpr const char* kLogPendingFile = "ORVALogPending.txt";
 
 // Command-line switches. Each run gets its switch as one argv word; the server switches of a
 // transmit run follow as separate words.

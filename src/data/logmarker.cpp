@@ -17,12 +17,25 @@ std::string InstanceFile(const CCacheStore& store, std::uint32_t n, const char* 
 } // namespace
 
 void SetLogMarker(const CCacheStore& store, std::uint32_t n, bool create) {
+    bool changed = true;
     if (create || platform::PathExists(InstanceFile(store, n, contract::kLogMarkerFile)))
-        store.SetInstanceFile(n, contract::kLogMarkerFile, create);
+        changed = store.SetInstanceFile(n, contract::kLogMarkerFile, create);
+    // Without the marker the note is all that keeps a row written from being written again.
+    if (changed || !create)
+        SetLogPending(store, n, false);
 }
 
 bool HasLogMarker(const CCacheStore& store, std::uint32_t n) {
     return platform::PathExists(InstanceFile(store, n, contract::kLogMarkerFile));
+}
+
+void SetLogPending(const CCacheStore& store, std::uint32_t n, bool present) {
+    if (present || HasLogPending(store, n))
+        store.SetInstanceFile(n, contract::kLogPendingFile, present);
+}
+
+bool HasLogPending(const CCacheStore& store, std::uint32_t n) {
+    return platform::PathExists(InstanceFile(store, n, contract::kLogPendingFile));
 }
 
 std::chrono::seconds HoldForLogRow(const CCacheStore& store, std::uint32_t n, std::int64_t now) {

@@ -11,10 +11,18 @@ class CCacheStore;
 // CSV log (logged, or met while logging was off) and must not be logged again.
 
 // create: makes the empty marker (truncating one that exists); otherwise removes it when present.
+// Either way the pending note below goes too (after a marker made, only once it is there).
 // Failures are ignored: a missing marker only means the result is met again by the next pass.
 void SetLogMarker(const CCacheStore& store, std::uint32_t n, bool create);
 
 bool HasLogMarker(const CCacheStore& store, std::uint32_t n);
+
+// "ORVALogPending.txt" in an instance directory, empty: the row of its result is being appended
+// to the log, from just before the append until the marker stands in its place. A run that ended
+// in between left it, and the row may be in the log already.
+void SetLogPending(const CCacheStore& store, std::uint32_t n, bool present);
+
+bool HasLogPending(const CCacheStore& store, std::uint32_t n);
 
 // "ORVALogHeld.txt" in an instance directory: the row of its result could not be written, and the
 // result has been held back since the file's last-write time. On disk, so a restart does not

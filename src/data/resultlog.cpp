@@ -199,6 +199,20 @@ bool AppendToLog(const std::string& path, std::string_view row) {
     return false;
 }
 
+bool LogHoldsRow(const std::string& path, std::string_view row) {
+    CFileHandle log = OpenRegularFile(path, {});
+    if (!log.IsValid())
+        return false;
+    CRecordReader reader(log);
+    std::string record;
+    if (reader.ReadHeaderLine(record) != CLineReader::ReadStatus::Line)
+        return false;
+    while (reader.ReadRecord(record) == CLineReader::ReadStatus::Line)
+        if (record == row)
+            return true;
+    return false;
+}
+
 std::string FreeBackupName(const std::string& candidate) {
     if (!platform::PathExists(candidate))
         return candidate;

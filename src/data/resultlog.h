@@ -18,6 +18,10 @@ inline constexpr std::string_view kLogLineEnd = "\r\n";
 // (the log is a directory, read-only, locked by another process, or the disk is full).
 bool AppendToLog(const std::string& path, std::string_view row);
 
+// Whether the log at path holds row as one of its rows (a row spanning lines inside double quotes
+// counts whole). Reads the log through; false when it cannot be read.
+bool LogHoldsRow(const std::string& path, std::string_view row);
+
 // Moves the log at path to a free backup name ("Backup of " before the file name) and rewrites it
 // under the current header, each old row padded with empty fields up to the header's column
 // count (rows with more are copied unchanged). A row that spans lines inside double quotes is

@@ -8,6 +8,7 @@
 #include "core/clientcontract.h"
 #include "data/datafile.h"
 #include "data/filehandle.h"
+#include "data/logmarker.h"
 #include "data/resultlog.h"
 #include "data/timeformat.h"
 #include "platform/fileops.h"
@@ -54,6 +55,7 @@ ResultRecord::ResultRecord(const CCacheStore& store, const std::atomic<bool>& lo
     : LogThisRecord(logEnabled.load()), m_store(store) {}
 
 void ResultRecord::GatherResult(std::uint32_t n) {
+    m_nInstance = n;
     InstanceDir = m_store.GetInstancePath(n);
     ReadDataFile(platform::JoinPath(InstanceDir, contract::kUserInfoFile));
     ReadDataFile(platform::JoinPath(InstanceDir, contract::kPartialFile));
@@ -89,10 +91,23 @@ bool ResultRecord::WriteRow() {
             RowText += ',';
             RowText += QuoteField(Columns[column]);
         }
-        written = AppendToLog(platform::JoinPath(m_store.GetProgramDir(), kLogFileName), RowText);
+        written = AppendRowOnce();
     }
     ClearRecord();
     return written;
+}
+
+bool ResultRecord::AppendRowOnce() const {
+    const std::string logPath = platform::JoinPath(m_store.GetProgramDir(), kLogFileName);
+    // A note left from an earlier run: it may have died after the append, before the marker.
+    if (HasLogPending(m_store, m_nInstance) && LogHoldsRow(logPath, RowText))
+        return true;
+    SetLogPending(m_store, m_nInstance, true);
+    if (AppendToLog(logPath, RowText))
+        return true;
+    // The log is as it was, without the row.
+    SetLogPending(m_store, m_nInstance, false);
+    return false;
 }
 
 void ResultRecord::ClearRecord() {

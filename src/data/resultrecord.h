@@ -27,7 +27,8 @@ public:
     void ReadDataFile(const std::string& path);
 
     // Builds the row and appends it to the program directory's log when this record is to be
-    // logged and complete; always ends with ClearRecord. True when a row was appended.
+    // logged and complete; always ends with ClearRecord. True when a row was appended, or was
+    // found there already after a run that ended before the instance's log marker was set.
     bool WriteRow();
 
     void ClearRecord();
@@ -39,7 +40,10 @@ public:
     std::array<std::string, kLogColumnCount> Columns;
 
 private:
+    bool AppendRowOnce() const;
+
     const CCacheStore& m_store;
+    std::uint32_t m_nInstance = 0;
 };
 
 } // namespace vantrel

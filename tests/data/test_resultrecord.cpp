@@ -174,6 +174,53 @@ TEST_F(Record, MarkersAreCreatedEmptyAndRemoved) {
     EXPECT_FALSE(std::filesystem::exists(m_dir / "9"));
 }
 
+// A run killed between a row's append and the log marker leaves the pending note; the next run
+// must find the row rather than write it again, yet write it when the kill came before the append.
+TEST_F(Record, ARowIsWrittenOnceWhateverMomentARunEndedAt) {
+    for (std::uint32_t n : {2u, 3u, 4u})
+        MakeResult(n, "user_id=" + std::to_string(n) + "\n", "", "", "bs_score=1\n", 1700000000 + n);
+    auto rows = [&] {
+        std::string log = ReadFile(LogPath());
+        std::size_t count = 0;
+        for (std::size_t at = log.find("\r\n"); at != std::string::npos; at = log.find("\r\n", at + 1))
+            ++count;
+        return count;
+    };
+    ResultRecord record(m_store, m_logEnabled);
+    record.GatherResult(2);
+    ASSERT_TRUE(record.WriteRow());
+    EXPECT_TRUE(HasLogPending(m_store, 2)) << "the note must stay until the marker stands for it";
+    // The next run logs another result first, then meets instance 2's result again.
+    record.GatherResult(3);
+    ASSERT_TRUE(record.WriteRow());
+    SetLogMarker(m_store, 3, true);
+    EXPECT_FALSE(HasLogPending(m_store, 3));
+    record.GatherResult(2);
+    EXPECT_TRUE(record.WriteRow()) << "the row found in the log counts as written";
+    EXPECT_EQ(rows(), 2u);
+    SetLogMarker(m_store, 2, true);
+    EXPECT_FALSE(HasLogPending(m_store, 2));
+
+    // Killed after the note, before the append: the row is not there and is written.
+    SetLogPending(m_store, 4, true);
+    record.GatherResult(4);
+    EXPECT_TRUE(record.WriteRow());
+    EXPECT_EQ(rows(), 3u);
+    EXPECT_NE(ReadFile(LogPath()).find("\r\n2023.11.14 22:13:24,4,"), std::string::npos);
+
+    // A failed append leaves the log without the row, and so no note.
+    std::filesystem::remove(LogPath());
+    std::filesystem::create_directory(LogPath());
+    record.GatherResult(4);
+    EXPECT_FALSE(record.WriteRow());
+    EXPECT_FALSE(HasLogPending(m_store, 4));
+
+    // A new work unit's processing clears the marker, and a note with it.
+    SetLogPending(m_store, 4, true);
+    SetLogMarker(m_store, 4, false);
+    EXPECT_FALSE(HasLogPending(m_store, 4));
+}
+
 TEST_F(Record, AMarkerThatIsALinkIsRemovedWithoutTouchingItsTarget) {
     std::string dir = Instance(4);
     WriteFile(m_dir / "precious", "keep");
@@ -291,6 +338,8 @@ TEST_F(Record, ALogWithAnUpgradeReadsBackAsWholeRowsInAnyCsvReader) {
     // Upgraded once more (an older log again): the multi-line field survives whole.
     std::string current = ReadFile(LogPath());
     WriteFile(LogPath(), "\"old\"" + current.substr(LogHeader().size()));
+    // Its marker set, as a pass sets it after the row: the row is then written afresh.
+    SetLogMarker(m_store, 2, true);
     ResultRecord again(m_store, m_logEnabled);
     again.GatherResult(2);
     ASSERT_TRUE(again.WriteRow());
