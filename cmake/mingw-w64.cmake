@@ -20,5 +20,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# Through a wrapper that keeps what the tests start away from ctest's pipes (see the script).
 find_program(VANTREL_WINE wine REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${VANTREL_WINE})
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-test)
