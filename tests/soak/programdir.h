@@ -92,6 +92,10 @@ private:
 // The program's file name in a program directory.
 extern const char* const kProgramFileName;
 
+// How long a simulated client may take here from its start to its first state.orv, on a busy
+// machine: a test's time scale must leave the program's hang check at least this much.
+std::chrono::milliseconds ClientStartAllowance();
+
 // Ends the process at once; false when it could not be told to.
 bool KillProcess(pid_t pid);
 

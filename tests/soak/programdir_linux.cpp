@@ -62,6 +62,10 @@ void CProgramDir::AdoptClient(const e2e::CChild&, unsigned, const std::string&) 
     // The program finds its clients by the title in their environment and their directory.
 }
 
+std::chrono::milliseconds ClientStartAllowance() {
+    return 50ms;
+}
+
 bool KillProcess(pid_t pid) {
     return ::kill(pid, SIGKILL) == 0;
 }

@@ -91,6 +91,12 @@ std::vector<e2e::ClientProcess> CProgramDir::Clients() const {
     return found;
 }
 
+std::chrono::milliseconds ClientStartAllowance() {
+    // Under Wine a process start, with the console host of its own console, takes a few hundred
+    // milliseconds once the processors are busy.
+    return std::chrono::milliseconds(300);
+}
+
 bool KillProcess(pid_t pid) {
     HANDLE process = ::OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(pid));
     if (process == nullptr)

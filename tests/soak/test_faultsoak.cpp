@@ -22,15 +22,20 @@ namespace {
 using namespace std::chrono_literals;
 using test::WaitUntil;
 
-// A simulated hour is 1.8 s: the hang check 0.15 s, the first retry 0.15 s, the full retry period
-// 10.8 s, the transmit pause 15 ms.
-constexpr double kTimeScale = 0.0005;
-constexpr double kSimulatedHour = 3600.0 * kTimeScale;
+// A simulated hour is 1.8 s where a client starts in milliseconds: the hang check 0.15 s, the
+// first retry 0.15 s, the full retry period 10.8 s, the transmit pause 15 ms. Where a client takes
+// longer to start, every duration is stretched until the hang check leaves it three times that:
+// a client judged before its first state is killed as hung, over and over.
+const double kTimeScale =
+    std::max(0.0005, 3.0 * static_cast<double>(ClientStartAllowance().count()) / (5.0 * 60.0 * 1000.0));
+const double kSimulatedHour = 3600.0 * kTimeScale;
 constexpr unsigned kInstances = 6;
 constexpr unsigned kExitsAtOnce = 6; // its client exits at once while the fault lasts
 constexpr unsigned kHangs = 5;       // its first client hangs holding lock.orv after its result
+constexpr const char* kExitKnob = "ORVA_SIM_EXIT_AT_ONCE=1\n";
+constexpr const char* kHangKnob = "ORVA_SIM_HOLD_AFTER_RESULT=6\n";
 
-const Environment kScaled = {{"VANTREL_TIME_SCALE", "0.0005"},
+const Environment kScaled = {{"VANTREL_TIME_SCALE", std::to_string(kTimeScale)},
                              {"ORVA_SIM_PROCESS_SECONDS", "0.4"},
                              {"ORVA_SIM_STATE_INTERVAL", "0.05"},
                              {"ORVA_SIM_TRANSFER_SECONDS", "0.005"}};
@@ -74,6 +79,22 @@ std::string KnobsPath(const CProgramDir& dir, unsigned n) {
     return dir.InstancePath(n) + "/orva_sim_knobs.txt";
 }
 
+std::string Listing(const CProgramDir& dir, unsigned n) {
+    std::string text;
+    for (const platform::DirEntry& entry : platform::ListDirectory(dir.InstancePath(n)))
+        text += " " + entry.name;
+    return text;
+}
+
+std::string RunsIn(const CProgramDir& dir, unsigned n) {
+    std::string text;
+    for (const ClientRun& run : ReadRuns(dir))
+        if (platform::FileNamePart(run.dir) == std::to_string(n))
+            text += "\n  " + std::to_string(run.timeMs) + " pid " + std::to_string(run.pid) + " " + run.run + " \"" +
+                    run.title + "\"";
+    return text;
+}
+
 TEST(FaultSoak, EveryFaultIsPacedByTimeAndNothingIsLostOnceItEnds) {
     CProgramDir dir(kInstances);
     dir.WriteConfiguration("-auto -cpu 2 -ORVALog");
@@ -83,20 +104,26 @@ TEST(FaultSoak, EveryFaultIsPacedByTimeAndNothingIsLostOnceItEnds) {
     // The knobs go in once the instances hold work units: an empty instance is made afresh.
     auto holdsWork = [&](unsigned n) { return platform::PathExists(dir.InstancePath(n) + "/work_unit.orv"); };
     ASSERT_TRUE(WaitUntil([&] { return holdsWork(kExitsAtOnce) && holdsWork(kHangs); }, 60s));
-    test::WriteFile(KnobsPath(dir, kExitsAtOnce), "ORVA_SIM_EXIT_AT_ONCE=1\n");
-    test::WriteFile(KnobsPath(dir, kHangs), "ORVA_SIM_HOLD_AFTER_RESULT=6\n");
+    test::WriteFile(KnobsPath(dir, kExitsAtOnce), kExitKnob);
+    test::WriteFile(KnobsPath(dir, kHangs), kHangKnob);
     const long long begin = NowMs();
 
-    // A client has written its result and hangs on; the others went round.
+    // A client has written its result and hangs on; the others went round. A client reads its
+    // knobs as it starts: one already started finishes its unit, and the instance made afresh after
+    // its result loses the knob, which is then put back for the next client.
     const std::string hungTitle = "ORVA " + std::to_string(kHangs);
     ASSERT_TRUE(WaitUntil(
         [&] {
+            if (!platform::PathExists(KnobsPath(dir, kHangs)) && holdsWork(kHangs))
+                test::WriteFile(KnobsPath(dir, kHangs), kHangKnob);
             std::vector<e2e::ClientProcess> clients = dir.Clients();
             return platform::PathExists(dir.InstancePath(kHangs) + "/result.orv") &&
                    std::any_of(clients.begin(), clients.end(),
                                [&](const e2e::ClientProcess& client) { return client.title == hungTitle; });
         },
-        60s));
+        60s))
+        << "no client of " << hungTitle << " hung after its result; its instance holds" << Listing(dir, kHangs)
+        << "\nits runs:" << RunsIn(dir, kHangs);
     platform::DeleteFile(KnobsPath(dir, kHangs));
     // The client that exits at once must have met its knob before the network goes: one that
     // started earlier finishes its unit, and its result then waits out the outage unsent.
@@ -106,7 +133,7 @@ TEST(FaultSoak, EveryFaultIsPacedByTimeAndNothingIsLostOnceItEnds) {
         [&] {
             if (!platform::PathExists(KnobsPath(dir, kExitsAtOnce)) && holdsWork(kExitsAtOnce)) {
                 knobFrom = NowMs();
-                test::WriteFile(KnobsPath(dir, kExitsAtOnce), "ORVA_SIM_EXIT_AT_ONCE=1\n");
+                test::WriteFile(KnobsPath(dir, kExitsAtOnce), kExitKnob);
             }
             return Received(dir) >= 4 && platform::PathExists(KnobsPath(dir, kExitsAtOnce)) &&
                    holdsWork(kExitsAtOnce) &&
@@ -187,8 +214,8 @@ TEST(FaultSoak, EveryFaultIsPacedByTimeAndNothingIsLostOnceItEnds) {
         exitHours;
     const double cpuSeconds = after->cpuSeconds - before->cpuSeconds;
     const double cpuShare = cpuSeconds / (static_cast<double>(offlineTo - offlineFrom) / 1000.0);
-    // Every wait is shrunk here, so the same work comes 2,000 times as often: at real durations the
-    // program's share is its processor time over the simulated time.
+    // Every wait is shrunk here, so the same work comes 1 / kTimeScale times as often: at real
+    // durations the program's share is its processor time over the simulated time.
     const double cpuShareReal = cpuSeconds / (offlineHours * 3600.0);
     // Paced by the retry timer (first after 5 minutes, then doubling) and by new results, never by
     // each message; the client that exits at once waits out a hang check before each start.
