@@ -272,7 +272,9 @@ TEST(ProcessStart, AClientsCgroupTakesAlongEvenAChildThatLeftItsSession) {
     const std::filesystem::path ours = root / (std::to_string(getpid()) + "-999999");
     ASSERT_TRUE(std::filesystem::create_directory(leftover));
     ASSERT_TRUE(std::filesystem::create_directory(ours));
-    EXPECT_GE(platform::RemoveLeftoverClientGroups(), 1);
+    // A copy started beside this test (ctest runs two at once) may remove it first, so what is
+    // left counts, not what this call counted.
+    platform::RemoveLeftoverClientGroups();
     EXPECT_FALSE(std::filesystem::exists(leftover));
     EXPECT_TRUE(std::filesystem::exists(ours));
     std::filesystem::remove(ours);
