@@ -124,6 +124,9 @@ bool CCacheStore::SetInstanceFile(std::uint32_t n, const char* name, bool presen
 }
 
 bool CCacheStore::IsInstanceLocked(std::uint32_t n) const {
+    // A probe takes the lock for a moment, so two at once would each see the other as a client:
+    // a pass would pass over a result while a count looked at the same instance.
+    std::lock_guard lock(m_cs);
     // A lock file that cannot be probed counts as held: when in doubt, a client runs there.
     std::string lockFile = InstanceFile(*this, n, contract::kLockFile);
     if (!fs::PathExists(lockFile))

@@ -117,6 +117,9 @@ bool CTransmitter::PrepareInstance(CPassState& pass, std::uint32_t i, bool& hadR
     case IS_PARTIAL:
         // The download broke off last time too: start the instance afresh, keeping its marker.
         if (fs::PathExists(LoopDetectorPath(store, i))) {
+            // One step for every count of the cache: a count taken in between would see the
+            // instance gone or unmarked, and the desired size taken from it would change.
+            auto hold = store.LockInstances();
             bool marked = store.HasStopAfterSend(i);
             store.DeleteInstance(i);
             store.CreateInstance(i);
@@ -184,6 +187,8 @@ bool CTransmitter::HasUnmetResult() const {
 
 void CTransmitter::MoveStopAfterSendMarker(std::uint32_t i) {
     CCacheStore& store = m_ctx.store;
+    // Moved as one step: a count between the two changes would see one marker too few.
+    auto hold = store.LockInstances();
     if (store.HasStopAfterSend(i))
         return;
     // The instance being sent is emptied in place of a higher one that still holds work, which then

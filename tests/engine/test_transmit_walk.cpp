@@ -3,7 +3,10 @@
 #include "support/childprocess.h"
 #include "test_transmit_fixture.h"
 
+#include <atomic>
 #include <filesystem>
+#include <mutex>
+#include <thread>
 
 namespace vantrel::test::transmit {
 namespace {
@@ -120,6 +123,54 @@ TEST_F(TransmitTest, ABrokenDownloadGetsTheLoopDetectorAndIsStartedAfreshNextPas
     EXPECT_FALSE(Exists(1, "VantrelTransmitLoopDetector.txt"));
     EXPECT_FALSE(Exists(1, "wtemp.orv"));
     EXPECT_EQ(messages, (std::vector<unsigned>{WM_APP, WM_APP, WM_APP_1}));
+}
+
+TEST_F(TransmitTest, ACountTakenDuringAPassSeesEveryInstanceAndEveryMarker) {
+    // Each pass starts 2 afresh (a broken download, retired) and moves 4's marker onto 1, which
+    // is sent. The desired size is the count less the markers: a count that met either step half
+    // done would shrink the cache at the pass's end. A count probes each lock file as well, and
+    // the pass must not take that probe for a client in 1.
+    auto prepare = [&] {
+        auto hold = store.LockInstances();
+        MakeResult(1);
+        store.SetStopAfterSend(1, false);
+        MakeEmpty(2);
+        WriteFile(InstFile(2, "wtemp.orv"), "bytes_received=4096\n");
+        WriteFile(InstFile(2, "VantrelTransmitLoopDetector.txt"), "");
+        Mark(2);
+        MakeWorkUnit(3, 1700000000);
+        MakeWorkUnit(4, 1700000000);
+        Mark(4);
+    };
+    prepare();
+    std::atomic<bool> done{false};
+    std::atomic<unsigned> counts{0};
+    std::mutex seenMutex;
+    std::vector<std::string> seen;
+    std::thread counter([&] {
+        while (!done.load()) {
+            const CacheTally tally = TallyCache(store);
+            counts.fetch_add(1);
+            if (tally.Instances != 4 || tally.StopAfterSend != 2) {
+                std::lock_guard lock(seenMutex);
+                seen.push_back(std::to_string(tally.Instances) + " instances, " +
+                               std::to_string(tally.StopAfterSend) + " markers");
+            }
+        }
+    });
+    constexpr int kPasses = 8;
+    for (int pass = 0; pass < kPasses; ++pass) {
+        RunUserPass();
+        EXPECT_TRUE(store.HasStopAfterSend(1));
+        EXPECT_FALSE(store.HasStopAfterSend(4));
+        prepare();
+    }
+    done.store(true);
+    counter.join();
+    EXPECT_EQ(Runs().size(), 2u * kPasses);
+    EXPECT_GT(counts.load(), 0u);
+    std::lock_guard lock(seenMutex);
+    EXPECT_TRUE(seen.empty()) << seen.size() << " counts went wrong, the first: " << (seen.empty() ? "" : seen.front());
 }
 
 TEST_F(TransmitTest, AResultThatNeverGoesIsLoggedOnceAndKept) {
