@@ -113,6 +113,23 @@ CacheRecord ReadCache(const std::string& programDir) {
     return cache;
 }
 
+std::vector<unsigned> InstanceDirectories(const std::string& programDir) {
+    std::vector<unsigned> directories;
+    for (const platform::DirEntry& entry : platform::ListDirectory(programDir))
+        if (std::optional<unsigned> n = entry.isDirectory ? InstanceNumber(entry.name) : std::nullopt)
+            directories.push_back(*n);
+    std::sort(directories.begin(), directories.end());
+    return directories;
+}
+
+bool IsCacheEmptied(const std::string& programDir) {
+    for (unsigned n : InstanceDirectories(programDir))
+        for (const char* file : {"work_unit.orv", "result.orv", "wtemp.orv"})
+            if (platform::PathExists(platform::JoinPath(platform::JoinPath(programDir, std::to_string(n)), file)))
+                return false;
+    return true;
+}
+
 bool IsGapFree(const CacheRecord& cache) {
     for (std::size_t i = 0; i < cache.directories.size(); ++i)
         if (cache.directories[i] != i + 1)

@@ -34,6 +34,13 @@ struct CacheRecord {
     unsigned retired = 0;                               // instances with the stop-after-send marker
 };
 CacheRecord ReadCache(const std::string& programDir);
+// While the program runs, only these two may look into the cache: they open no file. A read of
+// ours, under Windows, would keep the program's exclusive read of a result out, and its log row
+// would lose the columns of that file.
+// The numbered instance directories, ascending.
+std::vector<unsigned> InstanceDirectories(const std::string& programDir);
+// Whether no instance holds a work unit, a result or a partial download.
+bool IsCacheEmptied(const std::string& programDir);
 
 // Whether the directories are exactly 1..N.
 bool IsGapFree(const CacheRecord& cache);

@@ -191,12 +191,7 @@ std::string DrainRetiredCache(const CProgramDir& dir, const Environment& extra, 
         test::WriteFile(dir.InstancePath(n) + "/stop_after_send.txt", "");
     std::unique_ptr<e2e::CChild> program = dir.Start(extra, "drain");
     std::string failures;
-    if (!test::WaitUntil(
-            [&] {
-                CacheRecord cache = ReadCache(dir.Path());
-                return cache.places.empty() && cache.partials == 0;
-            },
-            timeout)) {
+    if (!test::WaitUntil([&] { return IsCacheEmptied(dir.Path()); }, timeout)) {
         // What the program said tells a copy that would not start from one that stalled.
         const std::string said = platform::ReadFileText(dir.LogPath("drain"), 1u << 20).value_or("");
         failures += "the retired cache did not empty (the program said: \"" +

@@ -81,7 +81,7 @@ TEST(Headless, RunsTheCacheToTheSameLedgerShowingNothingAndTellsItsStatus) {
     // The cache keeps its size while it runs, so the disk and the answer agree.
     const e2e::RunResult json = dir.RunProgram({"--status", "--json"});
     EXPECT_EQ(json.exitCode, 0) << json.output;
-    const std::string size = std::to_string(ReadCache(dir.Path()).directories.size());
+    const std::string size = std::to_string(InstanceDirectories(dir.Path()).size());
     EXPECT_EQ(ReadJsonSummary(json.output), "True " + size + " " + size + " " + dir.Path() + "\n") << json.output;
     const e2e::RunResult prometheus = dir.RunProgram({"--status", "--prometheus"});
     std::vector<std::string> problems;
