@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 #include <psapi.h>
+#include <set>
 #include <tlhelp32.h>
 
 #include "platform/fileops.h"
@@ -69,12 +70,17 @@ std::vector<e2e::ClientProcess> CProgramDir::Clients() const {
     // of the simulated client tells the server its process id, directory and title; the last run
     // of each id counts, ids being reused.
     std::map<DWORD, e2e::ClientProcess> runs;
+    std::set<DWORD> elsewhere;
     const std::string beneath = Lower(m_program) + "\\";
     for (const ClientRun& run : ReadRuns(*this)) {
-        if (Lower(run.dir).starts_with(beneath))
-            runs[static_cast<DWORD>(run.pid)] = {run.pid, run.title};
-        else
-            runs.erase(static_cast<DWORD>(run.pid));
+        const auto pid = static_cast<DWORD>(run.pid);
+        if (Lower(run.dir).starts_with(beneath)) {
+            runs[pid] = {run.pid, run.title};
+            elsewhere.erase(pid);
+        } else {
+            runs.erase(pid);
+            elsewhere.insert(pid);
+        }
     }
     std::vector<e2e::ClientProcess> found;
     HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
@@ -83,9 +89,16 @@ std::vector<e2e::ClientProcess> CProgramDir::Clients() const {
     PROCESSENTRY32 entry{};
     entry.dwSize = sizeof entry;
     for (BOOL more = ::Process32First(snapshot, &entry); more; more = ::Process32Next(snapshot, &entry)) {
-        auto run = runs.find(entry.th32ProcessID);
-        if (run != runs.end() && IsClientImage(entry.szExeFile))
+        if (!IsClientImage(entry.szExeFile))
+            continue;
+        // A client only just started has told the server nothing yet; every client in this test's
+        // own Wine prefix is the program's or the test's, so it counts, untitled, until it does.
+        // Otherwise a wait for the last client to end could miss a transmit run that the program
+        // left to finish at exit, which fetches once it gets going.
+        if (auto run = runs.find(entry.th32ProcessID); run != runs.end())
             found.push_back(run->second);
+        else if (!elsewhere.contains(entry.th32ProcessID))
+            found.push_back({static_cast<pid_t>(entry.th32ProcessID), ""});
     }
     ::CloseHandle(snapshot);
     return found;
