@@ -59,7 +59,9 @@ TEST(CrashState, GapLeftByAKilledPassSparesNoClientAndIsClosed) {
     ASSERT_TRUE(WaitUntil([&] { return !ReadServer(dir.ServerDir()).copies.empty(); }, 60s)) << "nothing was sent";
     // The desired size is counted up to the gap, so the instances above it are retired; that is
     // the cache's own rule for a gap, and nothing they hold is lost by it.
-    EXPECT_TRUE(IsGapFree({.directories = InstanceDirectories(dir.Path())})) << "the gap was not closed";
+    CacheRecord shape;
+    shape.directories = InstanceDirectories(dir.Path());
+    EXPECT_TRUE(IsGapFree(shape)) << "the gap was not closed";
 
     EXPECT_EQ(dir.PostExit(), 0);
     EXPECT_EQ(ExitCode(*program, 60s), std::optional<int>(0));
