@@ -2,6 +2,7 @@
 
 #include "platform/detail_win32.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,9 @@ std::string CommandLine(const std::vector<std::string>& argv);
 // A live process opened with the rights the platform needs (wait, end, priority, affinity),
 // or an empty handle when it is gone or may not be opened.
 UniqueHandle OpenLiveProcess(DWORD pid);
+
+// The full path of the process's executable; none when it cannot be asked.
+std::optional<std::string> ProcessImagePath(HANDLE process);
 
 // Whether a process found in a client's job counts as one of the client's own: not the system's
 // console host (conhost.exe), which a client's new console may bring into its job, and not a process

@@ -35,22 +35,28 @@ std::uint64_t Digest(std::string_view text) {
 
 } // namespace
 
-bool IsClientProcess(HANDLE process) {
+std::optional<std::string> ProcessImagePath(HANDLE process) {
     // The call cuts nothing: it fails when the name does not fit, so grow until it does.
     std::string image(MAX_PATH, '\0');
     for (;;) {
         DWORD length = static_cast<DWORD>(image.size());
         if (::QueryFullProcessImageNameA(process, 0, image.data(), &length)) {
             image.resize(length);
-            break;
+            return image;
         }
         if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || image.size() >= 1u << 16)
-            return false;
+            return std::nullopt;
         image.resize(image.size() * 2);
     }
-    for (char& c : image)
+}
+
+bool IsClientProcess(HANDLE process) {
+    std::optional<std::string> image = ProcessImagePath(process);
+    if (!image)
+        return false;
+    for (char& c : *image)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return !image.ends_with("\\conhost.exe");
+    return !image->ends_with("\\conhost.exe");
 }
 
 std::string ClientJobName(const std::string& title, const std::string& workingDirectory, int generation) {

@@ -28,6 +28,16 @@ bool IsClientImage(const char* name) {
     return lower == "orva_sim_cmdline.exe" || lower == "orvaoldclient.exe";
 }
 
+// Whether the process's executable lies beneath the directory (lower case, with its separator).
+bool IsImageBeneath(DWORD pid, const std::string& beneath) {
+    HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (process == nullptr)
+        return false;
+    const std::optional<std::string> image = platform::detail::ProcessImagePath(process);
+    ::CloseHandle(process);
+    return image && Lower(*image).starts_with(beneath);
+}
+
 } // namespace
 
 const char* const kProgramFileName = "vantrel.exe";
@@ -91,13 +101,13 @@ std::vector<e2e::ClientProcess> CProgramDir::Clients() const {
     for (BOOL more = ::Process32First(snapshot, &entry); more; more = ::Process32Next(snapshot, &entry)) {
         if (!IsClientImage(entry.szExeFile))
             continue;
-        // A client only just started has told the server nothing yet; every client in this test's
-        // own Wine prefix is the program's or the test's, so it counts, untitled, until it does.
-        // Otherwise a wait for the last client to end could miss a transmit run that the program
-        // left to finish at exit, which fetches once it gets going.
+        // A client only just started has told the server nothing yet. Its executable, the copy in
+        // this program directory (or an instance's old one beneath it), tells it is ours, and it
+        // counts, untitled, until it does: otherwise a wait for the last client to end could miss
+        // a transmit run that the program left to finish at exit, which fetches once it starts.
         if (auto run = runs.find(entry.th32ProcessID); run != runs.end())
             found.push_back(run->second);
-        else if (!elsewhere.contains(entry.th32ProcessID))
+        else if (!elsewhere.contains(entry.th32ProcessID) && IsImageBeneath(entry.th32ProcessID, beneath))
             found.push_back({static_cast<pid_t>(entry.th32ProcessID), ""});
     }
     ::CloseHandle(snapshot);

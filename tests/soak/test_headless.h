@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <vector>
@@ -8,6 +9,11 @@
 
 // What the headless program's test looks at differently on each system.
 namespace vantrel::soak {
+
+// How many results the fault-free run waits for: every instance filled, processed and sent again
+// several times. Under Wine each client start costs the processors about a second, so a smaller
+// number there says the same in a third of the time.
+std::size_t LedgerWorkUnits();
 
 // What of a graphical program the running headless program shows, one line each: the toolkit's
 // graphical libraries it has loaded (Linux), its visible windows (Windows). Empty when none.

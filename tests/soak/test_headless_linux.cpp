@@ -6,6 +6,10 @@
 
 namespace vantrel::soak {
 
+std::size_t LedgerWorkUnits() {
+    return 60;
+}
+
 std::vector<std::string> GraphicalParts(const e2e::CChild& program) {
     const std::string maps = platform::ReadFileText("/proc/" + std::to_string(program.Pid()) + "/maps",
                                                     std::size_t{1} << 24)

@@ -32,6 +32,10 @@ std::string Unescape(const std::string& text) {
 
 } // namespace
 
+std::size_t LedgerWorkUnits() {
+    return 24;
+}
+
 std::vector<std::string> GraphicalParts(const e2e::CChild& program) {
     struct Search {
         DWORD process;
