@@ -28,14 +28,26 @@ bool IsClientImage(const char* name) {
     return lower == "orva_sim_cmdline.exe" || lower == "orvaoldclient.exe";
 }
 
-// Whether the process's executable lies beneath the directory (lower case, with its separator).
-bool IsImageBeneath(DWORD pid, const std::string& beneath) {
+// A started client writes its run record within a second or two. One that has not after this long
+// never will: a program killed between creating a client suspended and resuming it leaves it so.
+constexpr ULONGLONG kRecordAllowance = 20ULL * 10'000'000; // in FILETIME's 100 ns
+
+ULONGLONG Ticks(const FILETIME& time) {
+    return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+// Whether the process's executable lies beneath the directory (lower case, with its separator)
+// and it was started recently enough to be on its way to its run record.
+bool IsStartingBeneath(DWORD pid, const std::string& beneath) {
     HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
     if (process == nullptr)
         return false;
     const std::optional<std::string> image = platform::detail::ProcessImagePath(process);
+    FILETIME created{}, exited{}, kernel{}, user{}, now{};
+    const bool timed = ::GetProcessTimes(process, &created, &exited, &kernel, &user) != 0;
     ::CloseHandle(process);
-    return image && Lower(*image).starts_with(beneath);
+    ::GetSystemTimeAsFileTime(&now);
+    return image && Lower(*image).starts_with(beneath) && timed && Ticks(now) < Ticks(created) + kRecordAllowance;
 }
 
 } // namespace
@@ -103,11 +115,11 @@ std::vector<e2e::ClientProcess> CProgramDir::Clients() const {
             continue;
         // A client only just started has told the server nothing yet. Its executable, the copy in
         // this program directory (or an instance's old one beneath it), tells it is ours, and it
-        // counts, untitled, until it does: otherwise a wait for the last client to end could miss
-        // a transmit run that the program left to finish at exit, which fetches once it starts.
+        // counts, untitled, while it may still do so: otherwise a wait for the last client to end
+        // could miss a transmit run that the program left to finish at exit, which then fetches.
         if (auto run = runs.find(entry.th32ProcessID); run != runs.end())
             found.push_back(run->second);
-        else if (!elsewhere.contains(entry.th32ProcessID) && IsImageBeneath(entry.th32ProcessID, beneath))
+        else if (!elsewhere.contains(entry.th32ProcessID) && IsStartingBeneath(entry.th32ProcessID, beneath))
             found.push_back({static_cast<pid_t>(entry.th32ProcessID), ""});
     }
     ::CloseHandle(snapshot);
