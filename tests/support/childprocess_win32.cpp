@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <io.h>
 #include <stdexcept>
+#include <string>
 
 namespace vantrel::test {
 
@@ -64,6 +65,7 @@ TestChild::TestChild(const std::vector<std::string>& argv, const std::string& cw
     PROCESS_INFORMATION created{};
     bool started = ::CreateProcessA(argv.at(0).c_str(), line.data(), nullptr, nullptr, TRUE, 0, environment.data(),
                                     cwd.empty() ? nullptr : cwd.c_str(), &startup, &created);
+    const DWORD startError = ::GetLastError();
     ::CloseHandle(inTheirs);
     ::CloseHandle(outTheirs);
     if (outFile != nullptr)
@@ -73,7 +75,7 @@ TestChild::TestChild(const std::vector<std::string>& argv, const std::string& cw
     if (!started) {
         ::CloseHandle(inOurs);
         ::CloseHandle(outOurs);
-        throw std::runtime_error("cannot start " + argv.at(0));
+        throw std::runtime_error("cannot start " + argv.at(0) + " (error " + std::to_string(startError) + ")");
     }
     ::CloseHandle(created.hThread);
     m_process = reinterpret_cast<std::intptr_t>(created.hProcess);

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
+#include <utility>
+#include <vector>
 
 namespace vantrel::test {
 
@@ -26,11 +28,15 @@ struct ProgramDir {
 
     // A pass's transmit client runs on past the program's end, as it should; nothing outlives
     // the test, whose directory goes with it.
+    // One look through the processes for all of them: a test may leave ten thousand directories.
     ~ProgramDir() {
+        std::vector<std::pair<std::string, std::string>> wanted;
         for (const auto& entry : platform::ListDirectory(dir.Path()))
             for (const std::string& title : {"ORVA " + entry.name, "ORVA " + entry.name + " - Transmit"})
-                for (platform::ProcessHandle& running : platform::FindProcessesByTitle(title, dir / entry.name))
-                    running.Terminate();
+                wanted.emplace_back(title, dir / entry.name);
+        for (std::vector<platform::ProcessHandle>& clients : platform::FindProcessesByTitles(wanted))
+            for (platform::ProcessHandle& running : clients)
+                running.Terminate();
     }
     ProgramDir(const ProgramDir&) = delete;
     ProgramDir& operator=(const ProgramDir&) = delete;
