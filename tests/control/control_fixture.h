@@ -7,6 +7,8 @@
 #include "control/dialogview.h"
 #include "control/programsession.h"
 #include "control/scheduler.h"
+#include "engine/clientcontrol.h"
+#include "platform/process.h"
 #include "support/programdir.h"
 
 #include <algorithm>
@@ -214,8 +216,12 @@ public:
     void WorkUnit(unsigned n, const std::string& knobs = {}) const;
     // Instance n holding a finished result.
     void Result(unsigned n) const;
-    // Whether a client works in instance n (it holds the instance's lock file).
-    bool Busy(unsigned n) const { return Store().IsInstanceLocked(n); }
+    // Whether a client works in instance n. Looked for by its title, not by a probe of its lock
+    // file: the probe holds the lock for a moment, and a client starting then finds it taken and
+    // ends at once.
+    bool Busy(unsigned n) const {
+        return !platform::FindProcessesByTitle(FormatClientTitle(n), Store().GetInstancePath(n)).empty();
+    }
     // The project server's switch files ("unreachable", "no_work").
     void ServerSwitch(const std::string& name, bool on) const;
 
